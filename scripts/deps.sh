@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Daubly needs, only those that are missing.
+# Usage: scripts/deps.sh build|test|run   (sourced lists are cumulative)
+set -euo pipefail
+
+build_pkgs=(cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+    libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xkb-dev libxcb-xfixes0-dev
+    libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev
+    libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
+display_pkgs=(xvfb xauth openbox trayer xdotool xclip imagemagick x11-utils x11-xserver-utils)
+test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy)
+
+want=("${build_pkgs[@]}")
+case "${1:-build}" in
+    build) ;;
+    run) want+=("${display_pkgs[@]}") ;;
+    test) want+=("${display_pkgs[@]}" "${test_pkgs[@]}") ;;
+    *) echo "usage: $0 build|run|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+((${#missing[@]} == 0)) && exit 0
+
+echo "daubly: installing missing packages: ${missing[*]}" >&2
+sudo=()
+if [ "$(id -u)" != 0 ]; then
+    if command -v sudo >/dev/null; then sudo=(sudo); else
+        echo "daubly: cannot install ${missing[*]}: run as root or install them with apt-get" >&2
+        exit 1
+    fi
+fi
+if ! { "${sudo[@]}" apt-get update -qq &&
+       DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >&2; then
+    echo "daubly: apt-get could not install: ${missing[*]}" >&2
+    exit 1
+fi
