@@ -1,0 +1,96 @@
+#pragma once
+
+// The single owner of the running pick. Every trigger calls start() or cancel(); the
+// controller checks the permission, has every monitor captured, turns the capture
+// into a session that shows the overlays, and records a copied colour. Capture
+// results that arrive after a cancel or a newer start are dropped: the attempt
+// number, checked after every wait, is what makes that safe without locks.
+
+#include "app/ColorFormat.h"
+#include "app/DisplaySnapshot.h"
+#include "app/ScreenCapture.h"
+#include "platform/Logger.h"
+#include "platform/Scheduler.h"
+
+#include <QObject>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <variant>
+#include <vector>
+
+class OnboardingWindowController;
+class ScreenRecordingPermission;
+class UserDefaults;
+
+class PickerController : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Phase { idle, capturing, picking };
+    Q_ENUM(Phase)
+
+    // What the controller needs of a pick session (PickerSession is the real one).
+    class Session {
+    public:
+        struct Copied {
+            PickedColor color;
+            ColorFormat format;
+        };
+        struct Cancelled {};
+        using Outcome = std::variant<Copied, Cancelled>;
+
+        virtual ~Session() = default;
+        // Called exactly once, when the session ends.
+        virtual void setOnFinish(std::function<void(const Outcome&)> onFinish) = 0;
+        virtual void begin() = 0;
+        virtual void cancel() = 0;
+        virtual bool isFinished() const = 0;
+    };
+    using SessionFactory = std::function<std::unique_ptr<Session>(std::vector<DisplaySnapshot>,
+                                                                  ColorFormat)>;
+
+    struct Services {
+        ScreenCapture& capture;
+        ScreenRecordingPermission& permission;
+        OnboardingWindowController& onboarding;
+        UserDefaults& defaults;
+        Scheduler& scheduler;
+        SessionFactory makeSession;
+        std::function<void(const PickedColor&)> addToHistory;
+    };
+
+    explicit PickerController(Services services, QObject* parent = nullptr);
+    ~PickerController() override;
+
+    // The application's controller, wired to the real services on first use.
+    static PickerController& shared();
+
+    Phase phase() const { return m_phase; }
+    std::int64_t attempt() const { return m_attempt; }
+    Session* session() const { return m_session.get(); }
+
+    // Begins a pick once `after` has passed; ignored unless idle.
+    void start(std::chrono::milliseconds after);
+    // Stops whatever runs; ignored when idle.
+    void cancel();
+
+Q_SIGNALS:
+    void phaseChanged(PickerController::Phase phase);
+
+private:
+    void setPhase(Phase phase);
+    void runCapture(std::int64_t attempt);
+    void captureFinished(std::int64_t attempt, Scheduler::Clock::time_point started,
+                         CaptureResult result);
+    void finish(const Session::Outcome& outcome);
+    void showPermissionOnboardingIfNeeded();
+
+    Services m_services;
+    Phase m_phase = Phase::idle;
+    std::unique_ptr<Session> m_session;
+    std::int64_t m_attempt = 0;
+    Logger m_logger{"Picker"};
+};
