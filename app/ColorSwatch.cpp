@@ -1,0 +1,57 @@
+#include "app/ColorSwatch.h"
+
+#include <QIconEngine>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPalette>
+#include <QApplication>
+
+#include <algorithm>
+
+QColor platformColor(const PickedColor& color) {
+    auto encoded = [](double linear) { return std::clamp(srgbEncode(linear), 0.0, 1.0); };
+    return QColor::fromRgbF(float(encoded(color.linear.red)), float(encoded(color.linear.green)),
+                            float(encoded(color.linear.blue)), 1.0f);
+}
+
+namespace {
+
+// Draws on demand, so the swatch is sharp at whatever device pixel ratio the menu uses.
+class SwatchEngine final : public QIconEngine {
+public:
+    explicit SwatchEngine(QColor color)
+        : m_color(color) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const QRectF inset = QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5);
+        QPainterPath path;
+        path.addRoundedRect(inset, 3.5, 3.5);
+        painter->fillPath(path, m_color);
+        QColor outline = QApplication::palette().color(QPalette::WindowText);
+        outline.setAlphaF(0.25f);
+        painter->strokePath(path, QPen(outline, 1));
+        painter->restore();
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        QPixmap pixmap(size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
+        return pixmap;
+    }
+    QIconEngine* clone() const override { return new SwatchEngine(m_color); }
+
+private:
+    QColor m_color;
+};
+
+} // namespace
+
+QIcon swatchIcon(const PickedColor& color, int size) {
+    QIcon icon(new SwatchEngine(platformColor(color)));
+    // Ask for the size once so that menus lay the icon out at `size` points.
+    Q_UNUSED(size);
+    return icon;
+}
