@@ -21,7 +21,7 @@ TintwellApp::TintwellApp() {
     m_appDelegate = std::make_unique<AppDelegate>(AppDelegate::Services{
         UserDefaults::standard(), OnboardingWindowController::shared(), Scheduler::main(),
         [this](std::function<void()> handler) { m_pickShortcutHandler = std::move(handler); },
-        [] -> PickerController& { return PickerController::shared(); }});
+        []() -> PickerController& { return PickerController::shared(); }});
 
     m_menuBarContent = std::make_unique<MenuBarContent>(
         ColorHistory::shared(), UserDefaults::standard(), m_appDelegate->checkForUpdates(),
