@@ -693,15 +693,16 @@ RepeatingKeyDownStream Registry::repeatingKeyDownEvents(const Shortcut& shortcut
 
 namespace {
 
-std::unique_ptr<Registry>& sharedRegistry() {
-    static std::unique_ptr<Registry> registry;
+// Never destroyed: it lives until the process exits, and by then Qt and the X
+// connection it uses are gone. The server drops the grabs with the connection.
+Registry*& sharedRegistry() {
+    static Registry* registry = nullptr;
     return registry;
 }
 
 Registry::Services standardServices() {
-    // Kept for the life of the process, like the registry that uses them.
-    static const std::unique_ptr<HotKeyService> hotKeys = makePlatformHotKeyService();
-    static const std::unique_ptr<KeyboardLayout> layout = makePlatformKeyboardLayout();
+    static HotKeyService* const hotKeys = makePlatformHotKeyService().release();
+    static KeyboardLayout* const layout = makePlatformKeyboardLayout().release();
     return {*hotKeys, UserDefaults::standard(), NotificationCenter::defaultCenter(),
             Scheduler::main(), *layout};
 }
@@ -713,7 +714,7 @@ void configure(Registry::Services services) {
         logger().error("The global shortcuts are already configured; ignoring the new services");
         return;
     }
-    sharedRegistry() = std::make_unique<Registry>(services);
+    sharedRegistry() = new Registry(services);
     setKeyboardLayout(&services.layout);
     const std::vector<Name> pending = std::exchange(detail::pendingNames(), {});
     for (const Name& name : pending)

@@ -520,3 +520,35 @@ TEST_F(RegistryTest, ARepeatingStreamKeepsOnlyTheNewestElement) {
 }
 
 } // namespace
+
+namespace {
+
+// The process-wide registry as the application wires it: a name declared before
+// start-up, configure() once, then the namespace functions.
+TEST(SharedRegistryTest, NamesMadeBeforeConfigureGetTheirSideEffectsThen) {
+    ASSERT_FALSE(isConfigured());
+    static QTemporaryDir dir;
+    static FakeHotKeyService service;
+    static FakeScheduler scheduler;
+    static FakeKeyboardLayout layout = usLayout();
+    static NotificationCenter notifications;
+    static UserDefaults defaults(dir.path() + "/defaults.json");
+
+    const Name activatePicker{QStringLiteral("activatePicker"), optionC};
+    EXPECT_FALSE(defaults.contains(QStringLiteral("KeyboardShortcuts_activatePicker")));
+    configure({service, defaults, notifications, scheduler, layout});
+    EXPECT_EQ(getShortcut(activatePicker), optionC);
+    EXPECT_EQ(activatePicker.shortcut(), optionC);
+
+    int keyUps = 0;
+    addKeyUpHandler(activatePicker, [&] { ++keyUps; });
+    EXPECT_TRUE(isShortcutRegistered(activatePicker));
+    service.pressAndRelease(8, 0x800);
+    EXPECT_EQ(keyUps, 1);
+    // The display text uses the configured layout.
+    EXPECT_EQ(optionC.description(), u"\u2325C"_s);
+    removeAllHandlers();
+    EXPECT_TRUE(service.registered.empty());
+}
+
+} // namespace
