@@ -240,7 +240,7 @@ Registry& shared();
 // Whether the process-wide registry exists yet.
 bool isConfigured();
 
-// The design's namespace functions, on the process-wide registry.
+// The namespace functions, on the process-wide registry.
 std::optional<Shortcut> getShortcut(const Name& name);
 void setShortcut(const std::optional<Shortcut>& shortcut, const Name& name);
 void resetShortcuts(const std::vector<Name>& names);

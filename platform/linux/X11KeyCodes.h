@@ -1,6 +1,6 @@
 #pragma once
 
-// The design's virtual key codes (stored in shortcuts) and X11 keycodes (XKB "evdev"
+// The virtual key codes stored in shortcuts and X11 keycodes (XKB "evdev"
 // keycodes, evdev + 8). Both name physical key positions, so no keyboard layout is
 // involved. Generated from shared/keycodes.tsv; both directions are one-to-one, plus
 // a few keys that only map back (a PC keyboard's Pause arrives as F15, and so on).
