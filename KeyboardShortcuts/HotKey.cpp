@@ -1,0 +1,286 @@
+#include "KeyboardShortcuts/HotKey.h"
+
+#include "KeyboardShortcuts/Shortcut.h"
+#include "KeyboardShortcuts/Utilities.h"
+#include "platform/linux/X11KeyCodes.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QThread>
+#include <limits>
+
+namespace KeyboardShortcuts {
+
+namespace {
+
+bool isMainThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+bool fitsUInt32(std::int64_t value) {
+    return value >= 0 && value <= std::int64_t(std::numeric_limits<std::uint32_t>::max());
+}
+
+} // namespace
+
+const std::set<std::int64_t>& functionKeyCodes() {
+    static const std::set<std::int64_t> codes = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
+                                                 103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
+    return codes;
+}
+
+const std::set<std::int64_t>& functionFlagKeys() {
+    static const std::set<std::int64_t> codes = [] {
+        std::set<std::int64_t> keys = functionKeyCodes();
+        keys.insert({114, 117, 71, 115, 119, 116, 121, 126, 124, 125, 123});
+        return keys;
+    }();
+    return codes;
+}
+
+std::int64_t normalizedModifiers(std::int64_t keyCode, std::int64_t mask) {
+    std::int64_t normalized = carbonModifiers(modifierFlags(mask));
+    if (functionFlagKeys().contains(keyCode))
+        normalized &= ~CarbonModifier::function;
+    return normalized;
+}
+
+HotKey::HotKey(HotKeyCenter& center, std::uint32_t hotKeyId, std::int64_t keyCode,
+               std::int64_t modifiers, std::function<void()> keyDown, std::function<void()> keyUp)
+    : carbonKeyCode(keyCode)
+    , carbonModifiers(modifiers)
+    , onKeyDown(std::move(keyDown))
+    , onKeyUp(std::move(keyUp))
+    , id(hotKeyId)
+    , m_center(&center) {}
+
+HotKey::~HotKey() {
+    HotKeyCenter* center = m_center.data();
+    if (!center)
+        return;
+    if (isMainThread()) {
+        center->hotKeyDestroyed(id, registration);
+    } else {
+        QMetaObject::invokeMethod(
+            center,
+            [center = m_center, hotKeyId = id, handle = registration] {
+                if (center)
+                    center->hotKeyDestroyed(hotKeyId, handle);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+bool HotKey::matches(std::int64_t keyCode, std::int64_t mask) const {
+    return keyCode == carbonKeyCode && normalizedModifiers(keyCode, mask) ==
+                                           normalizedModifiers(carbonKeyCode, carbonModifiers);
+}
+
+HotKeyCenter::HotKeyCenter(HotKeyService& service, QObject* parent)
+    : QObject(parent)
+    , m_service(service) {
+    m_menuMonitor = std::make_unique<MenuTrackingMonitor>([this](bool open) { setMenuOpen(open); });
+}
+
+HotKeyCenter::~HotKeyCenter() {
+    m_keyEventMonitor.reset();
+    m_menuMonitor.reset();
+    if (m_eventHandlerInstalled)
+        m_service.installEventHandler({});
+    // Hot keys outliving the center find it gone (QPointer) and leave the service alone,
+    // so their registrations are dropped here.
+    for (auto& [id, weak] : m_hotKeys) {
+        if (const auto hotKey = weak.lock(); hotKey && hotKey->registration) {
+            m_service.unregisterHotKey(*hotKey->registration);
+            hotKey->registration.reset();
+        }
+    }
+}
+
+bool HotKeyCenter::registerWithService(HotKey& hotKey) {
+    if (!fitsUInt32(hotKey.carbonKeyCode) || !fitsUInt32(hotKey.carbonModifiers)) {
+        m_lastRegistrationError = QStringLiteral("key code or modifiers out of range");
+        return false;
+    }
+    const HotKeyService::Registration result =
+        m_service.registerHotKey(std::uint32_t(hotKey.carbonKeyCode),
+                                 std::uint32_t(hotKey.carbonModifiers), {signature, hotKey.id});
+    if (!result.handle) {
+        m_lastRegistrationError = result.error;
+        return false;
+    }
+    hotKey.registration = result.handle;
+    return true;
+}
+
+bool HotKeyCenter::registerHotKey(const std::shared_ptr<HotKey>& hotKey) {
+    if (!hotKey || !registerWithService(*hotKey))
+        return false;
+    m_hotKeys[hotKey->id] = hotKey;
+
+    if (!m_eventHandlerInstalled) {
+        QPointer<HotKeyCenter> self(this);
+        m_eventHandlerInstalled =
+            m_service.installEventHandler([self](const HotKeyService::Event& event) {
+                return self && self->handleHotKeyEvent(event);
+            });
+        // Registered but deaf; the next registration tries the installation again.
+        if (!m_eventHandlerInstalled)
+            return true;
+    }
+    applyMode();
+    return true;
+}
+
+void HotKeyCenter::setEnabled(bool enabled) {
+    if (m_isEnabled == enabled)
+        return;
+    m_isEnabled = enabled;
+    updateMode();
+}
+
+void HotKeyCenter::setMenuOpen(bool open) {
+    if (m_isMenuOpen == open)
+        return;
+    m_isMenuOpen = open;
+    if (isMainThread()) {
+        updateMode();
+    } else {
+        QMetaObject::invokeMethod(
+            this,
+            [self = QPointer(this)] {
+                if (self)
+                    self->updateMode();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void HotKeyCenter::updateMode() {
+    const Mode previous = m_mode;
+    m_mode = !m_isEnabled ? Mode::disabled : m_isMenuOpen ? Mode::menuOpen : Mode::normal;
+    if (m_mode == previous || !m_eventHandlerInstalled)
+        return;
+    applyMode();
+}
+
+void HotKeyCenter::applyMode() {
+    if (m_mode == Mode::normal)
+        registerPendingHotKeys();
+    else
+        unregisterAllHotKeys();
+    setHotKeyEventHandlingEnabled(m_mode == Mode::normal);
+    setRawKeyEventHandlingEnabled(m_mode == Mode::menuOpen);
+}
+
+void HotKeyCenter::registerPendingHotKeys() {
+    std::vector<std::shared_ptr<HotKey>> live;
+    for (const auto& [id, weak] : m_hotKeys) {
+        if (auto hotKey = weak.lock())
+            live.push_back(std::move(hotKey));
+    }
+    for (const std::shared_ptr<HotKey>& hotKey : live) {
+        if (hotKey->registration || registerWithService(*hotKey))
+            continue;
+        m_hotKeys.erase(hotKey->id);
+        if (hotKey->onRegistrationFailed) {
+            const auto failed = hotKey->onRegistrationFailed;
+            failed();
+        }
+    }
+}
+
+void HotKeyCenter::unregisterAllHotKeys() {
+    for (const auto& [id, weak] : m_hotKeys) {
+        const auto hotKey = weak.lock();
+        if (hotKey && hotKey->registration) {
+            m_service.unregisterHotKey(*hotKey->registration);
+            hotKey->registration.reset();
+        }
+    }
+}
+
+void HotKeyCenter::setHotKeyEventHandlingEnabled(bool enabled) {
+    m_isHotKeyEventHandlingEnabled = enabled;
+}
+
+void HotKeyCenter::setRawKeyEventHandlingEnabled(bool enabled) {
+    if (m_isRawKeyEventHandlingEnabled == enabled)
+        return;
+    m_isRawKeyEventHandlingEnabled = enabled;
+    if (enabled) {
+        if (!m_keyEventMonitor) {
+            QPointer<HotKeyCenter> self(this);
+            m_keyEventMonitor = std::make_unique<LocalEventMonitor>(
+                [self](QKeyEvent& event) { return self && self->handleKeyEvent(event); });
+        }
+        m_keyEventMonitor->start();
+    } else if (m_keyEventMonitor) {
+        m_keyEventMonitor->stop();
+    }
+}
+
+bool HotKeyCenter::handleHotKeyEvent(const HotKeyService::Event& event) {
+    if (!isMainThread() || !m_isHotKeyEventHandlingEnabled)
+        return false;
+    if (event.hotKeyID.signature != signature)
+        return false;
+    const std::shared_ptr<HotKey> found = hotKey(event.hotKeyID.id);
+    if (!found)
+        return false;
+    // A copy: the callback may destroy the hot key it belongs to.
+    const std::function<void()> callback =
+        event.kind == HotKeyService::EventKind::released ? found->onKeyUp : found->onKeyDown;
+    if (callback)
+        callback();
+    return true;
+}
+
+bool HotKeyCenter::handleKeyEvent(const QKeyEvent& event) {
+    if (!m_isRawKeyEventHandlingEnabled)
+        return false;
+    if (event.type() == QEvent::KeyPress && event.isAutoRepeat())
+        return false;
+    const auto keyCode = X11KeyCodes::virtualKeyCode(event.nativeScanCode());
+    if (!keyCode)
+        return false;
+    // Caps Lock and the keypad flag never prevent a match.
+    const ModifierFlags flags =
+        modifierFlags(event.modifiers()) & ~(ModifierFlag::capsLock | ModifierFlag::numericPad);
+    const std::int64_t modifiers = normalizedModifiers(*keyCode, carbonModifiers(flags));
+    for (const auto& [id, weak] : m_hotKeys) {
+        const auto hotKey = weak.lock();
+        if (!hotKey || !hotKey->matches(*keyCode, modifiers))
+            continue;
+        const std::function<void()> callback =
+            event.type() == QEvent::KeyPress ? hotKey->onKeyDown : hotKey->onKeyUp;
+        if (callback)
+            callback();
+        return true;
+    }
+    return false;
+}
+
+std::shared_ptr<HotKey> HotKeyCenter::hotKey(std::uint32_t id) const {
+    const auto it = m_hotKeys.find(id);
+    return it == m_hotKeys.end() ? nullptr : it->second.lock();
+}
+
+void HotKeyCenter::hotKeyDestroyed(std::uint32_t id,
+                                   std::optional<HotKeyService::Handle> registration) {
+    if (registration)
+        m_service.unregisterHotKey(*registration);
+    m_hotKeys.erase(id);
+}
+
+std::vector<std::pair<std::int64_t, std::int64_t>> HotKeyCenter::systemSymbolicHotKeys() const {
+    std::vector<std::pair<std::int64_t, std::int64_t>> pairs;
+    for (const HotKeyService::SymbolicHotKey& entry : m_service.symbolicHotKeys()) {
+        if (entry.enabled && entry.keyCode && entry.modifiers)
+            pairs.emplace_back(*entry.keyCode, *entry.modifiers);
+    }
+    return pairs;
+}
+
+} // namespace KeyboardShortcuts

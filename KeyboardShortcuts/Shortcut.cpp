@@ -1,0 +1,386 @@
+#include "KeyboardShortcuts/Shortcut.h"
+
+#include "KeyboardShortcuts/HotKey.h"
+#include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "KeyboardShortcuts/Localization.h"
+#include "platform/linux/X11KeyCodes.h"
+
+#include <QAction>
+#include <QJsonDocument>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTextBoundaryFinder>
+#include <cmath>
+
+namespace KeyboardShortcuts {
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+struct ModifierBit {
+    std::int64_t carbon;
+    ModifierFlags flag;
+    const char16_t* symbol;
+};
+
+// The order of the display text.
+constexpr ModifierBit modifierBits[] = {
+    {CarbonModifier::control, ModifierFlag::control, u"\u2303"},
+    {CarbonModifier::option, ModifierFlag::option, u"\u2325"},
+    {CarbonModifier::shift, ModifierFlag::shift, u"\u21E7"},
+    {CarbonModifier::command, ModifierFlag::command, u"\u2318"},
+    {CarbonModifier::function, ModifierFlag::function, u"\U0001F310\uFE0E"},
+};
+
+const KeyboardLayout* configuredLayout = nullptr;
+
+std::vector<SpecialKeyInfo> makeSpecialKeys() {
+    std::vector<SpecialKeyInfo> keys = {
+        {SpecialKey::returnKey, 36, u"\u21A9"_s, u"\u21A9"_s, Qt::Key_Return},
+        {SpecialKey::deleteKey, 51, u"\u232B"_s, u"\u232B"_s, Qt::Key_Backspace},
+        {SpecialKey::deleteForward, 117, u"\u2326"_s, u"\u2326"_s, Qt::Key_Delete},
+        {SpecialKey::end, 119, u"\u2198"_s, u"\u2198"_s, Qt::Key_End},
+        {SpecialKey::escape, 53, u"\u238B"_s, u"\u238B"_s, Qt::Key_Escape},
+        {SpecialKey::help, 114, u"?\u20DD"_s, u"?\u20DD"_s, Qt::Key_Help},
+        {SpecialKey::home, 115, u"\u2196"_s, u"\u2196"_s, Qt::Key_Home},
+        {SpecialKey::space, 49, QString(), u" "_s, Qt::Key_Space},
+        {SpecialKey::tab, 48, u"\u21E5"_s, u"\u21E5"_s, Qt::Key_Tab},
+        {SpecialKey::pageUp, 116, u"\u21DE"_s, u"\u21DE"_s, Qt::Key_PageUp},
+        {SpecialKey::pageDown, 121, u"\u21DF"_s, u"\u21DF"_s, Qt::Key_PageDown},
+        {SpecialKey::upArrow, 126, u"\u2191"_s, u"\u2191"_s, Qt::Key_Up},
+        {SpecialKey::rightArrow, 124, u"\u2192"_s, u"\u2192"_s, Qt::Key_Right},
+        {SpecialKey::downArrow, 125, u"\u2193"_s, u"\u2193"_s, Qt::Key_Down},
+        {SpecialKey::leftArrow, 123, u"\u2190"_s, u"\u2190"_s, Qt::Key_Left},
+    };
+    // F1 to F20: the menu equivalents are the private-use characters U+F704 onwards.
+    constexpr std::int64_t functionCodes[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
+                                              103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
+    for (int index = 0; index < 20; ++index) {
+        const QString character(QChar(char16_t(0xF704 + index)));
+        keys.push_back({SpecialKey(int(SpecialKey::f1) + index), functionCodes[index],
+                        QStringLiteral("F%1").arg(index + 1), character,
+                        Qt::Key(Qt::Key_F1 + index)});
+    }
+    constexpr std::int64_t keypadDigitCodes[] = {82, 83, 84, 85, 86, 87, 88, 89, 91, 92};
+    for (int digit = 0; digit < 10; ++digit) {
+        keys.push_back({SpecialKey(int(SpecialKey::keypad0) + digit), keypadDigitCodes[digit],
+                        QString::number(digit) + QChar(0x20E3), std::nullopt, std::nullopt});
+    }
+    const std::pair<std::int64_t, const char16_t*> keypadOthers[] = {
+        {71, u"\u2612"}, {65, u"."}, {75, u"/"}, {76, u"\u21A9"},
+        {81, u"="},      {78, u"-"}, {67, u"*"}, {69, u"+"},
+    };
+    int next = int(SpecialKey::keypadClear);
+    for (const auto& [code, symbol] : keypadOthers) {
+        keys.push_back({SpecialKey(next++), code, QString::fromUtf16(symbol) + QChar(0x20E3),
+                        std::nullopt, std::nullopt});
+    }
+    return keys;
+}
+
+bool isSingleCharacter(const QString& text) {
+    if (text.isEmpty())
+        return false;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    return finder.toNextBoundary() == text.size();
+}
+
+QString capitalized(const QString& text) {
+    if (text.isEmpty())
+        return text;
+    return text.left(1).toUpper() + text.mid(1);
+}
+
+// The key equivalent text of a toolkit key: a special key's menu character, or the
+// key's character. Qt names letter keys by their upper-case character whether or not
+// Shift is held, so without Shift a letter key stands for its lower-case character.
+std::optional<QString> keyEquivalentText(QKeyCombination combination) {
+    const Qt::Key key = combination.key();
+    for (const SpecialKeyInfo& special : specialKeys()) {
+        if (special.qtKey == key)
+            return special.menuKeyEquivalent;
+    }
+    const auto code = char32_t(key);
+    if (code == 0 || code >= 0x01000000)
+        return std::nullopt;
+    QString text = QString::fromUcs4(&code, 1);
+    if (!combination.keyboardModifiers().testFlag(Qt::ShiftModifier))
+        text = text.toLower();
+    return text;
+}
+
+} // namespace
+
+ModifierFlags modifierFlags(std::int64_t carbon) {
+    ModifierFlags flags = 0;
+    for (const ModifierBit& bit : modifierBits) {
+        if (carbon & bit.carbon)
+            flags |= bit.flag;
+    }
+    return flags;
+}
+
+std::int64_t carbonModifiers(ModifierFlags flags) {
+    std::int64_t carbon = 0;
+    for (const ModifierBit& bit : modifierBits) {
+        if (flags & bit.flag)
+            carbon |= bit.carbon;
+    }
+    return carbon;
+}
+
+ModifierFlags modifierFlags(Qt::KeyboardModifiers modifiers) {
+    ModifierFlags flags = 0;
+    if (modifiers & Qt::ControlModifier)
+        flags |= ModifierFlag::control;
+    if (modifiers & Qt::AltModifier)
+        flags |= ModifierFlag::option;
+    if (modifiers & Qt::ShiftModifier)
+        flags |= ModifierFlag::shift;
+    if (modifiers & Qt::MetaModifier)
+        flags |= ModifierFlag::command;
+    if (modifiers & Qt::KeypadModifier)
+        flags |= ModifierFlag::numericPad;
+    return flags;
+}
+
+Qt::KeyboardModifiers qtModifiers(ModifierFlags flags) {
+    Qt::KeyboardModifiers modifiers;
+    if (flags & ModifierFlag::control)
+        modifiers |= Qt::ControlModifier;
+    if (flags & ModifierFlag::option)
+        modifiers |= Qt::AltModifier;
+    if (flags & ModifierFlag::shift)
+        modifiers |= Qt::ShiftModifier;
+    if (flags & ModifierFlag::command)
+        modifiers |= Qt::MetaModifier;
+    if (flags & ModifierFlag::numericPad)
+        modifiers |= Qt::KeypadModifier;
+    return modifiers;
+}
+
+const std::vector<SpecialKeyInfo>& specialKeys() {
+    static const std::vector<SpecialKeyInfo> keys = makeSpecialKeys();
+    return keys;
+}
+
+std::optional<SpecialKey> keyToSpecialKey(std::int64_t keyCode) {
+    for (const SpecialKeyInfo& special : specialKeys()) {
+        if (special.keyCode == keyCode)
+            return special.specialKey;
+    }
+    return std::nullopt;
+}
+
+const SpecialKeyInfo& info(SpecialKey key) {
+    return specialKeys().at(std::size_t(key));
+}
+
+Shortcut::Shortcut(std::int64_t keyCode, std::int64_t carbon)
+    : carbonKeyCode(keyCode)
+    , carbonModifiers(KeyboardShortcuts::carbonModifiers(modifierFlags(carbon))) {}
+
+Shortcut::Shortcut(Key key, ModifierFlags modifiers)
+    : carbonKeyCode(key.rawValue)
+    , carbonModifiers(KeyboardShortcuts::carbonModifiers(modifiers)) {}
+
+std::optional<Shortcut> Shortcut::fromKeyEvent(const QKeyEvent& event) {
+    if (event.type() != QEvent::KeyPress && event.type() != QEvent::KeyRelease)
+        return std::nullopt;
+    const auto keyCode = X11KeyCodes::virtualKeyCode(event.nativeScanCode());
+    if (!keyCode)
+        return std::nullopt;
+    // Qt has no Function modifier, so none can carry over.
+    return Shortcut(*keyCode, KeyboardShortcuts::carbonModifiers(modifierFlags(event.modifiers())));
+}
+
+std::optional<Shortcut> Shortcut::fromJson(const QJsonObject& object) {
+    const auto integer = [](const QJsonValue& value) -> std::optional<std::int64_t> {
+        if (!value.isDouble())
+            return std::nullopt;
+        const double number = value.toDouble();
+        // Within ±2^63 and without a fraction.
+        if (number != std::trunc(number) || std::fabs(number) >= 9.2233720368547758e18)
+            return std::nullopt;
+        return value.toInteger();
+    };
+    const auto keyCode = integer(object.value(QLatin1String("carbonKeyCode")));
+    const auto modifiers = integer(object.value(QLatin1String("carbonModifiers")));
+    if (!keyCode || !modifiers)
+        return std::nullopt;
+    Shortcut shortcut(*keyCode, 0);
+    shortcut.carbonModifiers = *modifiers; // as stored, not reduced
+    return shortcut;
+}
+
+std::optional<Shortcut> Shortcut::fromJson(const QByteArray& bytes) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return fromJson(document.object());
+}
+
+QByteArray Shortcut::toJson() const {
+    return QByteArrayLiteral("{\"carbonKeyCode\":") + QByteArray::number(qint64(carbonKeyCode)) +
+           QByteArrayLiteral(",\"carbonModifiers\":") +
+           QByteArray::number(qint64(carbonModifiers)) + '}';
+}
+
+std::optional<QString> Shortcut::keyToCharacter(const KeyboardLayout& layout) const {
+    if (specialKey())
+        return std::nullopt;
+    const std::optional<QString> text = layout.text(carbonKeyCode);
+    if (!text || !isSingleCharacter(*text))
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QString> Shortcut::keyToCharacter() const {
+    return keyToCharacter(keyboardLayout());
+}
+
+QString Shortcut::description(const KeyboardLayout& layout) const {
+    QString text;
+    const ModifierFlags flags = modifiers();
+    for (const ModifierBit& bit : modifierBits) {
+        if (flags & bit.flag)
+            text += QString::fromUtf16(bit.symbol);
+    }
+    if (const auto special = specialKey()) {
+        text += *special == SpecialKey::space ? capitalized(localized("space_key"))
+                                              : info(*special).displayText;
+    } else if (const auto character = keyToCharacter(layout)) {
+        text += capitalized(*character);
+    } else {
+        text += QChar(0xFFFD);
+    }
+    return text;
+}
+
+QString Shortcut::description() const {
+    return description(keyboardLayout());
+}
+
+std::optional<QString> Shortcut::menuKeyEquivalent(const KeyboardLayout& layout) const {
+    if (const auto special = specialKey())
+        return info(*special).menuKeyEquivalent;
+    return keyToCharacter(layout);
+}
+
+std::optional<QString> Shortcut::menuKeyEquivalent() const {
+    return menuKeyEquivalent(keyboardLayout());
+}
+
+std::optional<QKeySequence> Shortcut::qtShortcut(const KeyboardLayout& layout) const {
+    Qt::Key key;
+    if (const auto special = specialKey()) {
+        const auto qtKey = info(*special).qtKey;
+        if (!qtKey)
+            return std::nullopt;
+        key = *qtKey;
+    } else {
+        const auto character = keyToCharacter(layout);
+        if (!character)
+            return std::nullopt;
+        // Qt names a character key by its upper-case form.
+        const QList<uint> code = character->toUpper().toUcs4();
+        if (code.size() != 1)
+            return std::nullopt;
+        key = Qt::Key(code.front());
+    }
+    return QKeySequence(QKeyCombination(qtModifiers(modifiers()), key));
+}
+
+std::optional<QKeySequence> Shortcut::qtShortcut() const {
+    return qtShortcut(keyboardLayout());
+}
+
+QAction* Shortcut::matchingMenuItem(const QMenu& menu, const KeyboardLayout& layout) const {
+    const std::optional<QString> ownKey = menuKeyEquivalent(layout);
+    constexpr ModifierFlags fourModifiers =
+        ModifierFlag::control | ModifierFlag::option | ModifierFlag::shift | ModifierFlag::command;
+    for (QAction* action : menu.actions()) {
+        const QKeySequence sequence = action->shortcut();
+        if (ownKey && !sequence.isEmpty()) {
+            const QKeyCombination combination = sequence[0];
+            std::optional<QString> itemKey = keyEquivalentText(combination);
+            ModifierFlags itemFlags = modifierFlags(combination.keyboardModifiers());
+            // An upper-case key equivalent implies Shift.
+            if ((carbonModifiers & CarbonModifier::shift) && itemKey &&
+                *itemKey != itemKey->toLower()) {
+                itemKey = itemKey->toLower();
+                itemFlags |= ModifierFlag::shift;
+            }
+            if (itemKey == ownKey) {
+                ModifierFlags wanted = modifiers() & fourModifiers;
+                if (carbonModifiers & CarbonModifier::function)
+                    wanted |= ModifierFlag::function;
+                if (itemFlags == wanted)
+                    return action;
+            }
+        }
+        if (const QMenu* submenu = action->menu()) {
+            if (QAction* found = matchingMenuItem(*submenu, layout))
+                return found;
+        }
+    }
+    return nullptr;
+}
+
+QAction* Shortcut::matchingMenuItem(const QMenu& menu) const {
+    return matchingMenuItem(menu, keyboardLayout());
+}
+
+bool Shortcut::isTakenBySystem(const std::vector<Shortcut>& taken) const {
+    if (*this == Shortcut(Key::f12))
+        return false;
+    return std::find(taken.begin(), taken.end(), *this) != taken.end();
+}
+
+bool Shortcut::isTakenBySystem() const {
+    return isTakenBySystem(systemShortcuts());
+}
+
+void setKeyboardLayout(const KeyboardLayout* layout) {
+    configuredLayout = layout;
+}
+
+const KeyboardLayout& keyboardLayout() {
+    return configuredLayout ? *configuredLayout : KeyboardLayout::none();
+}
+
+bool isSandboxed() {
+    static const bool sandboxed = qEnvironmentVariableIsSet("APP_SANDBOX_CONTAINER_ID");
+    return sandboxed;
+}
+
+std::vector<Shortcut>
+systemShortcuts(const std::vector<std::pair<std::int64_t, std::int64_t>>& symbolicHotKeys) {
+    std::vector<Shortcut> shortcuts;
+    shortcuts.reserve(symbolicHotKeys.size());
+    for (const auto& [keyCode, modifiers] : symbolicHotKeys) {
+        Shortcut shortcut(keyCode, modifiers);
+        if (functionFlagKeys().contains(keyCode))
+            shortcut.carbonModifiers &= ~CarbonModifier::function;
+        shortcuts.push_back(shortcut);
+    }
+    return shortcuts;
+}
+
+} // namespace KeyboardShortcuts
+
+namespace {
+
+class NoKeyboardLayout final : public KeyboardLayout {
+public:
+    std::optional<QString> text(std::int64_t) const override { return std::nullopt; }
+};
+
+} // namespace
+
+const KeyboardLayout& KeyboardLayout::none() {
+    static const NoKeyboardLayout layout;
+    return layout;
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+// Fakes of the services the shortcut subsystem takes: a hot key service that records
+// registrations and can be told to refuse some, a scheduler run by hand on a fake clock,
+// and a keyboard layout that tests can switch.
+
+#include "platform/HotKeyService.h"
+#include "platform/KeyboardLayout.h"
+#include "platform/Scheduler.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
+
+class FakeHotKeyService final : public HotKeyService {
+public:
+    struct Registered {
+        std::uint32_t keyCode;
+        std::uint32_t modifiers;
+        HotKeyID id;
+    };
+
+    Registration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
+                                HotKeyID id) override {
+        ++registerCalls;
+        if (refused.contains({keyCode, modifiers}))
+            return {std::nullopt, QStringLiteral("another application already uses it")};
+        const Handle handle = ++lastHandle;
+        registered[handle] = {keyCode, modifiers, id};
+        return {handle, {}};
+    }
+    void unregisterHotKey(Handle handle) override { registered.erase(handle); }
+    bool installEventHandler(std::function<bool(const Event&)> h) override {
+        handler = std::move(h);
+        return true;
+    }
+    std::vector<SymbolicHotKey> symbolicHotKeys() const override { return symbolic; }
+    KeyRepeat keyRepeat() const override { return repeat; }
+
+    bool isRegistered(std::uint32_t keyCode, std::uint32_t modifiers) const {
+        return std::any_of(registered.begin(), registered.end(), [&](const auto& entry) {
+            return entry.second.keyCode == keyCode && entry.second.modifiers == modifiers;
+        });
+    }
+    // Sends a press or release of a registered combination, as the system would.
+    bool send(std::uint32_t keyCode, std::uint32_t modifiers, EventKind kind) {
+        for (const auto& [handle, entry] : registered) {
+            if (entry.keyCode == keyCode && entry.modifiers == modifiers)
+                return handler && handler({entry.id, kind});
+        }
+        return false;
+    }
+    bool press(std::uint32_t keyCode, std::uint32_t modifiers) {
+        return send(keyCode, modifiers, EventKind::pressed);
+    }
+    bool release(std::uint32_t keyCode, std::uint32_t modifiers) {
+        return send(keyCode, modifiers, EventKind::released);
+    }
+    bool pressAndRelease(std::uint32_t keyCode, std::uint32_t modifiers) {
+        const bool pressed = press(keyCode, modifiers);
+        return release(keyCode, modifiers) && pressed;
+    }
+
+    std::map<Handle, Registered> registered;
+    std::set<std::pair<std::uint32_t, std::uint32_t>> refused;
+    std::vector<SymbolicHotKey> symbolic;
+    KeyRepeat repeat{std::chrono::milliseconds(500), std::chrono::milliseconds(50)};
+    std::function<bool(const Event&)> handler;
+    int registerCalls = 0;
+    Handle lastHandle = 0;
+};
+
+class FakeScheduler final : public Scheduler {
+public:
+    void schedule(std::chrono::milliseconds delay, std::function<void()> task) override {
+        m_tasks.push_back({m_now + delay, m_order++, std::move(task)});
+    }
+    Clock::time_point now() const override { return m_now; }
+
+    // Runs, in time order, every task due within `duration`, moving the clock to each.
+    void advance(std::chrono::milliseconds duration) {
+        const Clock::time_point end = m_now + duration;
+        for (;;) {
+            auto next = std::min_element(m_tasks.begin(), m_tasks.end(), [](auto& a, auto& b) {
+                return std::pair(a.due, a.order) < std::pair(b.due, b.order);
+            });
+            if (next == m_tasks.end() || next->due > end)
+                break;
+            m_now = next->due;
+            auto task = std::move(next->task);
+            m_tasks.erase(next);
+            task();
+        }
+        m_now = end;
+    }
+    void runPending() { advance(std::chrono::milliseconds(0)); }
+    std::size_t pendingCount() const { return m_tasks.size(); }
+
+private:
+    struct Task {
+        Clock::time_point due;
+        std::uint64_t order;
+        std::function<void()> task;
+    };
+    Clock::time_point m_now{};
+    std::uint64_t m_order = 0;
+    std::vector<Task> m_tasks;
+};
+
+class FakeKeyboardLayout final : public KeyboardLayout {
+public:
+    std::optional<QString> text(std::int64_t keyCode) const override {
+        const auto it = keys.find(keyCode);
+        return it == keys.end() ? std::nullopt : std::optional(it->second);
+    }
+    std::map<std::int64_t, QString> keys;
+};
+
+// A US layout for the keys the tests use.
+inline FakeKeyboardLayout usLayout() {
+    FakeKeyboardLayout layout;
+    layout.keys = {{0, QStringLiteral("a")},  {1, QStringLiteral("s")}, {8, QStringLiteral("c")},
+                   {16, QStringLiteral("y")}, {6, QStringLiteral("z")}, {18, QStringLiteral("1")},
+                   {44, QStringLiteral("/")}, {87, QStringLiteral("5")}};
+    return layout;
+}
