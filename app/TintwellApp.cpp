@@ -3,6 +3,7 @@
 #include "app/ColorHistory.h"
 #include "app/MenuBarContent.h"
 #include "app/PickerController.h"
+#include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "platform/Logger.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
@@ -17,10 +18,20 @@
 
 using namespace std::chrono_literals;
 
+const KeyboardShortcuts::Name& activatePicker() {
+    // Option-C, Alt+C here, unless the user records another.
+    static const KeyboardShortcuts::Name name{
+        QStringLiteral("activatePicker"),
+        KeyboardShortcuts::Shortcut(KeyboardShortcuts::Key::c, KeyboardShortcuts::ModifierFlag::option)};
+    return name;
+}
+
 TintwellApp::TintwellApp() {
     m_appDelegate = std::make_unique<AppDelegate>(AppDelegate::Services{
         UserDefaults::standard(), OnboardingWindowController::shared(), Scheduler::main(),
-        [this](std::function<void()> handler) { m_pickShortcutHandler = std::move(handler); },
+        [](std::function<void()> handler) {
+            KeyboardShortcuts::addKeyUpHandler(activatePicker(), std::move(handler));
+        },
         []() -> PickerController& { return PickerController::shared(); }});
 
     m_menuBarContent = std::make_unique<MenuBarContent>(
@@ -36,7 +47,10 @@ TintwellApp::TintwellApp() {
                 data->setData(QStringLiteral("text/plain"), text.toUtf8());
                 clipboard->setMimeData(data);
             },
-            [] { return QKeySequence(Qt::ALT | Qt::Key_C); }});
+            [] {
+                const auto shortcut = KeyboardShortcuts::getShortcut(activatePicker());
+                return shortcut ? shortcut->qtShortcut().value_or(QKeySequence()) : QKeySequence();
+            }});
 
     showTrayIcon();
     // Launching has finished once the event loop runs.

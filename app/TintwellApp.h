@@ -12,6 +12,12 @@
 
 class MenuBarContent;
 class QSystemTrayIcon;
+namespace KeyboardShortcuts {
+class Name;
+}
+
+// The application's one named global shortcut: it starts and cancels a pick.
+const KeyboardShortcuts::Name& activatePicker();
 
 class TintwellApp : public QObject {
     Q_OBJECT
@@ -30,5 +36,4 @@ private:
     std::unique_ptr<AppDelegate> m_appDelegate;
     std::unique_ptr<MenuBarContent> m_menuBarContent;
     std::unique_ptr<QSystemTrayIcon> m_trayIcon;
-    std::function<void()> m_pickShortcutHandler;
 };
