@@ -169,6 +169,11 @@ TEST(X11CaptureFailure, AMonitorSwitchedOffDuringTheCaptureFailsItWhole) {
     QProcess::execute(QStringLiteral("xrandr"),
                       {QStringLiteral("--output"), second, QStringLiteral("--mode"), mode,
                        QStringLiteral("--right-of"), first});
+    // Let Qt see the monitor come back before the next test lists the screens.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (QGuiApplication::screens().size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
     ASSERT_TRUE(result.error.has_value());
     EXPECT_EQ(*result.error,
               QStringLiteral("Monitor %1 disappeared during the capture").arg(second));
@@ -187,5 +192,7 @@ int main(int argc, char** argv) {
     }
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int failed = RUN_ALL_TESTS();
+    // Tells ctest that the server tests were skipped, not passed.
+    return failed == 0 && !hasDisplay() ? 77 : failed;
 }
