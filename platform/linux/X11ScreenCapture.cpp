@@ -15,6 +15,10 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <utility>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/shm.h>
@@ -67,6 +71,16 @@ void copyOpaque(const std::uint32_t* source, std::uint32_t* target, std::size_t 
     for (; i < pixels; ++i) {
         target[i] = source[i] | 0xff000000u;
     }
+}
+
+// The reply of xcb_get_image as an image's memory. A frame just under 32 MiB is below
+// glibc's largest mmap threshold, so once the threshold has grown it lands on the heap,
+// which free() alone does not give back.
+void freeReply(void* reply) {
+    std::free(reply);
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 // A private anonymous buffer that a QImage can own: unmapped by the image's cleanup.
@@ -452,9 +466,8 @@ private:
         copyOpaque(data, data, pixels);
         // The reply is the image's memory: freed with it.
         auto* owned = reply.release();
-        return QImage(
-            reinterpret_cast<uchar*>(data), rect.width(), rect.height(), rect.width() * 4,
-            QImage::Format_RGB32, [](void* info) { std::free(info); }, owned);
+        return QImage(reinterpret_cast<uchar*>(data), rect.width(), rect.height(), rect.width() * 4,
+                      QImage::Format_RGB32, freeReply, owned);
     }
 
     // A segment shared with the server: a memfd passed over the socket where possible,
@@ -562,15 +575,6 @@ private:
                 strip = *segment;
             }
         }
-        auto mapping = mapFrameBuffer(rowBytes * std::size_t(rect.height()), m_options.hugePages,
-                                      m_options.populate);
-        if (!mapping) {
-            error = QStringLiteral("Out of memory for a %1 x %2 capture")
-                        .arg(rect.width())
-                        .arg(rect.height());
-            return std::nullopt;
-        }
-        auto* target = static_cast<std::uint8_t*>(mapping->address);
         const int stripCount = (rect.height() + rowsPerStrip - 1) / rowsPerStrip;
         auto rowsOf = [&](int strip) {
             return std::min(rowsPerStrip, rect.height() - strip * rowsPerStrip);
@@ -580,6 +584,19 @@ private:
             cookies[strip] =
                 requestStrip(rect, strip * rowsPerStrip, rowsOf(strip), m_strips[strip]);
         }
+        // The server fills the first strips while the frame's memory is faulted in.
+        auto mapping = mapFrameBuffer(rowBytes * std::size_t(rect.height()), m_options.hugePages,
+                                      m_options.populate);
+        if (!mapping) {
+            for (int strip = 0; strip < std::min(stripCount, 2); ++strip) {
+                std::free(xcb_shm_get_image_reply(m_connection, cookies[strip], nullptr));
+            }
+            error = QStringLiteral("Out of memory for a %1 x %2 capture")
+                        .arg(rect.width())
+                        .arg(rect.height());
+            return std::nullopt;
+        }
+        auto* target = static_cast<std::uint8_t*>(mapping->address);
         std::optional<QString> failed;
         for (int strip = 0; strip < stripCount; ++strip) {
             const int slot = strip % 2;
@@ -695,9 +712,11 @@ void X11ScreenCapture::captureAllDisplays(std::function<void(CaptureResult)> com
     auto screens = describeScreens();
     QObject* context = m_context.get();
     m_pool.start([this, context, screens = std::move(screens), completion = std::move(completion)] {
-        CaptureResult result = m_worker->capture(screens);
+        // Shared and moved out on the main thread: invokeMethod may keep a copy of the functor
+        // on this thread for a moment, and no copy here may hold the pixels after the pick.
+        auto result = std::make_shared<CaptureResult>(m_worker->capture(screens));
         QMetaObject::invokeMethod(
-            context, [completion, result = std::move(result)] { completion(result); },
+            context, [completion, result] { completion(std::exchange(*result, {})); },
             Qt::QueuedConnection);
     });
 }
