@@ -15,15 +15,12 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <utility>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 #include <xcb/randr.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -73,16 +70,6 @@ void copyOpaque(const std::uint32_t* source, std::uint32_t* target, std::size_t 
     }
 }
 
-// The reply of xcb_get_image as an image's memory. A frame just under 32 MiB is below
-// glibc's largest mmap threshold, so once the threshold has grown it lands on the heap,
-// which free() alone does not give back.
-void freeReply(void* reply) {
-    std::free(reply);
-#if defined(__GLIBC__)
-    malloc_trim(0);
-#endif
-}
-
 // A private anonymous buffer that a QImage can own: unmapped by the image's cleanup.
 struct Mapping {
     void* address = nullptr;
@@ -96,7 +83,7 @@ void unmapMapping(void* info) {
 }
 
 // Fresh memory for one frame. Huge pages cut the page faults of 33 MB from about eight
-// thousand to seventeen; populating takes them all in one call instead of one by one.
+// thousand to seventeen (populating first is optional: the copy faults them in as it goes).
 std::optional<Mapping> mapFrameBuffer(std::size_t bytes, bool hugePages, bool populate) {
     const std::size_t length = (bytes + hugePageSize - 1) / hugePageSize * hugePageSize;
     // Over-allocate so that the frame can start on a huge-page boundary.
@@ -205,7 +192,8 @@ private:
             }
             auto image = grabRect(monitor->rect, error);
             if (!image) {
-                return stillThere(*monitor) ? error : disappeared(*monitor);
+                const auto gone = firstGone({*monitor});
+                return gone ? disappeared(*gone) : error;
             }
             image->setColorSpace(screen.colorSpace.isValid() ? screen.colorSpace
                                                              : QColorSpace(QColorSpace::SRgb));
@@ -215,10 +203,8 @@ private:
         }
         // A monitor unplugged or moved while we read it may still have given pixels (of
         // whatever took its place): the frames would then be wrong.
-        for (const Monitor& monitor : captured) {
-            if (!stillThere(monitor)) {
-                return disappeared(monitor);
-            }
+        if (const auto gone = firstGone(captured)) {
+            return disappeared(*gone);
         }
         return std::nullopt;
     }
@@ -228,19 +214,21 @@ private:
             .arg(monitor.name.isEmpty() ? QString::number(monitor.displayID) : monitor.name);
     }
 
-    bool stillThere(const Monitor& monitor) {
+    // The first of `monitors` that the server no longer lists as it was.
+    std::optional<Monitor> firstGone(const std::vector<Monitor>& monitors) {
         std::optional<QString> ignored;
         const auto now = listMonitors(ignored);
-        if (!now) {
-            return false;
-        }
-        for (const Monitor& other : *now) {
-            if (other.nameAtom == monitor.nameAtom && other.displayID == monitor.displayID &&
-                other.rect == monitor.rect) {
-                return true;
+        for (const Monitor& monitor : monitors) {
+            const bool there =
+                now && std::any_of(now->begin(), now->end(), [&](const Monitor& other) {
+                    return other.nameAtom == monitor.nameAtom &&
+                           other.displayID == monitor.displayID && other.rect == monitor.rect;
+                });
+            if (!there) {
+                return monitor;
             }
         }
-        return false;
+        return std::nullopt;
     }
 
     // By RandR name (Qt names its screens after the monitors), else by native geometry.
@@ -444,30 +432,75 @@ private:
         return grabWithGetImage(rect, error);
     }
 
+    // The pixels inside the replies, a strip at a time: one reply of a whole 4K frame would
+    // sit just under glibc's largest mmap threshold and stay on the worker's heap after it
+    // is freed (malloc_trim does not shrink a thread's arena).
     std::optional<QImage> grabWithGetImage(const QRect& rect, std::optional<QString>& error) {
-        xcb_generic_error_t* failure = nullptr;
-        const auto cookie = xcb_get_image(
-            m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, static_cast<std::int16_t>(rect.x()),
-            static_cast<std::int16_t>(rect.y()), static_cast<std::uint16_t>(rect.width()),
-            static_cast<std::uint16_t>(rect.height()), ~0u);
-        XcbReply<xcb_get_image_reply_t> reply(xcb_get_image_reply(m_connection, cookie, &failure));
-        if (!reply) {
-            error = failure ? QStringLiteral("Could not read the screen: %1").arg(xError(failure))
-                            : QStringLiteral("Lost the connection to the X server");
+        const std::size_t rowBytes = std::size_t(rect.width()) * 4;
+        const int rowsPerStrip = static_cast<int>(std::clamp<std::size_t>(
+            m_options.stripBytes / rowBytes, 1, std::size_t(rect.height())));
+        const int stripCount = (rect.height() + rowsPerStrip - 1) / rowsPerStrip;
+        auto rowsOf = [&](int strip) {
+            return std::min(rowsPerStrip, rect.height() - strip * rowsPerStrip);
+        };
+        auto request = [&](int strip) {
+            return xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root,
+                                 static_cast<std::int16_t>(rect.x()),
+                                 static_cast<std::int16_t>(rect.y() + strip * rowsPerStrip),
+                                 static_cast<std::uint16_t>(rect.width()),
+                                 static_cast<std::uint16_t>(rowsOf(strip)), ~0u);
+        };
+        std::array<xcb_get_image_cookie_t, 2> cookies{};
+        for (int strip = 0; strip < std::min(stripCount, 2); ++strip) {
+            cookies[strip] = request(strip);
+        }
+        auto mapping = mapFrameBuffer(rowBytes * std::size_t(rect.height()), m_options.hugePages,
+                                      m_options.populate);
+        std::optional<QString> failed;
+        if (!mapping) {
+            failed = QStringLiteral("Out of memory for a %1 x %2 capture")
+                         .arg(rect.width())
+                         .arg(rect.height());
+        }
+        for (int strip = 0; strip < stripCount; ++strip) {
+            const int slot = strip % 2;
+            xcb_generic_error_t* failure = nullptr;
+            XcbReply<xcb_get_image_reply_t> reply(
+                xcb_get_image_reply(m_connection, cookies[slot], &failure));
+            if (!failed && !reply) {
+                failed = failure
+                             ? QStringLiteral("Could not read the screen: %1").arg(xError(failure))
+                             : QStringLiteral("Lost the connection to the X server");
+            }
             std::free(failure);
+            const std::size_t pixels = std::size_t(rowsOf(strip)) * std::size_t(rect.width());
+            if (!failed && std::size_t(xcb_get_image_data_length(reply.get())) < pixels * 4) {
+                failed = QStringLiteral("The X server sent a short image");
+            }
+            if (failed) {
+                // Collect the request still in flight, then stop.
+                if (strip + 1 < stripCount) {
+                    std::free(xcb_get_image_reply(m_connection, cookies[1 - slot], nullptr));
+                }
+                break;
+            }
+            if (strip + 2 < stripCount) {
+                cookies[slot] = request(strip + 2);
+            }
+            copyOpaque(reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply.get())),
+                       static_cast<std::uint32_t*>(mapping->address) +
+                           std::size_t(strip) * std::size_t(rowsPerStrip) *
+                               std::size_t(rect.width()),
+                       pixels);
+        }
+        if (failed) {
+            if (mapping) {
+                munmap(mapping->address, mapping->length);
+            }
+            error = failed;
             return std::nullopt;
         }
-        const std::size_t pixels = std::size_t(rect.width()) * std::size_t(rect.height());
-        if (std::size_t(xcb_get_image_data_length(reply.get())) < pixels * 4) {
-            error = QStringLiteral("The X server sent a short image");
-            return std::nullopt;
-        }
-        auto* data = reinterpret_cast<std::uint32_t*>(xcb_get_image_data(reply.get()));
-        copyOpaque(data, data, pixels);
-        // The reply is the image's memory: freed with it.
-        auto* owned = reply.release();
-        return QImage(reinterpret_cast<uchar*>(data), rect.width(), rect.height(), rect.width() * 4,
-                      QImage::Format_RGB32, freeReply, owned);
+        return wrapMapping(*mapping, rect, QImage::Format_RGB32);
     }
 
     // A segment shared with the server: a memfd passed over the socket where possible,

@@ -5,14 +5,14 @@
 // read on a worker thread over a connection of its own, so the GUI thread never waits
 // on the server.
 //
-// Where the pixels live: each capture gets a fresh anonymous buffer (transparent huge
-// pages, faulted in with one call), and the image wraps it directly; the buffer is
-// unmapped when the last copy of the image dies, so nothing of the screen stays in
-// memory after a pick. The server writes into two small shared-memory strips that are
-// kept from one capture to the next (zeroed after use) and copied into the buffer while
-// the server fills the other strip. Writing straight into a fresh shared segment would
-// make the server fault in every 4 KiB page of it (tens of milliseconds on 4K), and
-// keeping a whole warm frame costs about 33 MB per 4K monitor while idle.
+// Where the pixels live: each capture gets a fresh anonymous buffer with transparent
+// huge pages, and the image wraps it directly; the buffer is unmapped when the last copy
+// of the image dies, so nothing of the screen stays in memory after a pick. The server
+// writes into two 1 MiB shared-memory strips that are kept from one capture to the next
+// (zeroed after use) and copied out while the server fills the other one. Measured on
+// 3840 x 2160 (bench/CaptureBench.cpp): a fresh shared segment per capture makes the
+// server fault in every 4 KiB page of it (hundreds of ms under Xvfb), small pages on our
+// side cost about 100 ms, and a warm whole frame would keep 33 MB per monitor while idle.
 
 #include "app/ScreenCapture.h"
 
@@ -39,8 +39,9 @@ struct X11CaptureOptions {
     X11Transfer transfer = X11Transfer::shmStrips;
     std::size_t stripBytes = std::size_t{1} << 20;
     bool keepStrips = true; // strips stay mapped (and zeroed) between captures
-    bool populate = true;   // fault fresh buffers in with one call
-    bool hugePages = true;  // ask for transparent huge pages on fresh buffers
+    // Fault fresh buffers in before copying: slower, as it zeroes the frame out of cache.
+    bool populate = false;
+    bool hugePages = true; // ask for transparent huge pages on fresh buffers
     // Test hook: runs on the worker once the monitors are listed, before any pixel is read.
     std::function<void()> afterListing;
 };
