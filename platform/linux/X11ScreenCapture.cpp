@@ -218,12 +218,14 @@ private:
     std::optional<Monitor> firstGone(const std::vector<Monitor>& monitors) {
         std::optional<QString> ignored;
         const auto now = listMonitors(ignored);
+        if (!now) {
+            return std::nullopt; // cannot tell; the error that brought us here stands
+        }
         for (const Monitor& monitor : monitors) {
-            const bool there =
-                now && std::any_of(now->begin(), now->end(), [&](const Monitor& other) {
-                    return other.nameAtom == monitor.nameAtom &&
-                           other.displayID == monitor.displayID && other.rect == monitor.rect;
-                });
+            const bool there = std::any_of(now->begin(), now->end(), [&](const Monitor& other) {
+                return other.nameAtom == monitor.nameAtom && other.displayID == monitor.displayID &&
+                       other.rect == monitor.rect;
+            });
             if (!there) {
                 return monitor;
             }
@@ -330,24 +332,25 @@ private:
     }
 
     void queryExtensions() {
+        // A request of an extension the server lacks closes the connection: ask only
+        // those that are there.
         const xcb_query_extension_reply_t* shm = xcb_get_extension_data(m_connection, &xcb_shm_id);
         const xcb_query_extension_reply_t* randr =
             xcb_get_extension_data(m_connection, &xcb_randr_id);
-        const auto shmCookie = xcb_shm_query_version(m_connection);
-        const auto randrCookie = xcb_randr_query_version(m_connection, 1, 5);
+        const bool hasShm = shm && shm->present;
+        const bool hasRandr = randr && randr->present;
+        xcb_shm_query_version_cookie_t shmCookie{};
+        xcb_randr_query_version_cookie_t randrCookie{};
+        if (hasShm) {
+            shmCookie = xcb_shm_query_version(m_connection);
+        }
+        if (hasRandr) {
+            randrCookie = xcb_randr_query_version(m_connection, 1, 5);
+        }
         XcbReply<xcb_shm_query_version_reply_t> shmVersion(
-            shm && shm->present ? xcb_shm_query_version_reply(m_connection, shmCookie, nullptr)
-                                : nullptr);
+            hasShm ? xcb_shm_query_version_reply(m_connection, shmCookie, nullptr) : nullptr);
         XcbReply<xcb_randr_query_version_reply_t> randrVersion(
-            randr && randr->present
-                ? xcb_randr_query_version_reply(m_connection, randrCookie, nullptr)
-                : nullptr);
-        if (!(shm && shm->present)) {
-            xcb_discard_reply(m_connection, shmCookie.sequence);
-        }
-        if (!(randr && randr->present)) {
-            xcb_discard_reply(m_connection, randrCookie.sequence);
-        }
+            hasRandr ? xcb_randr_query_version_reply(m_connection, randrCookie, nullptr) : nullptr);
         m_shm = shmVersion != nullptr;
         // File descriptors travel only over a local socket.
         m_shmFd = m_shm &&
