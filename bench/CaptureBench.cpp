@@ -156,7 +156,7 @@ void grabIntoReusedSegment(benchmark::State& state) {
     xcb_disconnect(connection);
 }
 
-// Copying one frame between two warm buffers: the price of the strip design's extra copy.
+// Copying one frame between two warm buffers: what the strips' extra copy costs.
 void copyFrame(benchmark::State& state) {
     const std::size_t size = std::size_t(3840) * 2160 * 4;
     std::vector<std::uint32_t> source(size / 4, 0x336699), target(size / 4);

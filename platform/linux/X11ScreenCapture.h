@@ -56,7 +56,7 @@ public:
         QString name;
         QRect geometry; // Qt's logical geometry
         double devicePixelRatio = 1;
-        QRectF frame; // in the design's global points
+        QRectF frame; // in global points: origin at the primary's bottom-left, y up
         QColorSpace colorSpace;
     };
 
