@@ -56,9 +56,9 @@ Loupe::Loupe(QObject* parent)
     m_staticText.setPerformanceHint(QStaticText::AggressiveCaching);
     // The ring swells to 8 points in 0.12 s and returns to 3 in as long again.
     m_pulse->setDuration(240);
-    m_pulse->setStartValue(ringWidth);
+    m_pulse->setStartValue(LoupeMetrics::ringWidth);
     m_pulse->setKeyValueAt(0.5, pulsedRingWidth);
-    m_pulse->setEndValue(ringWidth);
+    m_pulse->setEndValue(LoupeMetrics::ringWidth);
     connect(m_pulse, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
         m_ringWidth = value.toDouble();
         Q_EMIT repaintNeeded();

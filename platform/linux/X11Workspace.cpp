@@ -25,13 +25,13 @@ template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
 
 xcb_window_t rootWindow(xcb_connection_t* c) {
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    return screen ? screen->root : XCB_WINDOW_NONE;
+    return screen ? screen->root : xcb_window_t(XCB_WINDOW_NONE);
 }
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
         c, xcb_intern_atom(c, false, std::uint16_t(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : XCB_ATOM_NONE;
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 bool isOwnWindow(xcb_window_t window) {
