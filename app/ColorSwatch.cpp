@@ -1,10 +1,10 @@
 #include "app/ColorSwatch.h"
 
+#include <QApplication>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-#include <QApplication>
 
 #include <algorithm>
 
@@ -19,13 +19,18 @@ namespace {
 // Draws on demand, so the swatch is sharp at whatever device pixel ratio the menu uses.
 class SwatchEngine final : public QIconEngine {
 public:
-    explicit SwatchEngine(QColor color)
-        : m_color(color) {}
+    SwatchEngine(QColor color, int size)
+        : m_color(color)
+        , m_size(size) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
-        const QRectF inset = QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5);
+        // The swatch keeps its own size, centred in whatever box the menu gives it.
+        const double side = std::min({double(m_size), double(rect.width()), double(rect.height())});
+        QRectF box(0, 0, side, side);
+        box.moveCenter(QRectF(rect).center());
+        const QRectF inset = box.adjusted(0.5, 0.5, -0.5, -0.5);
         QPainterPath path;
         path.addRoundedRect(inset, 3.5, 3.5);
         painter->fillPath(path, m_color);
@@ -41,17 +46,15 @@ public:
         paint(&painter, QRect(QPoint(0, 0), size), mode, state);
         return pixmap;
     }
-    QIconEngine* clone() const override { return new SwatchEngine(m_color); }
+    QIconEngine* clone() const override { return new SwatchEngine(m_color, m_size); }
 
 private:
     QColor m_color;
+    int m_size;
 };
 
 } // namespace
 
 QIcon swatchIcon(const PickedColor& color, int size) {
-    QIcon icon(new SwatchEngine(platformColor(color)));
-    // Ask for the size once so that menus lay the icon out at `size` points.
-    Q_UNUSED(size);
-    return icon;
+    return QIcon(new SwatchEngine(platformColor(color), size));
 }

@@ -49,7 +49,9 @@ public:
         virtual void cancel() = 0;
         virtual bool isFinished() const = 0;
     };
-    using SessionFactory = std::function<std::unique_ptr<Session>(std::vector<DisplaySnapshot>,
+    // Shared so that a session can keep itself alive after it has finished (the fade
+    // after a copy outlives the controller's hold on it).
+    using SessionFactory = std::function<std::shared_ptr<Session>(std::vector<DisplaySnapshot>,
                                                                   ColorFormat)>;
 
     struct Services {
@@ -90,7 +92,7 @@ private:
 
     Services m_services;
     Phase m_phase = Phase::idle;
-    std::unique_ptr<Session> m_session;
+    std::shared_ptr<Session> m_session;
     std::int64_t m_attempt = 0;
     Logger m_logger{"Picker"};
 };

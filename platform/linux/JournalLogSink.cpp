@@ -1,5 +1,7 @@
 #include "platform/linux/JournalLogSink.h"
 
+#include <QtGlobal>
+
 #include <systemd/sd-journal.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -17,6 +19,9 @@ void JournalLogSink::write(const LogRecord& record) {
 }
 
 std::shared_ptr<LogSink> JournalLogSink::systemSink() {
+    // The end-to-end tests read the lines from stderr even on a machine with a journal.
+    if (qEnvironmentVariableIsSet("DAUBLY_LOG_TO_STDERR"))
+        return std::make_shared<StderrLogSink>();
     if (::access("/run/systemd/journal/socket", W_OK) == 0)
         return std::make_shared<JournalLogSink>();
     return std::make_shared<StderrLogSink>();

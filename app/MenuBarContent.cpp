@@ -1,0 +1,74 @@
+#include "app/MenuBarContent.h"
+
+#include "app/ColorFormatSetting.h"
+#include "app/ColorHistory.h"
+#include "app/ColorSwatch.h"
+#include "app/Updates.h"
+
+#include <QMenu>
+
+namespace {
+constexpr int swatchSize = 14;
+}
+
+MenuBarContent::MenuBarContent(ColorHistory& history, UserDefaults& defaults,
+                               CheckForUpdatesViewModel& checkForUpdates, Actions actions,
+                               QObject* parent)
+    : QObject(parent)
+    , m_history(history)
+    , m_defaults(defaults)
+    , m_checkForUpdates(checkForUpdates)
+    , m_actions(std::move(actions))
+    , m_menu(std::make_unique<QMenu>()) {
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuBarContent::rebuild);
+    rebuild();
+}
+
+MenuBarContent::~MenuBarContent() = default;
+
+void MenuBarContent::rebuild() {
+    QMenu& menu = *m_menu;
+    menu.clear();
+
+    QAction* pick = menu.addAction(tr("Pick Color"));
+    if (m_actions.pickShortcut) {
+        // Shown only: the global hot key does the work, not a menu shortcut.
+        pick->setShortcut(m_actions.pickShortcut());
+        pick->setShortcutContext(Qt::WidgetShortcut);
+    }
+    connect(pick, &QAction::triggered, this, [this] { m_actions.pickColor(); });
+
+    const auto& colors = m_history.colors();
+    if (!colors.empty()) {
+        const ColorFormat format = storedCopyFormat(m_defaults);
+        menu.addSeparator();
+        QAction* heading = menu.addAction(tr("Recent Colors"));
+        heading->setEnabled(false);
+        for (const PickedColor& color : colors) {
+            // The text copied is the text shown, even if the format changes meanwhile.
+            const QString title = QString::fromStdString(text(color, format));
+            QAction* row = menu.addAction(swatchIcon(color, swatchSize), title);
+            connect(row, &QAction::triggered, this, [this, color, title] {
+                m_actions.copyText(title);
+                m_history.add(color);
+            });
+        }
+        QAction* clear = menu.addAction(tr("Clear History"));
+        connect(clear, &QAction::triggered, this, [this] { m_history.clear(); });
+    }
+
+    menu.addSeparator();
+    QAction* updates = menu.addAction(tr("Check for Updates…"));
+    updates->setEnabled(m_checkForUpdates.canCheckForUpdates());
+    connect(updates, &QAction::triggered, &m_checkForUpdates,
+            &CheckForUpdatesViewModel::checkForUpdates);
+
+    QAction* settings = menu.addAction(tr("Settings…"));
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    connect(settings, &QAction::triggered, this, [this] { m_actions.openSettings(); });
+
+    menu.addSeparator();
+    QAction* quit = menu.addAction(tr("Quit Daubly"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, [this] { m_actions.quit(); });
+}

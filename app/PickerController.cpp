@@ -1,0 +1,169 @@
+#include "app/PickerController.h"
+
+#include "app/ColorFormatSetting.h"
+#include "app/ColorHistory.h"
+#include "app/OnboardingWindowController.h"
+#include "app/ScreenRecordingPermission.h"
+#include "platform/PlatformServices.h"
+#include "platform/UserDefaults.h"
+
+#include <QPointer>
+
+PickerController::PickerController(Services services, QObject* parent)
+    : QObject(parent)
+    , m_services(std::move(services)) {}
+
+PickerController::~PickerController() = default;
+
+void PickerController::setPhase(Phase phase) {
+    if (phase == m_phase)
+        return;
+    m_phase = phase;
+    Q_EMIT phaseChanged(phase);
+}
+
+void PickerController::start(std::chrono::milliseconds after) {
+    if (m_phase != Phase::idle)
+        return;
+    setPhase(Phase::capturing);
+    const std::int64_t attempt = ++m_attempt;
+    m_logger.log("Color picker started");
+
+    // The task holds the controller weakly: a controller that is gone captures nothing.
+    QPointer<PickerController> self(this);
+    m_services.scheduler.schedule(std::max(after, std::chrono::milliseconds(0)),
+                                  [self, attempt] {
+                                      if (self)
+                                          self->runCapture(attempt);
+                                  });
+}
+
+void PickerController::runCapture(std::int64_t attempt) {
+    // Cancelled, and perhaps restarted, during the delay.
+    if (attempt != m_attempt || m_phase != Phase::capturing)
+        return;
+
+    m_services.permission.refresh();
+    if (m_services.permission.status() != ScreenRecordingPermission::Status::granted) {
+        m_logger.log("Screen Recording permission missing");
+        setPhase(Phase::idle);
+        m_services.onboarding.show(OnboardingWindowController::Reason::permissionMissing);
+        return;
+    }
+
+    const Scheduler::Clock::time_point started = m_services.scheduler.now();
+    QPointer<PickerController> self(this);
+    m_services.capture.captureAllDisplays([self, attempt, started](CaptureResult result) {
+        if (self)
+            self->captureFinished(attempt, started, std::move(result));
+    });
+}
+
+void PickerController::captureFinished(std::int64_t attempt, Scheduler::Clock::time_point started,
+                                       CaptureResult result) {
+    if (result.error) {
+        // Logged even when stale: a failing capture is worth knowing about regardless.
+        m_logger.error("Screen capture failed: %{public}s", *result.error);
+        if (attempt == m_attempt) {
+            setPhase(Phase::idle);
+            showPermissionOnboardingIfNeeded();
+        }
+        return;
+    }
+    if (attempt != m_attempt || m_phase != Phase::capturing)
+        return;
+    if (result.snapshots.empty()) {
+        m_logger.error("Screen capture returned no screen");
+        setPhase(Phase::idle);
+        return;
+    }
+
+    const ColorFormat format = storedCopyFormat(m_services.defaults);
+    const std::size_t screenCount = result.snapshots.size();
+    std::shared_ptr<Session> session = m_services.makeSession(std::move(result.snapshots), format);
+    QPointer<PickerController> self(this);
+    session->setOnFinish([self](const Session::Outcome& outcome) {
+        if (self)
+            self->finish(outcome);
+    });
+    m_session = std::move(session);
+    setPhase(Phase::picking);
+    m_session->begin();
+
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        m_services.scheduler.now() - started);
+    m_logger.log("Magnifier shown %ld ms after capture started, %ld screen(s)",
+                 static_cast<long>(elapsed.count()), static_cast<long>(screenCount));
+}
+
+void PickerController::finish(const Session::Outcome& outcome) {
+    // The session is usually the caller: let go of it, but release it only once this
+    // call has returned.
+    if (std::shared_ptr<Session> finished = std::move(m_session)) {
+        QMetaObject::invokeMethod(
+            this, [finished] {}, Qt::QueuedConnection);
+    }
+    setPhase(Phase::idle);
+    if (const auto* copied = std::get_if<Session::Copied>(&outcome)) {
+        m_services.addToHistory(copied->color);
+        m_logger.log("Copied color as %{public}s", std::string(rawValue(copied->format)));
+    } else {
+        m_logger.log("Color picker cancelled");
+    }
+}
+
+void PickerController::cancel() {
+    switch (m_phase) {
+    case Phase::idle:
+        return;
+    case Phase::capturing:
+        ++m_attempt;
+        setPhase(Phase::idle);
+        m_logger.log("Color picker cancelled during capture");
+        return;
+    case Phase::picking:
+        if (m_session && !m_session->isFinished())
+            m_session->cancel();
+        return;
+    }
+}
+
+void PickerController::showPermissionOnboardingIfNeeded() {
+    m_services.permission.refresh();
+    if (m_services.permission.status() != ScreenRecordingPermission::Status::granted)
+        m_services.onboarding.show(OnboardingWindowController::Reason::permissionMissing);
+}
+
+namespace {
+
+// Stands in until the overlays are built: ends at once as cancelled.
+class UnavailableSession final : public PickerController::Session {
+public:
+    void setOnFinish(std::function<void(const Outcome&)> onFinish) override {
+        m_onFinish = std::move(onFinish);
+    }
+    void begin() override { cancel(); }
+    void cancel() override {
+        if (std::exchange(m_finished, true))
+            return;
+        m_onFinish(Cancelled{});
+    }
+    bool isFinished() const override { return m_finished; }
+
+private:
+    std::function<void(const Outcome&)> m_onFinish;
+    bool m_finished = false;
+};
+
+} // namespace
+
+PickerController& PickerController::shared() {
+    static PickerController* controller = new PickerController(
+        {PlatformServices::current().screenCapture(), ScreenRecordingPermission::shared(),
+         OnboardingWindowController::shared(), UserDefaults::standard(), Scheduler::main(),
+         [](std::vector<DisplaySnapshot>, ColorFormat) {
+             return std::make_shared<UnavailableSession>();
+         },
+         [](const PickedColor& color) { ColorHistory::shared().add(color); }});
+    return *controller;
+}

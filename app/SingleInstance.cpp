@@ -1,0 +1,84 @@
+#include "app/SingleInstance.h"
+
+#include "platform/Logger.h"
+
+#include <QDir>
+#include <QLocalSocket>
+#include <QStandardPaths>
+
+namespace {
+const QByteArray activateMessage = QByteArrayLiteral("activate\n");
+}
+
+SingleInstance::SingleInstance(QString directory, QObject* parent)
+    : QObject(parent)
+    , m_directory(directory.isEmpty()
+                      ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+                      : std::move(directory)) {
+    connect(&m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server.nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                if (socket->readAll().startsWith(activateMessage.trimmed()))
+                    Q_EMIT activationRequested();
+                socket->disconnectFromServer();
+            });
+        }
+    });
+}
+
+SingleInstance::~SingleInstance() { release(); }
+
+QString SingleInstance::lockPath() const { return m_directory + "/app.daubly.Daubly.lock"; }
+QString SingleInstance::socketPath() const { return m_directory + "/app.daubly.Daubly.socket"; }
+
+SingleInstance::Result SingleInstance::acquire(std::chrono::milliseconds waitForPrevious) {
+    QDir().mkpath(m_directory);
+    m_lock = std::make_unique<QLockFile>(lockPath());
+    // A lock left by a crashed instance is stale: QLockFile checks its pid.
+    m_lock->setStaleLockTime(0);
+    if (m_lock->tryLock(0))
+        {
+        listen(); // a failure is logged; this instance still runs
+        return Result::primary;
+    }
+
+    if (tellRunningInstance())
+        return Result::alreadyRunning;
+
+    // Nobody answers: the holder is on its way out (a relaunch). Give it a moment.
+    if (m_lock->tryLock(int(waitForPrevious.count()))) {
+        listen();
+        return Result::primary;
+    }
+    return Result::timedOut;
+}
+
+bool SingleInstance::listen() {
+    QLocalServer::removeServer(socketPath());
+    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server.listen(socketPath())) {
+        Logger("App").error("Could not listen for other starts of Daubly on %{public}s: %{public}s",
+                            socketPath(), m_server.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool SingleInstance::tellRunningInstance() const {
+    QLocalSocket socket;
+    socket.connectToServer(socketPath());
+    if (!socket.waitForConnected(1000))
+        return false;
+    socket.write(activateMessage);
+    const bool sent = socket.waitForBytesWritten(1000);
+    socket.waitForDisconnected(1000);
+    return sent;
+}
+
+void SingleInstance::release() {
+    if (m_server.isListening())
+        m_server.close();
+    if (m_lock && m_lock->isLocked())
+        m_lock->unlock();
+}

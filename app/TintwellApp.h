@@ -1,0 +1,34 @@
+#pragma once
+
+// The application: the tray item with its menu, and the delegate. Stays alive with no
+// window open.
+
+#include "app/AppDelegate.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class MenuBarContent;
+class QSystemTrayIcon;
+
+class TintwellApp : public QObject {
+    Q_OBJECT
+
+public:
+    TintwellApp();
+    ~TintwellApp() override;
+
+    AppDelegate& appDelegate() { return *m_appDelegate; }
+    // What "Settings…" and a second start of Daubly do.
+    void openSettings();
+
+private:
+    void showTrayIcon();
+
+    std::unique_ptr<AppDelegate> m_appDelegate;
+    std::unique_ptr<MenuBarContent> m_menuBarContent;
+    std::unique_ptr<QSystemTrayIcon> m_trayIcon;
+    std::function<void()> m_pickShortcutHandler;
+};

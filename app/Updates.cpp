@@ -1,0 +1,17 @@
+#include "app/Updates.h"
+
+StandardUpdaterController::StandardUpdaterController(UpdaterUserDriverDelegate&)
+    : m_updater(std::make_unique<InertUpdater>()) {}
+
+CheckForUpdatesViewModel::CheckForUpdatesViewModel(Updater& updater, QObject* parent)
+    : QObject(parent)
+    , m_updater(updater)
+    , m_canCheckForUpdates(updater.canCheckForUpdates()) {}
+
+void CheckForUpdatesViewModel::refresh() {
+    const bool canCheck = m_updater.canCheckForUpdates();
+    if (canCheck == m_canCheckForUpdates)
+        return;
+    m_canCheckForUpdates = canCheck;
+    Q_EMIT canCheckForUpdatesChanged(canCheck);
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+// The services of the system Daubly runs on, chosen once at start-up. Only this
+// factory knows which backend runs; models receive the services they need.
+
+class ScreenCapture;
+
+class PlatformServices {
+public:
+    virtual ~PlatformServices() = default;
+    virtual ScreenCapture& screenCapture() = 0;
+
+    // The running system's services (X11 today), created on first use (main thread).
+    static PlatformServices& current();
+};

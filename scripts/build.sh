@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures and builds one preset (default: dev). Usage: scripts/build.sh [PRESET] [TARGET...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset=${1:-dev}
+shift || true
+if [ ! -f "build/$preset/CMakeCache.txt" ]; then
+    cmake --preset "$preset" >/dev/null
+fi
+cmake --build --preset "$preset" ${1:+--target "$@"}

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs Daubly. On a desktop it starts in the tray. With no display, it starts a virtual
+# one and runs the demonstration pick there: the copied text is printed and a
+# screenshot of the loupe is saved beside the build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh run
+scripts/build.sh dev daubly daubly_scene >/dev/null
+daubly=$PWD/build/dev/daubly
+
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    exec "$daubly" "$@"
+fi
+
+echo "No display found: starting Daubly on a virtual display for a demonstration."
+exec bash scripts/demo-pick.sh "$daubly"

@@ -1,0 +1,49 @@
+# Sourced, not run: starts a virtual X display with openbox and the trayer tray.
+#   start_virtual_display [WIDTHxHEIGHT]   sets DISPLAY; stops everything on exit
+#   wait_for_window NAME-or-CLASS [SECONDS]
+# Needs xvfb, openbox, trayer, x11-utils (scripts/deps.sh run).
+
+_vd_pids=()
+
+stop_virtual_display() {
+    local pid
+    for ((i = ${#_vd_pids[@]} - 1; i >= 0; i--)); do
+        pid=${_vd_pids[i]}
+        kill "$pid" 2>/dev/null && { wait "$pid" 2>/dev/null || true; }
+    done
+    _vd_pids=()
+    return 0
+}
+
+start_virtual_display() {
+    local size=${1:-1920x1080} n
+    for ((n = 90; n < 190; n++)); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+    done
+    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
+    _vd_pids+=($!)
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+    xdpyinfo >/dev/null 2>&1 || { echo "virtual display :$n did not start" >&2; return 1; }
+    openbox >/dev/null 2>&1 &
+    _vd_pids+=($!)
+    # A tray at the top right, as on a typical desktop panel.
+    # trayer signals its whole process group when it stops: give it a group of its own.
+    setsid trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
+        --transparent false --tint 0x303030 --expand true >/dev/null 2>&1 &
+    _vd_pids+=($!)
+    wait_for_window trayer 10 >/dev/null || { echo "trayer did not start" >&2; return 1; }
+    trap stop_virtual_display EXIT
+}
+
+# Prints the id of the first window whose class or name matches.
+wait_for_window() {
+    local what=$1 seconds=${2:-10} id
+    for _ in $(seq $((seconds * 20))); do
+        id=$(xdotool search --class "$what" 2>/dev/null | head -n1)
+        [ -n "$id" ] || id=$(xdotool search --name "$what" 2>/dev/null | head -n1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.05
+    done
+    return 1
+}

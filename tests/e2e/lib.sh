@@ -1,0 +1,115 @@
+# Shared helpers of the end-to-end tests: a virtual display with openbox and trayer,
+# the real daubly with its own settings and runtime folders, and xdotool helpers.
+# Sourced by each test with the daubly executable as $1.
+
+set -euo pipefail
+DAUBLY=${1:?usage: $0 path/to/daubly}
+E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/daubly-e2e.XXXXXX")
+export XDG_CONFIG_HOME=$E2E_DIR/config XDG_RUNTIME_DIR=$E2E_DIR/runtime
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+# Keep the lines on stderr, where the tests read them.
+export DAUBLY_LOG_TO_STDERR=1
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/virtual-display.sh"
+
+DAUBLY_PID=
+
+fail() {
+    echo "FAIL: $*" >&2
+    if [ -f "$E2E_DIR/daubly.log" ]; then
+        echo "--- daubly's log:" >&2
+        cat "$E2E_DIR/daubly.log" >&2
+    fi
+    exit 1
+}
+
+cleanup() {
+    local status=$?
+    if [ -n "$DAUBLY_PID" ]; then kill "$DAUBLY_PID" 2>/dev/null || true; fi
+    stop_virtual_display
+    rm -rf "$E2E_DIR"
+    exit "$status"
+}
+
+e2e_start() {
+    start_virtual_display "${1:-1280x800}" || fail "no virtual display"
+    trap cleanup EXIT
+}
+
+# Polls a command until it succeeds; fails the test after SECONDS.
+eventually() {
+    local seconds=$1 what=$2
+    shift 2
+    for _ in $(seq $((seconds * 20))); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    fail "$what (waited ${seconds}s)"
+}
+
+log_has() { grep -qF -- "$1" "$E2E_DIR/daubly.log"; }
+
+# The tray icon: daubly's small window docked in trayer.
+tray_icon() {
+    local w
+    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        if ((HEIGHT <= 40 && Y <= 40)); then
+            echo "$w"
+            return 0
+        fi
+    done
+    return 1
+}
+
+tray_icon_count() {
+    local n=0 w
+    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        ((HEIGHT <= 40 && Y <= 40)) && n=$((n + 1))
+    done
+    echo "$n"
+}
+
+start_daubly() {
+    "$DAUBLY" >>"$E2E_DIR/daubly.log" 2>&1 &
+    DAUBLY_PID=$!
+    eventually 15 "the tray icon appears" tray_icon >/dev/null
+}
+
+# The open menu: a visible daubly window that is not the tray icon.
+menu_window() {
+    local w
+    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        if ((HEIGHT > 40 && WIDTH < 600)); then
+            echo "$w"
+            return 0
+        fi
+    done
+    return 1
+}
+
+open_menu() {
+    local icon
+    icon=$(tray_icon) || fail "no tray icon"
+    xdotool mousemove --window "$icon" 8 8 click 1
+    eventually 5 "the menu opens" menu_window >/dev/null
+}
+
+# Clicks the menu's last item ("Quit Daubly").
+click_last_menu_item() {
+    local menu
+    menu=$(menu_window) || fail "no menu"
+    eval "$(xdotool getwindowgeometry --shell "$menu")"
+    xdotool mousemove $((X + 40)) $((Y + HEIGHT - 12)) click 1
+}
+
+# Clicks the menu's first item ("Pick Color").
+click_first_menu_item() {
+    local menu
+    menu=$(menu_window) || fail "no menu"
+    eval "$(xdotool getwindowgeometry --shell "$menu")"
+    xdotool mousemove $((X + 40)) $((Y + 12)) click 1
+}
+
+daubly_exits() { ! kill -0 "$DAUBLY_PID" 2>/dev/null; }

@@ -1,0 +1,224 @@
+#include "app/AppDelegate.h"
+#include "app/ColorHistory.h"
+#include "app/MenuBarContent.h"
+#include "app/OnboardingWindowController.h"
+#include "app/PickerController.h"
+#include "app/ScreenRecordingPermission.h"
+#include "app/SingleInstance.h"
+#include "platform/UserDefaults.h"
+#include "support/FakeScheduler.h"
+
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using Reason = OnboardingWindowController::Reason;
+
+namespace {
+
+class FakeOnboarding final : public OnboardingWindowController {
+public:
+    void show(Reason reason) override { shown.push_back(reason); }
+    std::vector<Reason> shown;
+};
+
+class NeverCapture final : public ScreenCapture {
+public:
+    void captureAllDisplays(std::function<void(CaptureResult)>) override { ++count; }
+    int count = 0;
+};
+
+struct StartUp {
+    StartUp()
+        : defaults(dir.path() + "/defaults.json")
+        , permission(
+              defaults, [] { return true; }, [] { return true; }, [](const QUrl&) {})
+        , controller({capture, permission, onboarding, defaults, scheduler,
+                      [](std::vector<DisplaySnapshot>, ColorFormat) {
+                          return std::shared_ptr<PickerController::Session>();
+                      },
+                      [](const PickedColor&) {}}) {}
+
+    AppDelegate makeDelegate() {
+        return AppDelegate({defaults, onboarding, scheduler,
+                            [this](std::function<void()> handler) {
+                                keyUpHandlers.push_back(std::move(handler));
+                            },
+                            [this]() -> PickerController& { return controller; }});
+    }
+
+    QTemporaryDir dir;
+    UserDefaults defaults;
+    ScreenRecordingPermission permission;
+    NeverCapture capture;
+    FakeOnboarding onboarding;
+    FakeScheduler scheduler;
+    PickerController controller;
+    std::vector<std::function<void()>> keyUpHandlers;
+};
+
+TEST(AppDelegateTest, OnboardingIsShownAfterLaunchingFinishedOnlyOnFirstLaunch) {
+    struct Case {
+        const char* name;
+        QJsonValue hasCompletedOnboarding;
+        std::vector<Reason> expected;
+    };
+    const Case cases[] = {{"absent", QJsonValue::Undefined, {Reason::launch}},
+                          {"false", false, {Reason::launch}},
+                          {"true", true, {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartUp s;
+        s.defaults.setValue("hasCompletedOnboarding", c.hasCompletedOnboarding);
+        AppDelegate delegate = s.makeDelegate();
+        delegate.applicationDidFinishLaunching();
+        // The trigger is installed on every launch, and nothing is shown inside the call.
+        EXPECT_EQ(s.keyUpHandlers.size(), 1u);
+        EXPECT_TRUE(s.onboarding.shown.empty());
+        s.scheduler.runDue();
+        EXPECT_EQ(s.onboarding.shown, c.expected);
+    }
+}
+
+TEST(AppDelegateTest, TheShortcutStartsWhenIdleAndCancelsOtherwise) {
+    StartUp s;
+    s.defaults.setValue("hasCompletedOnboarding", true);
+    AppDelegate delegate = s.makeDelegate();
+    delegate.applicationDidFinishLaunching();
+    const auto& trigger = s.keyUpHandlers.at(0);
+
+    trigger();
+    EXPECT_EQ(s.controller.phase(), PickerController::Phase::capturing);
+    s.scheduler.runDue(); // no delay: the capture starts on the next turn
+    EXPECT_EQ(s.capture.count, 1);
+    trigger();
+    EXPECT_EQ(s.controller.phase(), PickerController::Phase::idle);
+    trigger();
+    EXPECT_EQ(s.controller.phase(), PickerController::Phase::capturing);
+    EXPECT_EQ(s.controller.attempt(), 3);
+}
+
+TEST(AppDelegateTest, TheInertUpdaterCannotCheck) {
+    StartUp s;
+    AppDelegate delegate = s.makeDelegate();
+    EXPECT_FALSE(delegate.checkForUpdates().canCheckForUpdates());
+    EXPECT_FALSE(delegate.updaterController().updater().automaticallyChecksForUpdates());
+}
+
+// The menu over a real history in a temporary store.
+struct MenuFixture {
+    MenuFixture()
+        : defaults(dir.path() + "/defaults.json")
+        , history(defaults)
+        , updater()
+        , checkForUpdates(updater)
+        , content(history, defaults, checkForUpdates,
+                  {[this] { ++picks; }, [this] { ++settings; }, [this] { ++quits; },
+                   [this](const QString& text) { copied.push_back(text); },
+                   [] { return QKeySequence(Qt::ALT | Qt::Key_C); }}) {}
+
+    // The menu as the user sees it when it opens: titles, "-" for separators.
+    std::vector<std::string> titles() {
+        Q_EMIT content.menu()->aboutToShow();
+        std::vector<std::string> result;
+        for (QAction* action : content.menu()->actions())
+            result.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+        return result;
+    }
+    QAction* action(const QString& text) {
+        for (QAction* action : content.menu()->actions())
+            if (action->text() == text)
+                return action;
+        return nullptr;
+    }
+
+    QTemporaryDir dir;
+    UserDefaults defaults;
+    ColorHistory history;
+    InertUpdater updater;
+    CheckForUpdatesViewModel checkForUpdates;
+    MenuBarContent content;
+    int picks = 0, settings = 0, quits = 0;
+    std::vector<QString> copied;
+};
+
+const PickedColor black{{0, 0, 0}};
+const PickedColor white{{1, 1, 1}};
+const PickedColor red{{1, 0, 0}};
+
+TEST(MenuBarContentTest, TheRecentColorsSectionAppearsOnlyWithColors) {
+    MenuFixture m;
+    const std::vector<std::string> empty = {"Pick Color", "-", "Check for Updates…", "Settings…",
+                                            "-", "Quit Daubly"};
+    EXPECT_EQ(m.titles(), empty);
+
+    m.history.add(red);
+    m.defaults.setValue("copyFormat", "hex");
+    const std::vector<std::string> one = {"Pick Color", "-", "Recent Colors", "#FF0000",
+                                          "Clear History", "-", "Check for Updates…",
+                                          "Settings…", "-", "Quit Daubly"};
+    EXPECT_EQ(m.titles(), one);
+    EXPECT_FALSE(m.action("Recent Colors")->isEnabled());
+    EXPECT_FALSE(m.action("Check for Updates…")->isEnabled());
+    EXPECT_EQ(m.action("Settings…")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_EQ(m.action("Quit Daubly")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(m.action("Pick Color")->shortcut(), QKeySequence(Qt::ALT | Qt::Key_C));
+
+    m.action("Clear History")->trigger();
+    EXPECT_EQ(m.titles(), empty);
+    EXPECT_FALSE(m.defaults.contains("recentColors"));
+}
+
+TEST(MenuBarContentTest, ChoosingARowCopiesItsTextAndMovesItToTheTop) {
+    MenuFixture m;
+    m.defaults.setValue("copyFormat", "hex");
+    m.history.add(black);
+    m.history.add(white);
+    m.history.add(red); // rows: red, white, black
+    m.titles();
+    m.action("#000000")->trigger();
+
+    EXPECT_EQ(m.copied, std::vector<QString>{"#000000"});
+    EXPECT_EQ(m.history.colors(), (std::vector<PickedColor>{black, red, white}));
+}
+
+TEST(MenuBarContentTest, RowsFollowTheCopyFormatEachTimeTheMenuOpens) {
+    MenuFixture m;
+    m.history.add(white);
+    m.defaults.setValue("copyFormat", "OKLCH"); // not a raw value: oklch
+    EXPECT_EQ(m.titles().at(3), "oklch(100.00% 0.000 0)");
+    m.defaults.setValue("copyFormat", "rgba");
+    EXPECT_EQ(m.titles().at(3), "rgba(255, 255, 255, 1)");
+}
+
+TEST(MenuBarContentTest, CommandsReachTheirActions) {
+    MenuFixture m;
+    m.titles();
+    m.action("Pick Color")->trigger();
+    m.action("Settings…")->trigger();
+    m.action("Quit Daubly")->trigger();
+    EXPECT_EQ(std::tie(m.picks, m.settings, m.quits), std::make_tuple(1, 1, 1));
+}
+
+TEST(SingleInstanceTest, ASecondStartTellsTheFirstAndALaterStartTakesOver) {
+    QTemporaryDir runtime;
+    SingleInstance first(runtime.path());
+    ASSERT_EQ(first.acquire(0ms), SingleInstance::Result::primary);
+    QSignalSpy activated(&first, &SingleInstance::activationRequested);
+
+    {
+        SingleInstance second(runtime.path());
+        EXPECT_EQ(second.acquire(0ms), SingleInstance::Result::alreadyRunning);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(activated.count(), 1, 5000);
+
+    first.release();
+    SingleInstance third(runtime.path());
+    EXPECT_EQ(third.acquire(0ms), SingleInstance::Result::primary);
+}
+
+} // namespace
