@@ -22,10 +22,10 @@ PickerSession::~PickerSession() {
     }
 }
 
-std::unique_ptr<PickerController::Session>
+std::shared_ptr<PickerController::Session>
 PickerSession::make(std::vector<DisplaySnapshot> snapshots, ColorFormat format,
                     Workspace& workspace) {
-    return std::make_unique<PickerSession>(
+    return std::make_shared<PickerSession>(
         std::move(snapshots), format, workspace, Scheduler::main(),
         [](const DisplaySnapshot& snapshot, const WorkspaceScreen& screen) {
             return OverlayPanel::make(snapshot, screen.screen);

@@ -56,7 +56,7 @@ public:
     ~PickerSession() override;
 
     // The real session: real overlays, the given desktop, the main scheduler.
-    static std::unique_ptr<PickerController::Session>
+    static std::shared_ptr<PickerController::Session>
     make(std::vector<DisplaySnapshot> snapshots, ColorFormat format, Workspace& workspace);
 
     void setOnFinish(std::function<void(const Outcome&)> onFinish) override;

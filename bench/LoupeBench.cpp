@@ -1,0 +1,210 @@
+// How fast the loupe follows the mouse on a 3840 x 2160 overlay, and what a first paint
+// of an overlay costs in a new window against a reused one.
+//
+//   cmake --build --preset release --target loupe_bench -j2
+//   QT_QPA_PLATFORM=offscreen build/release/bench/loupe_bench
+//   xvfb-run -s "-screen 0 3840x2160x24" build/release/bench/loupe_bench   (real X11)
+//
+// "median_ms" and "p99_ms" are per move: the mouse event delivered to the view, the
+// selection's patch and text built, and the loupe painted and flushed to the window.
+
+#include "app/ColorFormat.h"
+#include "app/OverlayPanel.h"
+#include "app/OverlayView.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+constexpr int width = 3840;
+constexpr int height = 2160;
+
+QImage colourfulImage() {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            line[x] = qRgb((x * 255) / width, (y * 255) / height, ((x ^ y) & 0xff));
+        }
+    }
+    return image;
+}
+
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+long residentKb() {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').first().toLong();
+        }
+    }
+    return -1;
+}
+
+// Stands in for the session: what it does per move, minus the snapshot's colour read.
+class MoveDelegate final : public OverlayViewDelegate {
+public:
+    explicit MoveDelegate(QImage image)
+        : m_image(std::move(image)) {}
+    QPoint mouse;
+
+    void overlayViewDidMoveMouse(OverlayView* view) override {
+        const QRgb rgb = m_image.pixel(mouse);
+        const PickedColor color{{srgbDecode(qRed(rgb) / 255.0), srgbDecode(qGreen(rgb) / 255.0),
+                                 srgbDecode(qBlue(rgb) / 255.0)}};
+        const QImage patch = m_image.copy(mouse.x() - 8, mouse.y() - 8, 17, 17);
+        const QString label = QString::fromStdString(text(color, ColorFormat::oklch));
+        view->showLoupe(patch, label, QPointF(mouse.x(), view->height() - mouse.y()), color);
+    }
+    void overlayViewDidClick(OverlayView*) override {}
+    void overlayViewDidRequestCancel(OverlayView*) override {}
+
+private:
+    QImage m_image;
+};
+
+struct Percentiles {
+    double median = 0;
+    double p99 = 0;
+};
+
+Percentiles percentiles(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    return {samples[samples.size() / 2], samples[std::size_t(std::ceil(samples.size() * 0.99)) - 1]};
+}
+
+void waitForPaint(QWidget* widget, bool& painted) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!painted && timer.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    Q_UNUSED(widget);
+}
+
+class PaintWatch : public QObject {
+public:
+    bool painted = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            painted = true;
+        }
+        return false;
+    }
+};
+
+void BM_MouseMoveRepaintsLoupe(benchmark::State& state) {
+    const QImage image = colourfulImage();
+    const DisplaySnapshot snapshot{1, image, QRectF(0, 0, width, height)};
+    OverlayPanel panel(snapshot, nullptr);
+    panel.setGeometry(0, 0, width, height);
+    PaintWatch watch;
+    panel.view()->installEventFilter(&watch);
+    panel.show();
+    waitForPaint(&panel, watch.painted);
+
+    MoveDelegate delegate(image);
+    panel.view()->setDelegate(&delegate);
+
+    std::vector<double> cpu;
+    std::vector<double> wall;
+    int step = 0;
+    for (auto _ : state) {
+        // A mouse sweeping the screen in small steps, as a hand does.
+        const int x = 200 + (step * 7) % (width - 400);
+        const int y = 200 + ((step * 7) / (width - 400) * 40 + step * 3) % (height - 400);
+        ++step;
+        delegate.mouse = QPoint(x, y);
+        const double cpuStart = threadCpuMs();
+        const auto wallStart = std::chrono::steady_clock::now();
+        QMouseEvent move(QEvent::MouseMove, QPointF(x, y), QPointF(x, y), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(panel.view(), &move);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        const auto wallEnd = std::chrono::steady_clock::now();
+        cpu.push_back(threadCpuMs() - cpuStart);
+        wall.push_back(std::chrono::duration<double, std::milli>(wallEnd - wallStart).count());
+        state.SetIterationTime(std::chrono::duration<double>(wallEnd - wallStart).count());
+    }
+    const Percentiles c = percentiles(cpu);
+    const Percentiles w = percentiles(wall);
+    state.counters["cpu_median_ms"] = c.median;
+    state.counters["cpu_p99_ms"] = c.p99;
+    state.counters["wall_median_ms"] = w.median;
+    state.counters["wall_p99_ms"] = w.p99;
+}
+BENCHMARK(BM_MouseMoveRepaintsLoupe)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The first paint of a full-screen overlay: a new window each time, as a pick does now,
+// against one window kept hidden between picks and shown again.
+void BM_FirstPaint(benchmark::State& state) {
+    const bool reuse = state.range(0) == 1;
+    const QImage image = colourfulImage();
+    const DisplaySnapshot snapshot{1, image, QRectF(0, 0, width, height)};
+    std::unique_ptr<OverlayPanel> kept;
+    const long before = residentKb();
+    std::vector<double> samples;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        std::unique_ptr<OverlayPanel> fresh;
+        OverlayPanel* panel = nullptr;
+        if (reuse && kept) {
+            panel = kept.get();
+        } else {
+            fresh = std::make_unique<OverlayPanel>(snapshot, nullptr);
+            fresh->setGeometry(0, 0, width, height);
+            panel = fresh.get();
+        }
+        PaintWatch watch;
+        panel->view()->installEventFilter(&watch);
+        panel->show();
+        panel->view()->update();
+        waitForPaint(panel, watch.painted);
+        const auto end = std::chrono::steady_clock::now();
+        samples.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        panel->view()->removeEventFilter(&watch);
+        panel->hide();
+        if (reuse && !kept) {
+            kept = std::move(fresh);
+        }
+        QCoreApplication::processEvents();
+    }
+    const Percentiles p = percentiles(samples);
+    state.counters["median_ms"] = p.median;
+    state.counters["p99_ms"] = p.p99;
+    // What stays resident between picks when the window (and its backing store) is kept.
+    state.counters["kept_kb"] = double(residentKb() - before);
+}
+BENCHMARK(BM_FirstPaint)->Arg(0)->Arg(1)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
