@@ -1,0 +1,84 @@
+#pragma once
+
+// Captures every RandR monitor from the X server's root window, at the monitor's full
+// pixel resolution. The screen list comes from Qt on the main thread; the pixels are
+// read on a worker thread over a connection of its own, so the GUI thread never waits
+// on the server.
+//
+// Where the pixels live: each capture gets a fresh anonymous buffer (transparent huge
+// pages, faulted in with one call), and the image wraps it directly; the buffer is
+// unmapped when the last copy of the image dies, so nothing of the screen stays in
+// memory after a pick. The server writes into two small shared-memory strips that are
+// kept from one capture to the next (zeroed after use) and copied into the buffer while
+// the server fills the other strip. Writing straight into a fresh shared segment would
+// make the server fault in every 4 KiB page of it (tens of milliseconds on 4K), and
+// keeping a whole warm frame costs about 33 MB per 4K monitor while idle.
+
+#include "app/ScreenCapture.h"
+
+#include <QByteArray>
+#include <QColorSpace>
+#include <QObject>
+#include <QRect>
+#include <QRectF>
+#include <QString>
+#include <QThreadPool>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// How the pixels travel from the server.
+enum class X11Transfer {
+    shmStrips,  // MIT-SHM into two reused strips, copied into a fresh buffer
+    shmSegment, // MIT-SHM straight into a fresh shared segment that the image wraps
+    getImage,   // the pixels inside the reply; no shared memory
+};
+
+struct X11CaptureOptions {
+    X11Transfer transfer = X11Transfer::shmStrips;
+    std::size_t stripBytes = std::size_t{1} << 20;
+    bool keepStrips = true; // strips stay mapped (and zeroed) between captures
+    bool populate = true;   // fault fresh buffers in with one call
+    bool hugePages = true;  // ask for transparent huge pages on fresh buffers
+    // Test hook: runs on the worker once the monitors are listed, before any pixel is read.
+    std::function<void()> afterListing;
+};
+
+class X11ScreenCapture : public ScreenCapture {
+public:
+    using Transfer = X11Transfer;
+    using Options = X11CaptureOptions;
+
+    // What the main thread knows of one screen when a capture starts.
+    struct ScreenDescription {
+        QString name;
+        QRect geometry; // Qt's logical geometry
+        double devicePixelRatio = 1;
+        QRectF frame; // in the design's global points
+        QColorSpace colorSpace;
+    };
+
+    // `displayName` empty: the one Qt uses ($DISPLAY).
+    explicit X11ScreenCapture(QByteArray displayName = {}, Options options = {});
+    ~X11ScreenCapture() override;
+
+    X11ScreenCapture(const X11ScreenCapture&) = delete;
+    X11ScreenCapture& operator=(const X11ScreenCapture&) = delete;
+
+    void captureAllDisplays(std::function<void(CaptureResult)> completion) override;
+
+    // The screens as Qt has them, primary first. Main thread only.
+    static std::vector<ScreenDescription> describeScreens();
+    // The capture itself, synchronously, on the calling thread (the benchmarks time it).
+    CaptureResult grab(const std::vector<ScreenDescription>& screens);
+    // The transfer the last capture used: shared memory falls back to getImage when the
+    // server cannot attach it (a remote display, another IPC namespace).
+    Transfer lastTransfer() const;
+
+private:
+    class Worker;
+    std::unique_ptr<Worker> m_worker;
+    std::unique_ptr<QObject> m_context; // completions are queued to it
+    QThreadPool m_pool;
+};

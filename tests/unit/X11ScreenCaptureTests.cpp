@@ -1,0 +1,198 @@
+// The X11 capture against the X server in $DISPLAY (skipped without one). Meant for a
+// disposable server: it paints the root window. For instance:
+//   Xvfb :98 -screen 0 640x480x24 &  DISPLAY=:98 x11_capture_tests
+//   DISPLAY=$(xtwo-monitors.sh 800x600 640x480) QT_SCREEN_SCALE_FACTORS="DUMMY0=1;DUMMY1=2" ...
+
+#include "platform/ScreenGeometry.h"
+#include "platform/linux/X11ScreenCapture.h"
+
+#include <QColorSpace>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+bool hasDisplay() {
+    return !qgetenv("DISPLAY").isEmpty();
+}
+
+// Paints the whole root window (every monitor) one colour.
+bool paintRoot(const QString& colour) {
+    return QProcess::execute(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), colour}) == 0;
+}
+
+CaptureResult captureAndWait(X11ScreenCapture& capture) {
+    std::optional<CaptureResult> result;
+    bool insideCall = true;
+    bool calledInside = false;
+    int calls = 0;
+    capture.captureAllDisplays([&](CaptureResult r) {
+        calledInside = insideCall;
+        ++calls;
+        result = std::move(r);
+    });
+    insideCall = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!result && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    QCoreApplication::processEvents(); // a second call would show here
+    EXPECT_FALSE(calledInside);
+    EXPECT_EQ(calls, 1);
+    return result.value_or(CaptureResult{{}, QStringLiteral("timed out")});
+}
+
+class X11Capture : public ::testing::TestWithParam<X11Transfer> {
+protected:
+    void SetUp() override {
+        if (!hasDisplay()) {
+            GTEST_SKIP() << "no X server ($DISPLAY is not set)";
+        }
+    }
+};
+
+TEST_P(X11Capture, CapturesEveryMonitorInScreenOrderAtFullResolution) {
+    ASSERT_TRUE(paintRoot(QStringLiteral("#336699")));
+    X11CaptureOptions options;
+    options.transfer = GetParam();
+    options.stripBytes = std::size_t{1} << 16; // several strips even on a small screen
+    X11ScreenCapture capture({}, options);
+    const CaptureResult result = captureAndWait(capture);
+    ASSERT_FALSE(result.error) << result.error->toStdString();
+    EXPECT_EQ(capture.lastTransfer(), GetParam());
+
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    ASSERT_EQ(result.snapshots.size(), std::size_t(screens.size()));
+    const QRectF primary = screens.first()->geometry();
+    for (std::size_t i = 0; i < result.snapshots.size(); ++i) {
+        const DisplaySnapshot& snapshot = result.snapshots[i];
+        const QScreen* screen = screens[qsizetype(i)];
+        SCOPED_TRACE(screen->name().toStdString());
+        EXPECT_EQ(snapshot.screenName, screen->name());
+        EXPECT_NE(snapshot.displayID, 0u);
+        // Frames in points, images in native pixels.
+        EXPECT_EQ(snapshot.frame, ScreenGeometry::designFrame(screen->geometry(), primary));
+        EXPECT_EQ(snapshot.image.width(),
+                  std::lround(snapshot.frame.width() * screen->devicePixelRatio()));
+        EXPECT_EQ(snapshot.image.height(),
+                  std::lround(snapshot.frame.height() * screen->devicePixelRatio()));
+        EXPECT_EQ(snapshot.image.format(), QImage::Format_RGB32);
+        EXPECT_EQ(snapshot.image.colorSpace(), QColorSpace(QColorSpace::SRgb));
+
+        // Every pixel the root's colour, opaque; and the reads a pick makes agree.
+        const QImage& image = snapshot.image;
+        for (int y = 0; y < image.height(); y += 7) {
+            const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); x += 5) {
+                ASSERT_EQ(row[x], 0xff336699u) << x << "," << y;
+            }
+        }
+        const auto last = reinterpret_cast<const QRgb*>(
+            image.constScanLine(image.height() - 1))[image.width() - 1];
+        EXPECT_EQ(last, 0xff336699u);
+        const auto pixel = snapshot.pixel(snapshot.frame.center());
+        ASSERT_TRUE(pixel.has_value());
+        const auto color = snapshot.color(*pixel);
+        ASSERT_TRUE(color.has_value());
+        EXPECT_NEAR(color->linear.red, 0.0331048, 1e-6);
+        EXPECT_NEAR(color->linear.green, 0.1328683, 1e-6);
+        EXPECT_NEAR(color->linear.blue, 0.3185468, 1e-6);
+    }
+    std::vector<std::uint32_t> ids;
+    for (const auto& snapshot : result.snapshots) {
+        ids.push_back(snapshot.displayID);
+    }
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "display ids repeat";
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, X11Capture,
+                         ::testing::Values(X11Transfer::shmStrips, X11Transfer::shmSegment,
+                                           X11Transfer::getImage),
+                         [](const auto& info) {
+                             switch (info.param) {
+                             case X11Transfer::shmStrips:
+                                 return std::string("SharedStrips");
+                             case X11Transfer::shmSegment:
+                                 return std::string("SharedSegment");
+                             case X11Transfer::getImage:
+                                 return std::string("GetImage");
+                             }
+                             return std::string();
+                         });
+
+TEST(X11CaptureFailure, NoServerIsAnErrorNotACrash) {
+    X11ScreenCapture capture(QByteArrayLiteral(":99999"));
+    const CaptureResult result = captureAndWait(capture);
+    ASSERT_TRUE(result.error.has_value());
+    EXPECT_TRUE(result.snapshots.empty());
+}
+
+// Needs a second RandR output it may switch off (xtwo-monitors.sh), and xrandr.
+TEST(X11CaptureFailure, AMonitorSwitchedOffDuringTheCaptureFailsItWhole) {
+    if (!hasDisplay() || QGuiApplication::screens().size() < 2) {
+        GTEST_SKIP() << "needs two monitors";
+    }
+    const QString second = QGuiApplication::screens().at(1)->name();
+    const QString mode = [&] {
+        QProcess xrandr;
+        xrandr.start(QStringLiteral("xrandr"), {QStringLiteral("--query")});
+        xrandr.waitForFinished();
+        // The second output's current mode is the line after its header marked with '*'.
+        const QStringList lines =
+            QString::fromLocal8Bit(xrandr.readAllStandardOutput()).split('\n');
+        bool inOutput = false;
+        for (const QString& line : lines) {
+            if (!line.startsWith(' ')) {
+                inOutput = line.startsWith(second + ' ');
+            } else if (inOutput && line.contains('*')) {
+                return line.simplified().section(' ', 0, 0);
+            }
+        }
+        return QString();
+    }();
+    ASSERT_FALSE(mode.isEmpty()) << "no mode for " << second.toStdString();
+    const QString first = QGuiApplication::screens().at(0)->name();
+
+    X11CaptureOptions options;
+    options.afterListing = [&] {
+        QProcess::execute(QStringLiteral("xrandr"),
+                          {QStringLiteral("--output"), second, QStringLiteral("--off")});
+    };
+    X11ScreenCapture capture({}, options);
+    const CaptureResult result = captureAndWait(capture);
+    QProcess::execute(QStringLiteral("xrandr"),
+                      {QStringLiteral("--output"), second, QStringLiteral("--mode"), mode,
+                       QStringLiteral("--right-of"), first});
+    // Let Qt see the monitor come back before the next test lists the screens.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (QGuiApplication::screens().size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    ASSERT_TRUE(result.error.has_value());
+    EXPECT_EQ(*result.error,
+              QStringLiteral("Monitor %1 disappeared during the capture").arg(second));
+    EXPECT_TRUE(result.snapshots.empty());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The real X server when there is one; otherwise nothing to capture, and every
+    // test skips.
+    if (!hasDisplay()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int failed = RUN_ALL_TESTS();
+    // Tells ctest that the server tests were skipped, not passed.
+    return failed == 0 && !hasDisplay() ? 77 : failed;
+}
