@@ -116,7 +116,7 @@ public:
 
 void BM_MouseMoveRepaintsLoupe(benchmark::State& state) {
     const QImage image = colourfulImage();
-    const DisplaySnapshot snapshot{1, image, QRectF(0, 0, width, height)};
+    const DisplaySnapshot snapshot{1, image, QRectF(0, 0, width, height), {}};
     OverlayPanel panel(snapshot, nullptr);
     panel.setGeometry(0, 0, width, height);
     PaintWatch watch;
@@ -161,7 +161,7 @@ BENCHMARK(BM_MouseMoveRepaintsLoupe)->Iterations(1000)->UseManualTime()->Unit(be
 void BM_FirstPaint(benchmark::State& state) {
     const bool reuse = state.range(0) == 1;
     const QImage image = colourfulImage();
-    const DisplaySnapshot snapshot{1, image, QRectF(0, 0, width, height)};
+    const DisplaySnapshot snapshot{1, image, QRectF(0, 0, width, height), {}};
     std::unique_ptr<OverlayPanel> kept;
     const long before = residentKb();
     std::vector<double> samples;

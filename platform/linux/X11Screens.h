@@ -16,8 +16,9 @@ namespace X11Screens {
 // The Xlib-free connection Qt uses, or null when Qt does not run on X11.
 xcb_connection_t* connection();
 
-// The RandR output whose name is `name` (Qt names its screens after their outputs, or
-// after their RandR 1.5 monitor, whose first output is then the answer).
+// The display id of the screen Qt names `name`: the first output of the RandR monitor
+// of that name (the monitor's name atom for a monitor without outputs), else the output
+// of that name. The capture tags its snapshots by the same rule.
 std::optional<std::uint32_t> randrOutputId(xcb_connection_t* connection, xcb_window_t root,
                                            const QString& name);
 std::optional<std::uint32_t> randrOutputId(const QScreen* screen);

@@ -161,11 +161,9 @@ std::vector<WorkspaceScreen> X11Workspace::screens() const {
         return result;
     }
     for (QScreen* screen : QGuiApplication::screens()) {
-        const auto id = X11Screens::randrOutputId(screen);
-        if (!id) {
-            continue;
-        }
-        result.push_back({*id, ScreenGeometry::designFrame(screen->geometry(), primary->geometry()),
+        // Without RandR the capture calls its one monitor 0.
+        const std::uint32_t id = X11Screens::randrOutputId(screen).value_or(0);
+        result.push_back({id, ScreenGeometry::designFrame(screen->geometry(), primary->geometry()),
                           screen});
     }
     return result;

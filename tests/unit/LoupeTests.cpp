@@ -99,7 +99,7 @@ public:
 TEST(OverlayViewRepaint, AMoveRepaintsOnlyWhereTheLoupeWasAndIs) {
     QImage image(800, 600, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);
-    OverlayView view(DisplaySnapshot{1, image, QRectF(0, 0, 800, 600)}, QSizeF(800, 600));
+    OverlayView view(DisplaySnapshot{1, image, QRectF(0, 0, 800, 600), {}}, QSizeF(800, 600));
     view.show();
     QCoreApplication::processEvents();
     PaintRecorder recorder;

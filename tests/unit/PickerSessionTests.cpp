@@ -134,6 +134,7 @@ QImage gradient(int width, int height) {
             image.setPixel(x, y, qRgb(x % 256, y % 256, 128));
         }
     }
+    image.setColorSpace(QColorSpace::SRgb);
     return image;
 }
 
@@ -142,8 +143,8 @@ QImage gradient(int width, int height) {
 class PickerSessionTest : public ::testing::Test {
 public:
     PickerSessionTest() {
-        snapshots.push_back({1, gradient(100, 80), QRectF(0, 0, 100, 80)});
-        snapshots.push_back({2, gradient(200, 160), QRectF(100, 0, 100, 80)});
+        snapshots.push_back({1, gradient(100, 80), QRectF(0, 0, 100, 80), "A"});
+        snapshots.push_back({2, gradient(200, 160), QRectF(100, 0, 100, 80), "B"});
         workspace.screenList = {{1, QRectF(0, 0, 100, 80), nullptr},
                                 {2, QRectF(100, 0, 100, 80), nullptr}};
     }
@@ -179,7 +180,7 @@ public:
 };
 
 TEST_F(PickerSessionTest, CoversMatchedMonitorsAndFollowsTheMouse) {
-    snapshots.push_back({9, gradient(10, 10), QRectF(0, 80, 10, 10)}); // no such screen
+    snapshots.push_back({9, gradient(10, 10), QRectF(0, 80, 10, 10), "C"}); // no such screen
     start({150.25, 70.5});
 
     ASSERT_EQ(overlays.size(), 2u);
