@@ -100,10 +100,11 @@ void Loupe::showCopied() {
 const QImage& Loupe::gridImage() {
     if (m_grid.isNull()) {
         const int side = int(std::ceil(size * m_scale));
+        // In device pixels (no device pixel ratio), so that it blends 1:1 over the patch.
         m_grid = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
-        m_grid.setDevicePixelRatio(m_scale);
         m_grid.fill(Qt::transparent);
         QPainter painter(&m_grid);
+        painter.scale(m_scale, m_scale);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(QColor(0, 0, 0, 64), gridLineWidth));
         for (int k = 1; k < cells; ++k) {

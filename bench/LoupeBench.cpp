@@ -4,6 +4,7 @@
 //   cmake --build --preset release --target loupe_bench -j2
 //   QT_QPA_PLATFORM=offscreen build/release/bench/loupe_bench
 //   xvfb-run -s "-screen 0 3840x2160x24" build/release/bench/loupe_bench   (real X11)
+//   loupe_bench --screenshot PATH X Y [copied]   (see screenshot() below)
 //
 // "median_ms" and "p99_ms" are per move: the mouse event delivered to the view, the
 // selection's patch and text built, and the loupe painted and flushed to the window.
@@ -20,8 +21,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QColorSpace>
+#include <QPixmap>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -32,12 +36,14 @@ namespace {
 constexpr int width = 3840;
 constexpr int height = 2160;
 
-QImage colourfulImage() {
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
+// Every pixel differs from its neighbours, so a blurred or doubled overlay shows.
+QImage colourfulImage(QSize size = QSize(width, height)) {
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            line[x] = qRgb((x * 255) / width, (y * 255) / height, ((x ^ y) & 0xff));
+        for (int x = 0; x < size.width(); ++x) {
+            line[x] = qRgb((x * 255) / size.width(), (y * 255) / size.height(),
+                           ((x * 37) ^ (y * 11)) & 0xff);
         }
     }
     return image;
@@ -201,8 +207,56 @@ BENCHMARK(BM_FirstPaint)->Arg(0)->Arg(1)->Iterations(30)->UseManualTime()->Unit(
 
 } // namespace
 
+// `loupe_bench --screenshot PATH X Y [copied]`: no benchmark; shows an overlay of a
+// colourful image on the primary screen with the loupe at (X, Y) (points, y up from the
+// bottom) and saves what the screen shows.
+int screenshot(const QString& path, double x, double y, bool copied) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize size = screen->geometry().size();
+    const double ratio = screen->devicePixelRatio();
+    QImage image = colourfulImage(size * ratio);
+    image.setColorSpace(QColorSpace::SRgb);
+    const DisplaySnapshot snapshot{1, image, QRectF(QPointF(0, 0), QSizeF(size)), screen->name()};
+    OverlayPanel panel(snapshot, screen);
+    panel.show();
+    const QPointF point(x, y);
+    const auto pixel = snapshot.pixel(point);
+    const auto color = pixel ? snapshot.color(*pixel) : std::nullopt;
+    if (!color) {
+        return 1;
+    }
+    panel.view()->showLoupe(snapshot.patch(*pixel, 8), QString::fromStdString(text(*color, ColorFormat::oklch)),
+                            point, *color);
+    if (copied) {
+        panel.view()->showCopied();
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < (copied ? 120 : 500)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    QPixmap shot = QGuiApplication::platformName() == "xcb" ? screen->grabWindow(0) : panel.grab();
+    // Pixel for pixel: away from the loupe the screen shows the capture unchanged.
+    const QImage shown = shot.toImage().convertToFormat(QImage::Format_RGB32);
+    long differing = 0;
+    for (int row = 0; row < std::min(shown.height(), image.height()) / 4; ++row) {
+        for (int column = 0; column < std::min(shown.width(), image.width()); ++column) {
+            differing += shown.pixel(column, row) != image.pixel(column, row);
+        }
+    }
+    std::printf("screen %dx%d device pixels, ratio %.2f; pixels differing from the capture in "
+                "the top quarter: %ld\n",
+                shown.width(), shown.height(), ratio, differing);
+    return shot.save(path) ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() >= 5 && arguments[1] == "--screenshot") {
+        return screenshot(arguments[2], arguments[3].toDouble(), arguments[4].toDouble(),
+                          arguments.size() > 5 && arguments[5] == "copied");
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QRegion>
 
 #include <cmath>
@@ -83,6 +84,32 @@ TEST(LoupeCover, CoversTheCircleThePulseAndTheLabel) {
     EXPECT_EQ(loupe.labelFrame(), label);
     loupe.hide();
     EXPECT_TRUE(loupe.coveredRect(800).isEmpty());
+}
+
+// The grid and the centre mark cover the whole circle at every scale.
+TEST(LoupePaint, GridAndCentreMarkAtScaleOneAndTwo) {
+    for (const double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        QImage white(17, 17, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        Loupe loupe;
+        loupe.update(white, "#FFFFFF", {100, 100}, QRectF(0, 0, 200, 200), PickedColor{{1, 1, 1}}, scale);
+        QImage canvas(int(200 * scale), int(200 * scale), QImage::Format_RGB32);
+        canvas.setDevicePixelRatio(scale);
+        canvas.fill(Qt::red);
+        {
+            QPainter painter(&canvas);
+            loupe.paint(painter, 200);
+        }
+        const auto grey = [&](double x, double y) { return qGray(canvas.pixel(int(x * scale), int(y * scale))); };
+        // In widget coordinates the circle's left is 23.5 and its top 23.5; a grid line
+        // of the lower-right quadrant at 23.5 + 126, and the middle of the cell after it.
+        EXPECT_LT(grey(149.5, 146.5), 250);
+        EXPECT_EQ(grey(154, 146.5), 255);
+        // A white selection: the centre mark (the cell at 72 .. 81) is black.
+        EXPECT_LT(grey(23.5 + 72, 100), 40);
+        EXPECT_EQ(grey(100, 100), 255);
+    }
 }
 
 class PaintRecorder : public QObject {
