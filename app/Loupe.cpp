@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QVariantAnimation>
-
 #include <algorithm>
 #include <cmath>
 
@@ -25,7 +24,9 @@ QRectF layoutLabel(double textWidth, QPointF point, const QRectF& bounds) {
     return QRectF(x, y, labelWidth, labelHeight);
 }
 
-bool centerMarkIsBlack(const PickedColor& color) { return color.okLab().L > 0.6; }
+bool centerMarkIsBlack(const PickedColor& color) {
+    return color.okLab().L > 0.6;
+}
 
 namespace {
 
@@ -87,7 +88,9 @@ void Loupe::update(const std::optional<QImage>& patch, const QString& text, QPoi
     m_labelFrame = layoutLabel(m_textWidth, point, bounds);
 }
 
-void Loupe::hide() { m_hidden = true; }
+void Loupe::hide() {
+    m_hidden = true;
+}
 
 void Loupe::showCopied() {
     // The label keeps its size and place; only the text changes.

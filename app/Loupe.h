@@ -27,7 +27,6 @@
 #include <QRectF>
 #include <QStaticText>
 #include <QString>
-
 #include <optional>
 
 class QPainter;

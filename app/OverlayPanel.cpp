@@ -15,7 +15,10 @@ OverlayPanel::OverlayPanel(const DisplaySnapshot& snapshot, QScreen* screen)
     setAttribute(Qt::WA_DeleteOnClose, false);
     setAttribute(Qt::WA_X11DoNotAcceptFocus, false);
     setCursor(Qt::BlankCursor);
-    const QRect geometry = screen ? screen->geometry() : QRect(QPoint(0, 0), snapshot.frame.size().toSize());
+    // Moves outside the view reach the panel only when it tracks the mouse too.
+    setMouseTracking(true);
+    const QRect geometry =
+        screen ? screen->geometry() : QRect(QPoint(0, 0), snapshot.frame.size().toSize());
     if (screen) {
         setScreen(screen);
     }
@@ -30,6 +33,15 @@ OverlayPanel::~OverlayPanel() = default;
 void OverlayPanel::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     m_view->setGeometry(rect());
+}
+
+// While the pick grabs the pointer for the key overlay, moves and clicks over the other
+// monitors arrive at the key panel itself, outside its view: they count all the same.
+void OverlayPanel::mouseMoveEvent(QMouseEvent* event) {
+    m_view->mouseMoveEvent(event);
+}
+void OverlayPanel::mousePressEvent(QMouseEvent* event) {
+    m_view->mousePressEvent(event);
 }
 
 namespace {

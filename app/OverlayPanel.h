@@ -8,7 +8,6 @@
 #include "app/OverlayView.h"
 
 #include <QWidget>
-
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -53,6 +52,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     OverlayView* m_view = nullptr;

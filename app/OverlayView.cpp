@@ -17,16 +17,16 @@ OverlayView::OverlayView(const DisplaySnapshot& snapshot, QSizeF frameSize, QWid
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::BlankCursor);
-    connect(&m_loupe, &Loupe::repaintNeeded, this, [this] { update(m_loupe.coveredRect(height())); });
+    connect(&m_loupe, &Loupe::repaintNeeded, this,
+            [this] { update(m_loupe.coveredRect(height())); });
 }
 
 OverlayView::~OverlayView() = default;
 
-void OverlayView::showLoupe(const std::optional<QImage>& patch, const QString& text,
-                            QPointF point, const PickedColor& color) {
+void OverlayView::showLoupe(const std::optional<QImage>& patch, const QString& text, QPointF point,
+                            const PickedColor& color) {
     const QRect before = m_loupe.coveredRect(height());
-    m_loupe.update(patch, text, point, QRectF(0, 0, width(), height()), color,
-                   devicePixelRatioF());
+    m_loupe.update(patch, text, point, QRectF(0, 0, width(), height()), color, devicePixelRatioF());
     repaintLoupe(before);
 }
 
@@ -87,5 +87,9 @@ void OverlayView::mousePressEvent(QMouseEvent* event) {
 
 // Keys are swallowed here: passing them on would reach the parent and, at the top, the
 // platform's unhandled-key feedback.
-void OverlayView::keyPressEvent(QKeyEvent* event) { event->accept(); }
-void OverlayView::keyReleaseEvent(QKeyEvent* event) { event->accept(); }
+void OverlayView::keyPressEvent(QKeyEvent* event) {
+    event->accept();
+}
+void OverlayView::keyReleaseEvent(QKeyEvent* event) {
+    event->accept();
+}

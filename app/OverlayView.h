@@ -10,7 +10,6 @@
 
 #include <QPointer>
 #include <QWidget>
-
 #include <optional>
 
 class OverlayView;
@@ -55,6 +54,9 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    // The panel hands on the mouse events that land outside the view (see OverlayPanel).
+    friend class OverlayPanel;
+
     void repaintLoupe(const QRect& before);
 
     QPointer<OverlayViewDelegate> m_delegate;

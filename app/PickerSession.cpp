@@ -5,8 +5,7 @@
 #include <utility>
 
 PickerSession::PickerSession(std::vector<DisplaySnapshot> snapshots, ColorFormat format,
-                             Workspace& workspace, Scheduler& scheduler,
-                             OverlayFactory makeOverlay)
+                             Workspace& workspace, Scheduler& scheduler, OverlayFactory makeOverlay)
     : m_snapshots(std::move(snapshots))
     , m_format(format)
     , m_workspace(workspace)
@@ -36,7 +35,9 @@ void PickerSession::setOnFinish(std::function<void(const Outcome&)> onFinish) {
     m_onFinish = std::move(onFinish);
 }
 
-std::size_t PickerSession::overlayCount() const { return m_overlays->entries.size(); }
+std::size_t PickerSession::overlayCount() const {
+    return m_overlays->entries.size();
+}
 
 template <typename F> void PickerSession::guarded(const char* where, F&& handler) {
     try {
@@ -109,7 +110,8 @@ void PickerSession::begin() {
             auto key = std::find_if(overlays.entries.begin(), overlays.entries.end(),
                                     [&](const Overlays::Entry& entry) {
                                         const QRectF& f = entry.snapshot.frame;
-                                        return mouse.x() >= f.x() && mouse.x() < f.x() + f.width() &&
+                                        return mouse.x() >= f.x() &&
+                                               mouse.x() < f.x() + f.width() &&
                                                mouse.y() >= f.y() && mouse.y() < f.y() + f.height();
                                     });
             if (key == overlays.entries.end()) {
@@ -134,8 +136,7 @@ void PickerSession::begin() {
                 guarded("cancel", [this] { cancel(); });
             }
         };
-        m_observers.push_back(
-            connect(&m_workspace, &Workspace::screensChanged, this, cancelling));
+        m_observers.push_back(connect(&m_workspace, &Workspace::screensChanged, this, cancelling));
         m_observers.push_back(connect(&m_workspace, &Workspace::inputLost, this, cancelling));
 
         updateSelection();

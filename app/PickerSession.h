@@ -19,7 +19,6 @@
 #include "platform/Workspace.h"
 
 #include <QMetaObject>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -32,8 +31,8 @@ class PickerSession final : public OverlayViewDelegate, public PickerController:
 
 public:
     using Outcome = PickerController::Session::Outcome;
-    using OverlayFactory =
-        std::function<std::unique_ptr<PickerOverlay>(const DisplaySnapshot&, const WorkspaceScreen&)>;
+    using OverlayFactory = std::function<std::unique_ptr<PickerOverlay>(const DisplaySnapshot&,
+                                                                        const WorkspaceScreen&)>;
 
     struct Selection {
         std::int64_t overlayIndex = 0;
@@ -50,8 +49,8 @@ public:
     static constexpr std::chrono::milliseconds copiedDelay{400};
     static constexpr std::chrono::milliseconds fadeDuration{150};
 
-    PickerSession(std::vector<DisplaySnapshot> snapshots, ColorFormat format,
-                  Workspace& workspace, Scheduler& scheduler, OverlayFactory makeOverlay);
+    PickerSession(std::vector<DisplaySnapshot> snapshots, ColorFormat format, Workspace& workspace,
+                  Scheduler& scheduler, OverlayFactory makeOverlay);
     // A session dropped while running takes its overlays and grabs with it, silently.
     ~PickerSession() override;
 

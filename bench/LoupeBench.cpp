@@ -13,21 +13,19 @@
 #include "app/OverlayPanel.h"
 #include "app/OverlayView.h"
 
-#include <benchmark/benchmark.h>
-
 #include <QApplication>
+#include <QColorSpace>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScreen>
-#include <QColorSpace>
 #include <QPixmap>
-
+#include <QScreen>
 #include <algorithm>
-#include <cstdio>
+#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <vector>
 
@@ -97,7 +95,8 @@ struct Percentiles {
 
 Percentiles percentiles(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2], samples[std::size_t(std::ceil(samples.size() * 0.99)) - 1]};
+    return {samples[samples.size() / 2],
+            samples[std::size_t(std::ceil(samples.size() * 0.99)) - 1]};
 }
 
 void waitForPaint(QWidget* widget, bool& painted) {
@@ -160,7 +159,10 @@ void BM_MouseMoveRepaintsLoupe(benchmark::State& state) {
     state.counters["wall_median_ms"] = w.median;
     state.counters["wall_p99_ms"] = w.p99;
 }
-BENCHMARK(BM_MouseMoveRepaintsLoupe)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MouseMoveRepaintsLoupe)
+    ->Iterations(1000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The first paint of a full-screen overlay: a new window each time, as a pick does now,
 // against one window kept hidden between picks and shown again.
@@ -203,7 +205,12 @@ void BM_FirstPaint(benchmark::State& state) {
     // What stays resident between picks when the window (and its backing store) is kept.
     state.counters["kept_kb"] = double(residentKb() - before);
 }
-BENCHMARK(BM_FirstPaint)->Arg(0)->Arg(1)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstPaint)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(30)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -225,8 +232,9 @@ int screenshot(const QString& path, double x, double y, bool copied) {
     if (!color) {
         return 1;
     }
-    panel.view()->showLoupe(snapshot.patch(*pixel, 8), QString::fromStdString(text(*color, ColorFormat::oklch)),
-                            point, *color);
+    panel.view()->showLoupe(snapshot.patch(*pixel, 8),
+                            QString::fromStdString(text(*color, ColorFormat::oklch)), point,
+                            *color);
     if (copied) {
         panel.view()->showCopied();
     }

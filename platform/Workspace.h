@@ -8,7 +8,6 @@
 #include <QPointF>
 #include <QRectF>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <optional>

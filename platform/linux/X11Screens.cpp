@@ -2,11 +2,9 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-
-#include <xcb/randr.h>
-
 #include <cstdlib>
 #include <memory>
+#include <xcb/randr.h>
 
 namespace {
 
@@ -70,7 +68,8 @@ std::optional<std::uint32_t> randrOutputId(xcb_connection_t* connection, xcb_win
         if (!info) {
             continue;
         }
-        const auto* bytes = reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get()));
+        const auto* bytes =
+            reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get()));
         if (QString::fromUtf8(bytes, xcb_randr_get_output_info_name_length(info.get())) == name) {
             return outputs[i];
         }

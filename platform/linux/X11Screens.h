@@ -2,12 +2,10 @@
 
 // Which RandR output a Qt screen is: the display id that snapshots and overlays share.
 
-#include <xcb/xcb.h>
-
 #include <QString>
-
 #include <cstdint>
 #include <optional>
+#include <xcb/xcb.h>
 
 class QScreen;
 

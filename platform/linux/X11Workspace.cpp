@@ -9,12 +9,10 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScreen>
-
-#include <xcb/xcb.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -49,25 +47,42 @@ bool isOwnWindow(xcb_window_t window) {
 int virtualKeyCode(quint32 nativeScanCode, int qtKey) {
     // X keycodes are evdev codes + 8; the rows of the shared key-code table.
     switch (nativeScanCode) {
-    case 36: return 36;  // KEY_ENTER: Return
-    case 104: return 76; // KEY_KPENTER: keypad Enter
-    case 9: return 53;   // KEY_ESC: Escape
-    case 113: return 123; // KEY_LEFT
-    case 114: return 124; // KEY_RIGHT
-    case 116: return 125; // KEY_DOWN
-    case 111: return 126; // KEY_UP
-    case 0: break;
-    default: return -1;
+    case 36:
+        return 36; // KEY_ENTER: Return
+    case 104:
+        return 76; // KEY_KPENTER: keypad Enter
+    case 9:
+        return 53; // KEY_ESC: Escape
+    case 113:
+        return 123; // KEY_LEFT
+    case 114:
+        return 124; // KEY_RIGHT
+    case 116:
+        return 125; // KEY_DOWN
+    case 111:
+        return 126; // KEY_UP
+    case 0:
+        break;
+    default:
+        return -1;
     }
     switch (qtKey) {
-    case Qt::Key_Return: return 36;
-    case Qt::Key_Enter: return 76;
-    case Qt::Key_Escape: return 53;
-    case Qt::Key_Left: return 123;
-    case Qt::Key_Right: return 124;
-    case Qt::Key_Down: return 125;
-    case Qt::Key_Up: return 126;
-    default: return -1;
+    case Qt::Key_Return:
+        return 36;
+    case Qt::Key_Enter:
+        return 76;
+    case Qt::Key_Escape:
+        return 53;
+    case Qt::Key_Left:
+        return 123;
+    case Qt::Key_Right:
+        return 124;
+    case Qt::Key_Down:
+        return 125;
+    case Qt::Key_Up:
+        return 126;
+    default:
+        return -1;
     }
 }
 
@@ -117,7 +132,8 @@ std::optional<Workspace::WindowID> X11Workspace::activeWindow() const {
     const xcb_atom_t property = atom(c, "_NET_ACTIVE_WINDOW");
     Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         c, xcb_get_property(c, false, rootWindow(c), property, XCB_ATOM_WINDOW, 0, 1), nullptr));
-    if (!reply || reply->type != XCB_ATOM_WINDOW || xcb_get_property_value_length(reply.get()) < 4) {
+    if (!reply || reply->type != XCB_ATOM_WINDOW ||
+        xcb_get_property_value_length(reply.get()) < 4) {
         return std::nullopt;
     }
     const auto window = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
@@ -134,8 +150,8 @@ void X11Workspace::activateWindow(WindowID window) {
     }
     // A window that went away meanwhile is left alone.
     xcb_generic_error_t* error = nullptr;
-    Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
-        c, xcb_get_window_attributes(c, window), &error));
+    Reply<xcb_get_window_attributes_reply_t> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), &error));
     std::free(error);
     if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
         return;
@@ -163,8 +179,8 @@ std::vector<WorkspaceScreen> X11Workspace::screens() const {
     for (QScreen* screen : QGuiApplication::screens()) {
         // Without RandR the capture calls its one monitor 0.
         const std::uint32_t id = X11Screens::randrOutputId(screen).value_or(0);
-        result.push_back({id, ScreenGeometry::designFrame(screen->geometry(), primary->geometry()),
-                          screen});
+        result.push_back(
+            {id, ScreenGeometry::designFrame(screen->geometry(), primary->geometry()), screen});
     }
     return result;
 }

@@ -7,7 +7,6 @@
 
 #include <QPointer>
 #include <QWindow>
-
 #include <Qt>
 
 class QKeyEvent;

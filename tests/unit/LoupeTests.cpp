@@ -1,14 +1,15 @@
 #include "app/Loupe.h"
+#include "app/OverlayPanel.h"
 #include "app/OverlayView.h"
 
-#include <gtest/gtest.h>
-
+#include <QApplication>
 #include <QCoreApplication>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -16,7 +17,7 @@ struct LabelCase {
     const char* name;
     QPointF point;
     QRectF bounds;
-    double y;         // the label's y in the loupe's space
+    double y;          // the label's y in the loupe's space
     double leftInView; // its left edge in the view
 };
 
@@ -69,12 +70,15 @@ TEST(LoupeCover, CoversTheCircleThePulseAndTheLabel) {
     Loupe loupe;
     EXPECT_TRUE(loupe.coveredRect(800).isEmpty());
     // Near the bottom-right corner: the label goes above the circle and inside.
-    loupe.update(std::nullopt, "#FFAA00", {990, 50}, QRectF(0, 0, 1000, 800), PickedColor{{1, 0.4, 0}}, 1);
+    loupe.update(std::nullopt, "#FFAA00", {990, 50}, QRectF(0, 0, 1000, 800),
+                 PickedColor{{1, 0.4, 0}}, 1);
     const QRect covered = loupe.coveredRect(800);
     const QPointF centre(990, 800 - 50);
-    EXPECT_TRUE(covered.contains(QRectF(centre.x() - 79, centre.y() - 79, 158, 158).toAlignedRect()));
+    EXPECT_TRUE(
+        covered.contains(QRectF(centre.x() - 79, centre.y() - 79, 158, 158).toAlignedRect()));
     const QRectF label = loupe.labelFrame();
-    const QRectF labelInWidget(990 - 76.5 + label.x(), 800 - (50 - 76.5 + label.y() + 24), label.width(), 24);
+    const QRectF labelInWidget(990 - 76.5 + label.x(), 800 - (50 - 76.5 + label.y() + 24),
+                               label.width(), 24);
     EXPECT_LT(labelInWidget.bottom(), centre.y() - 76.5);
     EXPECT_TRUE(covered.contains(labelInWidget.toAlignedRect()));
     EXPECT_LE(covered.width(), 162);
@@ -93,7 +97,8 @@ TEST(LoupePaint, GridAndCentreMarkAtScaleOneAndTwo) {
         QImage white(17, 17, QImage::Format_RGB32);
         white.fill(Qt::white);
         Loupe loupe;
-        loupe.update(white, "#FFFFFF", {100, 100}, QRectF(0, 0, 200, 200), PickedColor{{1, 1, 1}}, scale);
+        loupe.update(white, "#FFFFFF", {100, 100}, QRectF(0, 0, 200, 200), PickedColor{{1, 1, 1}},
+                     scale);
         QImage canvas(int(200 * scale), int(200 * scale), QImage::Format_RGB32);
         canvas.setDevicePixelRatio(scale);
         canvas.fill(Qt::red);
@@ -101,7 +106,9 @@ TEST(LoupePaint, GridAndCentreMarkAtScaleOneAndTwo) {
             QPainter painter(&canvas);
             loupe.paint(painter, 200);
         }
-        const auto grey = [&](double x, double y) { return qGray(canvas.pixel(int(x * scale), int(y * scale))); };
+        const auto grey = [&](double x, double y) {
+            return qGray(canvas.pixel(int(x * scale), int(y * scale)));
+        };
         // In widget coordinates the circle's left is 23.5 and its top 23.5; a grid line
         // of the lower-right quadrant at 23.5 + 126, and the middle of the cell after it.
         EXPECT_LT(grey(149.5, 146.5), 250);
@@ -152,6 +159,43 @@ TEST(OverlayViewRepaint, AMoveRepaintsOnlyWhereTheLoupeWasAndIs) {
     QCoreApplication::processEvents();
     ASSERT_EQ(recorder.regions.size(), 1u);
     EXPECT_EQ(recorder.regions[0], QRegion(second));
+}
+
+class CountingDelegate final : public OverlayViewDelegate {
+public:
+    int moves = 0, clicks = 0, cancels = 0;
+    void overlayViewDidMoveMouse(OverlayView*) override { ++moves; }
+    void overlayViewDidClick(OverlayView*) override { ++clicks; }
+    void overlayViewDidRequestCancel(OverlayView*) override { ++cancels; }
+};
+
+// With the pointer grabbed for the key overlay, events over other monitors arrive at the
+// key panel outside its view; they must reach the session too.
+TEST(OverlayPanelMouse, EventsOnThePanelOrItsViewReachTheDelegate) {
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    OverlayPanel panel(DisplaySnapshot{1, image, QRectF(0, 0, 64, 48), {}}, nullptr);
+    auto delegate = std::make_unique<CountingDelegate>();
+    panel.view()->setDelegate(delegate.get());
+    for (QWidget* target : {static_cast<QWidget*>(&panel), static_cast<QWidget*>(panel.view())}) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(500, 10), QPointF(500, 10), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+            QMouseEvent press(QEvent::MouseButtonPress, QPointF(500, 10), QPointF(500, 10), button,
+                              button, Qt::NoModifier);
+            QApplication::sendEvent(target, &press);
+        }
+    }
+    EXPECT_EQ(delegate->moves, 2);
+    EXPECT_EQ(delegate->clicks, 2);
+    EXPECT_EQ(delegate->cancels, 2);
+    // Held weakly: a delegate that is gone is not called.
+    delegate.reset();
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(panel.view(), &move);
+    EXPECT_EQ(panel.view()->delegate(), nullptr);
 }
 
 } // namespace

@@ -1,10 +1,8 @@
 #include "app/PickerSession.h"
 
-#include <gtest/gtest.h>
-
 #include <QColor>
 #include <QImage>
-
+#include <gtest/gtest.h>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -49,7 +47,9 @@ private:
 class FakeWorkspace final : public Workspace {
 public:
     std::optional<WindowID> activeWindow() const override { return previousWindow; }
-    void activateWindow(WindowID window) override { calls.push_back("activate " + std::to_string(window)); }
+    void activateWindow(WindowID window) override {
+        calls.push_back("activate " + std::to_string(window));
+    }
     std::vector<WorkspaceScreen> screens() const override { return screenList; }
     QPointF mouseLocation() const override { return mouse; }
     void hideCursor() override { calls.push_back("hideCursor"); }
@@ -74,7 +74,9 @@ public:
             keyHandler(keyCode);
         }
     }
-    int count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
+    int count(const std::string& call) const {
+        return int(std::count(calls.begin(), calls.end(), call));
+    }
 
     std::optional<WindowID> previousWindow = 77;
     std::vector<WorkspaceScreen> screenList;
@@ -159,7 +161,8 @@ public:
                 overlays.push_back(record);
                 return std::make_unique<FakeOverlay>(record);
             });
-        session->setOnFinish([this](const PickerSession::Outcome& outcome) { outcomes.push_back(outcome); });
+        session->setOnFinish(
+            [this](const PickerSession::Outcome& outcome) { outcomes.push_back(outcome); });
         session->begin();
     }
     void move(QPointF mouse) {
@@ -168,7 +171,8 @@ public:
     }
     PixelPoint selected() const { return session->selection().value().pixel; }
     bool allClosed() const {
-        return std::all_of(overlays.begin(), overlays.end(), [](const auto& o) { return o->closed; });
+        return std::all_of(overlays.begin(), overlays.end(),
+                           [](const auto& o) { return o->closed; });
     }
 
     std::vector<DisplaySnapshot> snapshots;
@@ -187,8 +191,10 @@ TEST_F(PickerSessionTest, CoversMatchedMonitorsAndFollowsTheMouse) {
     EXPECT_EQ(session->overlayCount(), 2u);
     // The key overlay is the one under the mouse, and it holds the grab.
     EXPECT_EQ(overlays[0]->calls, (std::vector<std::string>{"setDelegate", "orderFront"}));
-    EXPECT_EQ(overlays[1]->calls, (std::vector<std::string>{"setDelegate", "orderFront", "makeKey"}));
-    EXPECT_EQ(workspace.calls, (std::vector<std::string>{"grab", "hideCursor", "installKeyMonitor"}));
+    EXPECT_EQ(overlays[1]->calls,
+              (std::vector<std::string>{"setDelegate", "orderFront", "makeKey"}));
+    EXPECT_EQ(workspace.calls,
+              (std::vector<std::string>{"grab", "hideCursor", "installKeyMonitor"}));
 
     // Scale 2: the point (50.25, 9.5) into B is column 100, row 19; only B shows a loupe,
     // centred on the mouse in B's view coordinates.
@@ -197,7 +203,8 @@ TEST_F(PickerSessionTest, CoversMatchedMonitorsAndFollowsTheMouse) {
     EXPECT_FALSE(overlays[0]->loupeShown);
     EXPECT_TRUE(overlays[1]->loupeShown);
     EXPECT_EQ(overlays[1]->point, QPointF(50.25, 70.5));
-    EXPECT_EQ(overlays[1]->label, QString::fromStdString(text(session->selection()->color, ColorFormat::hex)));
+    EXPECT_EQ(overlays[1]->label,
+              QString::fromStdString(text(session->selection()->color, ColorFormat::hex)));
     ASSERT_TRUE(overlays[1]->patch);
     EXPECT_EQ(overlays[1]->patch->size(), QSize(17, 17));
 
@@ -244,18 +251,17 @@ TEST_P(KeyTable, EachKeyDoesItsOneThing) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, KeyTable,
-    ::testing::Values(KeyCase{"Return", 36, {0, 0}, KeyCase::copied},
-                      KeyCase{"KeypadEnter", 76, {0, 0}, KeyCase::copied},
-                      KeyCase{"Escape", 53, {0, 0}, KeyCase::cancelled},
-                      KeyCase{"Left", 123, {-1, 0}, KeyCase::running},
-                      KeyCase{"Right", 124, {1, 0}, KeyCase::running},
-                      KeyCase{"Down", 125, {0, 1}, KeyCase::running},
-                      KeyCase{"Up", 126, {0, -1}, KeyCase::running},
-                      KeyCase{"LetterC", 8, {0, 0}, KeyCase::running},
-                      KeyCase{"Unmapped", -1, {0, 0}, KeyCase::running}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Keys, KeyTable,
+                         ::testing::Values(KeyCase{"Return", 36, {0, 0}, KeyCase::copied},
+                                           KeyCase{"KeypadEnter", 76, {0, 0}, KeyCase::copied},
+                                           KeyCase{"Escape", 53, {0, 0}, KeyCase::cancelled},
+                                           KeyCase{"Left", 123, {-1, 0}, KeyCase::running},
+                                           KeyCase{"Right", 124, {1, 0}, KeyCase::running},
+                                           KeyCase{"Down", 125, {0, 1}, KeyCase::running},
+                                           KeyCase{"Up", 126, {0, -1}, KeyCase::running},
+                                           KeyCase{"LetterC", 8, {0, 0}, KeyCase::running},
+                                           KeyCase{"Unmapped", -1, {0, 0}, KeyCase::running}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct EdgeCase {
     const char* name;
@@ -278,13 +284,12 @@ TEST_P(EdgeTable, AnArrowAtTheEdgeChangesNothing) {
     EXPECT_EQ(overlays[0]->label, label);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Edges, EdgeTable,
-    ::testing::Values(EdgeCase{"Right", {99.5, 40.5}, 124, {99, 39}},
-                      EdgeCase{"Left", {0.5, 40.5}, 123, {0, 39}},
-                      EdgeCase{"Top", {50.5, 79.5}, 126, {50, 0}},
-                      EdgeCase{"Bottom", {50.5, 0.5}, 125, {50, 79}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Edges, EdgeTable,
+                         ::testing::Values(EdgeCase{"Right", {99.5, 40.5}, 124, {99, 39}},
+                                           EdgeCase{"Left", {0.5, 40.5}, 123, {0, 39}},
+                                           EdgeCase{"Top", {50.5, 79.5}, 126, {50, 0}},
+                                           EdgeCase{"Bottom", {50.5, 0.5}, 125, {50, 79}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PickerSessionTest, TheNudgeStaysInsideAndTheMouseResetsIt) {
     start({97.5, 40.5}); // pixel (97, 39): two columns from the right edge
@@ -372,9 +377,9 @@ TEST_F(PickerSessionTest, ACancelClosesAtOnceAndGivesTheFocusBackBeforeReporting
         EXPECT_EQ(std::count(overlay->calls.begin(), overlay->calls.end(), "fadeOut"), 0);
     }
     // Input comes back in the reverse order it was taken.
-    EXPECT_EQ(workspace.calls,
-              (std::vector<std::string>{"grab", "hideCursor", "installKeyMonitor", "removeKeyMonitor",
-                                        "showCursor", "release", "activate 77"}));
+    EXPECT_EQ(workspace.calls, (std::vector<std::string>{"grab", "hideCursor", "installKeyMonitor",
+                                                         "removeKeyMonitor", "showCursor",
+                                                         "release", "activate 77"}));
 }
 
 TEST_F(PickerSessionTest, NoPreviousWindowNothingToActivate) {
@@ -392,11 +397,15 @@ TEST_F(PickerSessionTest, OnFinishRunsOnceWhateverTheSequence) {
         {"click", [](PickerSessionTest& t) { t.session->overlayViewDidClick(nullptr); }},
         {"return", [](PickerSessionTest& t) { t.workspace.press(36); }},
         {"escape", [](PickerSessionTest& t) { t.workspace.press(53); }},
-        {"rightClick", [](PickerSessionTest& t) { t.session->overlayViewDidRequestCancel(nullptr); }},
+        {"rightClick",
+         [](PickerSessionTest& t) { t.session->overlayViewDidRequestCancel(nullptr); }},
         {"cancel", [](PickerSessionTest& t) { t.session->cancel(); }},
         {"screensChanged", [](PickerSessionTest& t) { Q_EMIT t.workspace.screensChanged(); }},
         {"inputLost", [](PickerSessionTest& t) { Q_EMIT t.workspace.inputLost(); }},
-        {"move", [](PickerSessionTest& t) { t.move({30.5, 30.5}); }},
+        {"move",
+         [](PickerSessionTest& t) {
+             t.move({30.5, 30.5});
+         }},
     };
     for (const auto& [first, firstStep] : steps) {
         for (const auto& [second, secondStep] : steps) {
