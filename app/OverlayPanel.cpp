@@ -125,5 +125,9 @@ private:
 
 std::unique_ptr<PickerOverlay> OverlayPanel::make(const DisplaySnapshot& snapshot,
                                                   QScreen* screen) {
-    return std::make_unique<QtOverlay>(new OverlayPanel(snapshot, screen));
+    return wrap(new OverlayPanel(snapshot, screen));
+}
+
+std::unique_ptr<PickerOverlay> OverlayPanel::wrap(OverlayPanel* panel) {
+    return std::make_unique<QtOverlay>(panel);
 }

@@ -49,6 +49,8 @@ public:
 
     // The real overlay over `screen`.
     static std::unique_ptr<PickerOverlay> make(const DisplaySnapshot& snapshot, QScreen* screen);
+    // The session's handle on `panel`, which it then owns.
+    static std::unique_ptr<PickerOverlay> wrap(OverlayPanel* panel);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -6,12 +6,13 @@
 //   xvfb-run -s "-screen 0 3840x2160x24" build/release/bench/loupe_bench   (real X11)
 //   loupe_bench --screenshot PATH X Y [copied]   (see screenshot() below)
 //
-// "median_ms" and "p99_ms" are per move: the mouse event delivered to the view, the
-// selection's patch and text built, and the loupe painted and flushed to the window.
+// "cpu_*" and "wall_*" are per move: the mouse event delivered to the view, the session's
+// selection (pixel, colour, patch, text) and the loupe painted and flushed to the window.
 
 #include "app/ColorFormat.h"
 #include "app/OverlayPanel.h"
 #include "app/OverlayView.h"
+#include "app/PickerSession.h"
 
 #include <QApplication>
 #include <QColorSpace>
@@ -66,26 +67,24 @@ long residentKb() {
     return -1;
 }
 
-// Stands in for the session: what it does per move, minus the snapshot's colour read.
-class MoveDelegate final : public OverlayViewDelegate {
+// The desktop of one 3840 x 2160 monitor whose mouse is wherever the benchmark puts it;
+// the session and the overlay are the real ones.
+class BenchWorkspace final : public Workspace {
 public:
-    explicit MoveDelegate(QImage image)
-        : m_image(std::move(image)) {}
-    QPoint mouse;
-
-    void overlayViewDidMoveMouse(OverlayView* view) override {
-        const QRgb rgb = m_image.pixel(mouse);
-        const PickedColor color{{srgbDecode(qRed(rgb) / 255.0), srgbDecode(qGreen(rgb) / 255.0),
-                                 srgbDecode(qBlue(rgb) / 255.0)}};
-        const QImage patch = m_image.copy(mouse.x() - 8, mouse.y() - 8, 17, 17);
-        const QString label = QString::fromStdString(text(color, ColorFormat::oklch));
-        view->showLoupe(patch, label, QPointF(mouse.x(), view->height() - mouse.y()), color);
+    QPointF mouse;
+    std::optional<WindowID> activeWindow() const override { return std::nullopt; }
+    void activateWindow(WindowID) override {}
+    std::vector<WorkspaceScreen> screens() const override {
+        return {{1, QRectF(0, 0, width, height), nullptr}};
     }
-    void overlayViewDidClick(OverlayView*) override {}
-    void overlayViewDidRequestCancel(OverlayView*) override {}
-
-private:
-    QImage m_image;
+    QPointF mouseLocation() const override { return mouse; }
+    void hideCursor() override {}
+    void showCursor() override {}
+    void setClipboardText(const QString&) override {}
+    bool grabInput(QWindow*) override { return false; }
+    void releaseInput() override {}
+    void installKeyMonitor(std::function<void(int)>) override {}
+    void removeKeyMonitor() override {}
 };
 
 struct Percentiles {
@@ -120,17 +119,23 @@ public:
 };
 
 void BM_MouseMoveRepaintsLoupe(benchmark::State& state) {
-    const QImage image = colourfulImage();
-    const DisplaySnapshot snapshot{1, image, QRectF(0, 0, width, height), {}};
-    OverlayPanel panel(snapshot, nullptr);
-    panel.setGeometry(0, 0, width, height);
+    QImage image = colourfulImage();
+    image.setColorSpace(QColorSpace::SRgb);
+    BenchWorkspace workspace;
+    workspace.mouse = QPointF(width / 2.0, height / 2.0);
+    OverlayPanel* panel = nullptr;
+    PickerSession session({DisplaySnapshot{1, image, QRectF(0, 0, width, height), {}}},
+                          ColorFormat::oklch, workspace, Scheduler::main(),
+                          [&panel](const DisplaySnapshot& snapshot, const WorkspaceScreen&) {
+                              auto overlay = std::make_unique<OverlayPanel>(snapshot, nullptr);
+                              overlay->setGeometry(0, 0, width, height);
+                              panel = overlay.get();
+                              return OverlayPanel::wrap(overlay.release());
+                          });
     PaintWatch watch;
-    panel.view()->installEventFilter(&watch);
-    panel.show();
-    waitForPaint(&panel, watch.painted);
-
-    MoveDelegate delegate(image);
-    panel.view()->setDelegate(&delegate);
+    session.begin();
+    panel->view()->installEventFilter(&watch);
+    waitForPaint(panel, watch.painted);
 
     std::vector<double> cpu;
     std::vector<double> wall;
@@ -140,17 +145,21 @@ void BM_MouseMoveRepaintsLoupe(benchmark::State& state) {
         const int x = 200 + (step * 7) % (width - 400);
         const int y = 200 + ((step * 7) / (width - 400) * 40 + step * 3) % (height - 400);
         ++step;
-        delegate.mouse = QPoint(x, y);
+        workspace.mouse = QPointF(x + 0.5, height - y - 0.5);
         const double cpuStart = threadCpuMs();
         const auto wallStart = std::chrono::steady_clock::now();
         QMouseEvent move(QEvent::MouseMove, QPointF(x, y), QPointF(x, y), Qt::NoButton,
                          Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(panel.view(), &move);
+        QCoreApplication::sendEvent(panel->view(), &move);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
         const auto wallEnd = std::chrono::steady_clock::now();
         cpu.push_back(threadCpuMs() - cpuStart);
         wall.push_back(std::chrono::duration<double, std::milli>(wallEnd - wallStart).count());
         state.SetIterationTime(std::chrono::duration<double>(wallEnd - wallStart).count());
+    }
+    if (panel->view()->loupe().isHidden() || session.isFinished()) {
+        state.SkipWithError("the loupe did not follow the mouse");
+        return;
     }
     const Percentiles c = percentiles(cpu);
     const Percentiles w = percentiles(wall);
