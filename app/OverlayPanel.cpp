@@ -94,6 +94,12 @@ public:
             m_panel->view()->showCopied();
         }
     }
+    void showArrowCursor() override {
+        if (m_panel) {
+            m_panel->setCursor(Qt::ArrowCursor);
+            m_panel->view()->setCursor(Qt::ArrowCursor);
+        }
+    }
     void fadeOut(std::chrono::milliseconds duration) override {
         if (!m_panel) {
             return;

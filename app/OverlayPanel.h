@@ -32,6 +32,8 @@ public:
                            const PickedColor& color) = 0;
     virtual void hideLoupe() = 0;
     virtual void showCopied() = 0;
+    // The arrow again instead of the invisible cursor, once the pick takes no more input.
+    virtual void showArrowCursor() = 0;
     // Fades the whole window to transparent.
     virtual void fadeOut(std::chrono::milliseconds duration) = 0;
     // Clears the delegate and takes the window off the screen.

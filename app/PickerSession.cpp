@@ -320,6 +320,10 @@ void PickerSession::stopInput() {
         m_inputGrabbed = false;
         m_workspace.releaseInput();
     }
+    // A copied colour stays on screen a while longer: with the arrow over it.
+    for (auto& entry : m_overlays->entries) {
+        entry.overlay->showArrowCursor();
+    }
 }
 
 void PickerSession::closeOverlays(Overlays& overlays) {

@@ -118,6 +118,7 @@ public:
     }
     void hideLoupe() override { m_record->loupeShown = false; }
     void showCopied() override { m_record->calls.push_back("showCopied"); }
+    void showArrowCursor() override { m_record->calls.push_back("showArrowCursor"); }
     void fadeOut(std::chrono::milliseconds) override { m_record->calls.push_back("fadeOut"); }
     void close() override {
         m_record->calls.push_back("close");
@@ -342,6 +343,7 @@ TEST_F(PickerSessionTest, ACopyPutsTheLabelOnTheClipboardThenFadesAndCloses) {
     EXPECT_EQ(copied.color, color);
     EXPECT_EQ(copied.format, ColorFormat::hex);
     EXPECT_EQ(overlays[0]->calls.back(), "showCopied");
+    EXPECT_EQ(overlays[1]->calls.back(), "showArrowCursor");
     // Input is given back at once; the overlays stay while the confirmation shows.
     EXPECT_EQ(workspace.count("removeKeyMonitor"), 1);
     EXPECT_EQ(workspace.count("showCursor"), 1);
