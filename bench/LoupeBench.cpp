@@ -3,7 +3,7 @@
 //
 //   cmake --build --preset release --target loupe_bench -j2
 //   QT_QPA_PLATFORM=offscreen build/release/bench/loupe_bench
-//   xvfb-run -s "-screen 0 3840x2160x24" build/release/bench/loupe_bench   (real X11)
+//   xvfb-run -a -s "-screen 0 3840x2160x24" build/release/bench/loupe_bench   (real X11)
 //   loupe_bench --screenshot PATH X Y [copied]   (see screenshot() below)
 //
 // "cpu_*" and "wall_*" are per move: the mouse event delivered to the view, the session's
