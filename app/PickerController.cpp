@@ -3,6 +3,7 @@
 #include "app/ColorFormatSetting.h"
 #include "app/ColorHistory.h"
 #include "app/OnboardingWindowController.h"
+#include "app/PickerSession.h"
 #include "app/ScreenRecordingPermission.h"
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
@@ -134,35 +135,13 @@ void PickerController::showPermissionOnboardingIfNeeded() {
         m_services.onboarding.show(OnboardingWindowController::Reason::permissionMissing);
 }
 
-namespace {
-
-// Stands in until the overlays are built: ends at once as cancelled.
-class UnavailableSession final : public PickerController::Session {
-public:
-    void setOnFinish(std::function<void(const Outcome&)> onFinish) override {
-        m_onFinish = std::move(onFinish);
-    }
-    void begin() override { cancel(); }
-    void cancel() override {
-        if (std::exchange(m_finished, true))
-            return;
-        m_onFinish(Cancelled{});
-    }
-    bool isFinished() const override { return m_finished; }
-
-private:
-    std::function<void(const Outcome&)> m_onFinish;
-    bool m_finished = false;
-};
-
-} // namespace
-
 PickerController& PickerController::shared() {
     static PickerController* controller = new PickerController(
         {PlatformServices::current().screenCapture(), ScreenRecordingPermission::shared(),
          OnboardingWindowController::shared(), UserDefaults::standard(), Scheduler::main(),
-         [](std::vector<DisplaySnapshot>, ColorFormat) {
-             return std::make_shared<UnavailableSession>();
+         [](std::vector<DisplaySnapshot> snapshots, ColorFormat format) {
+             return std::shared_ptr<Session>(PickerSession::make(
+                 std::move(snapshots), format, PlatformServices::current().workspace()));
          },
          [](const PickedColor& color) { ColorHistory::shared().add(color); }});
     return *controller;

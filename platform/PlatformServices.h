@@ -4,12 +4,15 @@
 // factory knows which backend runs; models receive the services they need.
 
 class ScreenCapture;
+class Workspace;
 
 class PlatformServices {
 public:
     virtual ~PlatformServices() = default;
     virtual ScreenCapture& screenCapture() = 0;
+    virtual Workspace& workspace() = 0;
 
-    // The running system's services (X11 today), created on first use (main thread).
+    // The running system's services (X11 today), created on first use (main thread,
+    // after the application object exists).
     static PlatformServices& current();
 };

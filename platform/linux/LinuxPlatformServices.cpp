@@ -1,30 +1,23 @@
-#include "app/ScreenCapture.h"
 #include "platform/PlatformServices.h"
-
-#include <QTimer>
+#include "platform/linux/X11ScreenCapture.h"
+#include "platform/linux/X11Workspace.h"
 
 namespace {
-
-class UnavailableScreenCapture final : public ScreenCapture {
-public:
-    void captureAllDisplays(std::function<void(CaptureResult)> completion) override {
-        QTimer::singleShot(0, [completion = std::move(completion)] {
-            completion({{}, QStringLiteral("screen capture is not available in this build")});
-        });
-    }
-};
 
 class LinuxPlatformServices final : public PlatformServices {
 public:
     ScreenCapture& screenCapture() override { return m_capture; }
+    Workspace& workspace() override { return m_workspace; }
 
 private:
-    UnavailableScreenCapture m_capture;
+    X11ScreenCapture m_capture;
+    X11Workspace m_workspace;
 };
 
 } // namespace
 
 PlatformServices& PlatformServices::current() {
-    static LinuxPlatformServices services;
-    return services;
+    // Never destroyed: at exit Qt's X connection is gone before static destructors run.
+    static LinuxPlatformServices* services = new LinuxPlatformServices;
+    return *services;
 }

@@ -61,7 +61,7 @@ std::vector<DisplaySnapshot> screens(int count) {
     std::vector<DisplaySnapshot> result;
     for (int i = 0; i < count; ++i)
         result.push_back({std::uint32_t(i + 1), QImage(4, 4, QImage::Format_RGB32),
-                          QRectF(4.0 * i, 0, 4, 4)});
+                          QRectF(4.0 * i, 0, 4, 4), {}});
     return result;
 }
 

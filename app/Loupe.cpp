@@ -1,0 +1,201 @@
+#include "app/Loupe.h"
+
+#include "app/ColorSwatch.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVariantAnimation>
+#include <algorithm>
+#include <cmath>
+
+using namespace LoupeMetrics;
+
+QRectF layoutLabel(double textWidth, QPointF point, const QRectF& bounds) {
+    const double labelWidth = std::ceil(textWidth) + textX + textTrailing;
+    const double originX = point.x() - circleRadius;
+    const bool fitsBelow =
+        point.y() - circleRadius - labelGap - labelHeight >= bounds.y() + edgeMargin;
+    const double y = fitsBelow ? -(labelGap + labelHeight) : size + labelGap;
+    const double lo = bounds.left() + edgeMargin - originX;
+    const double hi = bounds.left() + bounds.width() - edgeMargin - labelWidth - originX;
+    const double centred = (size - labelWidth) / 2;
+    const double x = std::min(std::max(lo, hi), std::max(centred, lo));
+    return QRectF(x, y, labelWidth, labelHeight);
+}
+
+bool centerMarkIsBlack(const PickedColor& color) {
+    return color.okLab().L > 0.6;
+}
+
+namespace {
+
+QFont loupeFont() {
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setStyleHint(QFont::Monospace);
+    font.setPixelSize(int(fontSize));
+    font.setWeight(QFont::Medium);
+    return font;
+}
+
+// A rectangle in a y-up space whose origin is `origin` (also y up, in the view) to the
+// widget's top-left coordinates.
+QRectF toWidget(const QRectF& rect, QPointF origin, double viewHeight) {
+    return QRectF(origin.x() + rect.x(), viewHeight - (origin.y() + rect.y() + rect.height()),
+                  rect.width(), rect.height());
+}
+
+} // namespace
+
+Loupe::Loupe(QObject* parent)
+    : QObject(parent)
+    , m_font(loupeFont())
+    , m_pulse(new QVariantAnimation(this)) {
+    const QFontMetricsF metrics(m_font);
+    m_textHeight = std::ceil(metrics.ascent() + metrics.descent());
+    m_staticText.setTextFormat(Qt::PlainText);
+    m_staticText.setPerformanceHint(QStaticText::AggressiveCaching);
+    // The ring swells to 8 points in 0.12 s and returns to 3 in as long again.
+    m_pulse->setDuration(240);
+    m_pulse->setStartValue(LoupeMetrics::ringWidth);
+    m_pulse->setKeyValueAt(0.5, pulsedRingWidth);
+    m_pulse->setEndValue(LoupeMetrics::ringWidth);
+    connect(m_pulse, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        m_ringWidth = value.toDouble();
+        Q_EMIT repaintNeeded();
+    });
+}
+
+Loupe::~Loupe() = default;
+
+void Loupe::update(const std::optional<QImage>& patch, const QString& text, QPointF point,
+                   const QRectF& bounds, const PickedColor& color, double scale) {
+    m_hidden = false;
+    m_point = point;
+    if (scale != m_scale) {
+        m_scale = scale;
+        m_grid = QImage();
+    }
+    m_color = platformColor(color);
+    m_centerBlack = centerMarkIsBlack(color);
+    composePixels(patch);
+
+    if (text != m_text) {
+        m_text = text;
+        m_textWidth = std::ceil(QFontMetricsF(m_font).horizontalAdvance(text));
+        m_staticText.setText(text);
+    }
+    m_labelFrame = layoutLabel(m_textWidth, point, bounds);
+}
+
+void Loupe::hide() {
+    m_hidden = true;
+}
+
+void Loupe::showCopied() {
+    // The label keeps its size and place; only the text changes.
+    m_text = QStringLiteral("Copied");
+    m_staticText.setText(m_text);
+    m_pulse->stop();
+    m_pulse->start();
+}
+
+const QImage& Loupe::gridImage() {
+    if (m_grid.isNull()) {
+        const int side = int(std::ceil(size * m_scale));
+        // In device pixels (no device pixel ratio), so that it blends 1:1 over the patch.
+        m_grid = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+        m_grid.fill(Qt::transparent);
+        QPainter painter(&m_grid);
+        painter.scale(m_scale, m_scale);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(0, 0, 0, 64), gridLineWidth));
+        for (int k = 1; k < cells; ++k) {
+            painter.drawLine(QPointF(cell * k, 0), QPointF(cell * k, size));
+            painter.drawLine(QPointF(0, cell * k), QPointF(size, cell * k));
+        }
+    }
+    return m_grid;
+}
+
+void Loupe::composePixels(const std::optional<QImage>& patch) {
+    const int side = int(std::ceil(size * m_scale));
+    if (m_pixels.width() != side) {
+        m_pixels = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+    }
+    QPainter painter(&m_pixels);
+    painter.scale(m_scale, m_scale);
+    painter.fillRect(QRectF(0, 0, size, size), Qt::black);
+    if (patch && !patch->isNull()) {
+        // Each captured pixel becomes a sharp 9-point square, never smoothed.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(QRectF(0, 0, size, size), *patch, QRectF(patch->rect()));
+    }
+    painter.resetTransform();
+    painter.drawImage(QPointF(0, 0), gridImage());
+    painter.scale(m_scale, m_scale);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // The centre cell is symmetric, so the y-up rectangle is the same from the top.
+    painter.setPen(QPen(m_centerBlack ? Qt::black : Qt::white, centerMarkWidth));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(cell * patchRadius, cell * patchRadius, cell, cell));
+}
+
+QRect Loupe::coveredRect(double viewHeight) const {
+    if (m_hidden) {
+        return {};
+    }
+    // The widest the circle gets is the pulsing ring's outer edge, 79 from the centre.
+    const double reach = size / 2 - ringInset + pulsedRingWidth / 2;
+    const QPointF centre(m_point.x(), viewHeight - m_point.y());
+    const QRectF circle(centre.x() - reach, centre.y() - reach, 2 * reach, 2 * reach);
+    const QPointF origin(m_point.x() - circleRadius, m_point.y() - circleRadius);
+    const QRectF label = toWidget(m_labelFrame, origin, viewHeight);
+    // One device pixel of antialiasing around everything.
+    return circle.united(label).toAlignedRect().adjusted(-1, -1, 1, 1);
+}
+
+void Loupe::paint(QPainter& painter, double viewHeight) const {
+    if (m_hidden) {
+        return;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPointF origin(m_point.x() - circleRadius, m_point.y() - circleRadius);
+    const QRectF circle = toWidget(QRectF(0, 0, size, size), origin, viewHeight);
+
+    // One textured circle: the patch, the grid and the centre mark, composed in update().
+    QBrush pixels(m_pixels);
+    pixels.setTransform(
+        QTransform::fromTranslate(circle.x(), circle.y()).scale(1 / m_scale, 1 / m_scale));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(pixels);
+    painter.drawEllipse(circle);
+
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(m_color, m_ringWidth));
+    painter.drawEllipse(circle.adjusted(ringInset, ringInset, -ringInset, -ringInset));
+    painter.setPen(QPen(QColor(0, 0, 0, 128), outlineWidth));
+    painter.drawEllipse(circle.adjusted(outlineInset, outlineInset, -outlineInset, -outlineInset));
+
+    const QRectF label = toWidget(m_labelFrame, origin, viewHeight);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 204));
+    painter.drawRoundedRect(label, labelRadius, labelRadius);
+
+    const QRectF swatch(label.x() + swatchX, label.y() + labelHeight - swatchY - swatchSize,
+                        swatchSize, swatchSize);
+    painter.setBrush(m_color);
+    painter.drawRoundedRect(swatch, swatchRadius, swatchRadius);
+    // The border lies inside the swatch, as a layer border does.
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(QColor(255, 255, 255, 153), 1));
+    painter.drawRoundedRect(swatch.adjusted(0.5, 0.5, -0.5, -0.5), swatchRadius - 0.5,
+                            swatchRadius - 0.5);
+
+    painter.setFont(m_font);
+    painter.setPen(Qt::white);
+    painter.drawStaticText(QPointF(label.x() + textX, label.y() + (labelHeight - m_textHeight) / 2),
+                           m_staticText);
+    painter.restore();
+}

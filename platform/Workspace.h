@@ -1,0 +1,76 @@
+#pragma once
+
+// What a pick needs of the desktop: the window in front and bringing it back, the
+// monitors, the mouse, the cursor, the clipboard, and the keyboard and pointer for as
+// long as the pick runs. The X11 backend is X11Workspace; tests use a fake.
+
+#include <QObject>
+#include <QPointF>
+#include <QRectF>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QScreen;
+class QWindow;
+
+struct WorkspaceScreen {
+    std::uint32_t displayID = 0; // the RandR output id, as in DisplaySnapshot
+    QRectF frame;                // in global points: origin bottom-left of the primary, y up
+    QScreen* screen = nullptr;   // null in tests
+};
+
+// The design's virtual key codes of the keys a pick reacts to.
+namespace VirtualKey {
+inline constexpr int returnKey = 36;
+inline constexpr int escape = 53;
+inline constexpr int keypadEnter = 76;
+inline constexpr int leftArrow = 123;
+inline constexpr int rightArrow = 124;
+inline constexpr int downArrow = 125;
+inline constexpr int upArrow = 126;
+} // namespace VirtualKey
+
+class Workspace : public QObject {
+    Q_OBJECT
+
+public:
+    using WindowID = std::uint32_t;
+
+    using QObject::QObject;
+
+    // The window that has the focus, unless it is one of ours.
+    virtual std::optional<WindowID> activeWindow() const = 0;
+    // Gives the focus back to `window`, if it still exists.
+    virtual void activateWindow(WindowID window) = 0;
+
+    // The monitors, primary first.
+    virtual std::vector<WorkspaceScreen> screens() const = 0;
+    // In global points (origin bottom-left of the primary, y up).
+    virtual QPointF mouseLocation() const = 0;
+
+    virtual void hideCursor() = 0;
+    virtual void showCursor() = 0;
+
+    // Replaces the clipboard's contents by one plain-text item.
+    virtual void setClipboardText(const QString& text) = 0;
+
+    // Sends every key and pointer event to `window` until releaseInput(); false when
+    // either grab is refused (nothing is left grabbed then).
+    virtual bool grabInput(QWindow* window) = 0;
+    // Undoes the grabs, in reverse order.
+    virtual void releaseInput() = 0;
+
+    // Every key press reaches `handler` (with its virtual key code, or -1 for a key
+    // without one) and no window, until removeKeyMonitor().
+    virtual void installKeyMonitor(std::function<void(int keyCode)> handler) = 0;
+    virtual void removeKeyMonitor() = 0;
+
+Q_SIGNALS:
+    // A monitor was added, removed or rearranged.
+    void screensChanged();
+    // The grab or the focus went to someone else while input was grabbed.
+    void inputLost();
+};

@@ -1,0 +1,201 @@
+#include "app/Loupe.h"
+#include "app/OverlayPanel.h"
+#include "app/OverlayView.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRegion>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct LabelCase {
+    const char* name;
+    QPointF point;
+    QRectF bounds;
+    double y;          // the label's y in the loupe's space
+    double leftInView; // its left edge in the view
+};
+
+class LabelPlacement : public ::testing::TestWithParam<LabelCase> {};
+
+// A 100-point text gives a label 134 wide.
+TEST_P(LabelPlacement, StaysInsideTheMonitor) {
+    const LabelCase& c = GetParam();
+    const QRectF label = layoutLabel(99.2, c.point, c.bounds);
+    EXPECT_EQ(label.width(), 134);
+    EXPECT_EQ(label.height(), 24);
+    EXPECT_DOUBLE_EQ(label.y(), c.y);
+    EXPECT_DOUBLE_EQ(c.point.x() - 76.5 + label.x(), c.leftInView);
+}
+
+const QRectF screen(0, 0, 1000, 800);
+INSTANTIATE_TEST_SUITE_P(
+    Edges, LabelPlacement,
+    ::testing::Values(
+        // Centred under the circle: (153 - 134) / 2 from the circle's left.
+        LabelCase{"Middle", {500, 400}, screen, -34, 500 - 76.5 + 9.5},
+        // 76.5 + 10 + 24 + 4 above the bottom edge still fits below; any lower goes above.
+        LabelCase{"JustAboveBottomMargin", {500, 114.5}, screen, -34, 433},
+        LabelCase{"Bottom", {500, 114.4}, screen, 163, 433 - 0.1 + 0.1},
+        LabelCase{"Top", {500, 790}, screen, -34, 433},
+        LabelCase{"Left", {10, 400}, screen, -34, 4},
+        LabelCase{"Right", {990, 400}, screen, -34, 1000 - 4 - 134},
+        LabelCase{"BottomRightCorner", {995, 5}, screen, 163, 1000 - 4 - 134},
+        // Wider than the monitor allows: kept at the left margin.
+        LabelCase{"NarrowMonitor", {50, 400}, QRectF(0, 0, 100, 800), -34, 4},
+        LabelCase{"OffsetBounds", {1010, 600}, QRectF(1000, 500, 1000, 800), 163, 1004}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CenterMark, ContrastsWithTheSelectedColour) {
+    // For greys OKLab lightness is the cube root of the linear value.
+    const auto grey = [](double lightness) {
+        const double v = std::pow(lightness, 3);
+        return PickedColor{{v, v, v}};
+    };
+    EXPECT_TRUE(centerMarkIsBlack(PickedColor{{1, 1, 1}}));
+    EXPECT_FALSE(centerMarkIsBlack(PickedColor{{0, 0, 0}}));
+    EXPECT_TRUE(centerMarkIsBlack(grey(0.61)));
+    EXPECT_FALSE(centerMarkIsBlack(grey(0.59)));
+    // Saturated blue is dark, yellow is light.
+    EXPECT_FALSE(centerMarkIsBlack(PickedColor{{0, 0, 1}}));
+    EXPECT_TRUE(centerMarkIsBlack(PickedColor{{1, 1, 0}}));
+}
+
+TEST(LoupeCover, CoversTheCircleThePulseAndTheLabel) {
+    Loupe loupe;
+    EXPECT_TRUE(loupe.coveredRect(800).isEmpty());
+    // Near the bottom-right corner: the label goes above the circle and inside.
+    loupe.update(std::nullopt, "#FFAA00", {990, 50}, QRectF(0, 0, 1000, 800),
+                 PickedColor{{1, 0.4, 0}}, 1);
+    const QRect covered = loupe.coveredRect(800);
+    const QPointF centre(990, 800 - 50);
+    EXPECT_TRUE(
+        covered.contains(QRectF(centre.x() - 79, centre.y() - 79, 158, 158).toAlignedRect()));
+    const QRectF label = loupe.labelFrame();
+    const QRectF labelInWidget(990 - 76.5 + label.x(), 800 - (50 - 76.5 + label.y() + 24),
+                               label.width(), 24);
+    EXPECT_LT(labelInWidget.bottom(), centre.y() - 76.5);
+    EXPECT_TRUE(covered.contains(labelInWidget.toAlignedRect()));
+    EXPECT_LE(covered.width(), 162);
+
+    loupe.showCopied();
+    EXPECT_EQ(loupe.text(), "Copied");
+    EXPECT_EQ(loupe.labelFrame(), label);
+    loupe.hide();
+    EXPECT_TRUE(loupe.coveredRect(800).isEmpty());
+}
+
+// The grid and the centre mark cover the whole circle at every scale.
+TEST(LoupePaint, GridAndCentreMarkAtScaleOneAndTwo) {
+    for (const double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        QImage white(17, 17, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        Loupe loupe;
+        loupe.update(white, "#FFFFFF", {100, 100}, QRectF(0, 0, 200, 200), PickedColor{{1, 1, 1}},
+                     scale);
+        QImage canvas(int(200 * scale), int(200 * scale), QImage::Format_RGB32);
+        canvas.setDevicePixelRatio(scale);
+        canvas.fill(Qt::red);
+        {
+            QPainter painter(&canvas);
+            loupe.paint(painter, 200);
+        }
+        const auto grey = [&](double x, double y) {
+            return qGray(canvas.pixel(int(x * scale), int(y * scale)));
+        };
+        // In widget coordinates the circle's left is 23.5 and its top 23.5; a grid line
+        // of the lower-right quadrant at 23.5 + 126, and the middle of the cell after it.
+        EXPECT_LT(grey(149.5, 146.5), 250);
+        EXPECT_EQ(grey(154, 146.5), 255);
+        // A white selection: the centre mark (the cell at 72 .. 81) is black.
+        EXPECT_LT(grey(23.5 + 72, 100), 40);
+        EXPECT_EQ(grey(100, 100), 255);
+    }
+}
+
+class PaintRecorder : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            regions.push_back(static_cast<QPaintEvent*>(event)->region());
+        }
+        return false;
+    }
+    std::vector<QRegion> regions;
+};
+
+TEST(OverlayViewRepaint, AMoveRepaintsOnlyWhereTheLoupeWasAndIs) {
+    QImage image(800, 600, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    OverlayView view(DisplaySnapshot{1, image, QRectF(0, 0, 800, 600), {}}, QSizeF(800, 600));
+    view.show();
+    QCoreApplication::processEvents();
+    PaintRecorder recorder;
+    view.installEventFilter(&recorder);
+
+    const PickedColor colour{{0.2, 0.5, 0.1}};
+    view.showLoupe(std::nullopt, "#336699", {200, 300}, colour);
+    QCoreApplication::processEvents();
+    const QRect first = view.loupe().coveredRect(600);
+    ASSERT_EQ(recorder.regions.size(), 1u);
+    EXPECT_EQ(recorder.regions[0], QRegion(first));
+
+    recorder.regions.clear();
+    view.showLoupe(std::nullopt, "#336699", {600, 300}, colour);
+    QCoreApplication::processEvents();
+    const QRect second = view.loupe().coveredRect(600);
+    ASSERT_EQ(recorder.regions.size(), 1u);
+    EXPECT_EQ(recorder.regions[0], QRegion(first).united(second));
+    EXPECT_FALSE(recorder.regions[0].contains(QRect(300, 0, 100, 100)));
+
+    recorder.regions.clear();
+    view.hideLoupe();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(recorder.regions.size(), 1u);
+    EXPECT_EQ(recorder.regions[0], QRegion(second));
+}
+
+class CountingDelegate final : public OverlayViewDelegate {
+public:
+    int moves = 0, clicks = 0, cancels = 0;
+    void overlayViewDidMoveMouse(OverlayView*) override { ++moves; }
+    void overlayViewDidClick(OverlayView*) override { ++clicks; }
+    void overlayViewDidRequestCancel(OverlayView*) override { ++cancels; }
+};
+
+// With the pointer grabbed for the key overlay, events over other monitors arrive at the
+// key panel outside its view; they must reach the session too.
+TEST(OverlayPanelMouse, EventsOnThePanelOrItsViewReachTheDelegate) {
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    OverlayPanel panel(DisplaySnapshot{1, image, QRectF(0, 0, 64, 48), {}}, nullptr);
+    auto delegate = std::make_unique<CountingDelegate>();
+    panel.view()->setDelegate(delegate.get());
+    for (QWidget* target : {static_cast<QWidget*>(&panel), static_cast<QWidget*>(panel.view())}) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(500, 10), QPointF(500, 10), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+            QMouseEvent press(QEvent::MouseButtonPress, QPointF(500, 10), QPointF(500, 10), button,
+                              button, Qt::NoModifier);
+            QApplication::sendEvent(target, &press);
+        }
+    }
+    EXPECT_EQ(delegate->moves, 2);
+    EXPECT_EQ(delegate->clicks, 2);
+    EXPECT_EQ(delegate->cancels, 2);
+    // Held weakly: a delegate that is gone is not called.
+    delegate.reset();
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(panel.view(), &move);
+    EXPECT_EQ(panel.view()->delegate(), nullptr);
+}
+
+} // namespace
