@@ -302,8 +302,11 @@ bool X11HotKeyService::nativeEventFilter(const QByteArray& eventType, void* mess
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
         return false;
 
+    // Besides the root's passive grabs, keys come to one of our own windows while it holds
+    // the keyboard (the overlays of a pick, a menu that is closing): the shortcut counts
+    // there too, or it could not cancel a pick nor be typed just as a menu closes.
     const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event);
-    if (key->root != m_root || key->event != m_root)
+    if (key->root != m_root)
         return false;
     for (auto& [handle, grab] : m_grabs) {
         if (grab.keycode != key->detail || grab.grabbedMasks.empty())

@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -145,6 +146,29 @@ TEST_F(X11HotKeyServiceTest, AHeldKeyIsOnePressAndOneRelease) {
     waitUntil([] { return false; }, 100ms);
     EXPECT_TRUE(isPressThenRelease(events)) << events.size() << " events";
     QProcess::execute(QStringLiteral("xset"), {"r", "rate", "660", "25"});
+}
+
+TEST_F(X11HotKeyServiceTest, TheKeysStillCountWhileOurOwnWindowHoldsTheKeyboard) {
+    // As during a pick, whose overlay grabs the keyboard: the keys then come to that
+    // window, not to the root's grab.
+    const auto registration = service->registerHotKey(keyC, option, alpha);
+    ASSERT_TRUE(registration.handle) << registration.error.toStdString();
+    QWindow window;
+    window.setGeometry(0, 0, 200, 200);
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return window.isExposed(); }));
+    ASSERT_TRUE(window.setKeyboardGrabEnabled(true));
+
+    ASSERT_TRUE(xdotool({"key", "alt+c"}));
+    EXPECT_TRUE(waitUntil([&] { return events.size() >= 2; }));
+    EXPECT_TRUE(isPressThenRelease(events));
+
+    // Other keys under the grab stay the window's.
+    events.clear();
+    ASSERT_TRUE(xdotool({"key", "c"}));
+    waitUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(events.empty());
+    window.setKeyboardGrabEnabled(false);
 }
 
 TEST_F(X11HotKeyServiceTest, AGrabHeldByAnotherClientIsAFailedRegistration) {
