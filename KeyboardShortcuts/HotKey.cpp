@@ -18,6 +18,24 @@ bool isMainThread() {
     return !app || QThread::currentThread() == app->thread();
 }
 
+// The modifier a key is, none for other keys.
+ModifierFlags modifierOfKey(int key) {
+    switch (key) {
+    case Qt::Key_Shift:
+        return ModifierFlag::shift;
+    case Qt::Key_Control:
+        return ModifierFlag::control;
+    case Qt::Key_Alt:
+        return ModifierFlag::option;
+    case Qt::Key_Meta:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+        return ModifierFlag::command;
+    default:
+        return 0;
+    }
+}
+
 bool fitsUInt32(std::int64_t value) {
     return value >= 0 && value <= std::int64_t(std::numeric_limits<std::uint32_t>::max());
 }
@@ -219,6 +237,7 @@ void HotKeyCenter::setRawKeyEventHandlingEnabled(bool enabled) {
     } else if (m_keyEventMonitor) {
         m_keyEventMonitor->stop();
     }
+    m_rawPressed.reset();
 }
 
 bool HotKeyCenter::handleHotKeyEvent(const HotKeyService::Event& event) {
@@ -242,19 +261,44 @@ bool HotKeyCenter::handleKeyEvent(const QKeyEvent& event) {
         return false;
     if (event.type() == QEvent::KeyPress && event.isAutoRepeat())
         return false;
-    const auto keyCode = X11KeyCodes::virtualKeyCode(event.nativeScanCode());
-    if (!keyCode)
-        return false;
     // Caps Lock and the keypad flag never prevent a match.
     const ModifierFlags flags =
         modifierFlags(event.modifiers()) & ~(ModifierFlag::capsLock | ModifierFlag::numericPad);
+    if (const ModifierFlags modifier = modifierOfKey(event.key());
+        modifier && event.type() == QEvent::KeyPress) {
+        // A menu closes on a bare Alt press and gives up the keyboard: the rest of a
+        // shortcut being typed would go to the window below it. Held back while it can
+        // still become one of the hot keys.
+        const std::int64_t held = carbonModifiers(flags | modifier);
+        for (const auto& [id, weak] : m_hotKeys) {
+            const auto hotKey = weak.lock();
+            if (hotKey && held != 0 && (hotKey->carbonModifiers & held) == held)
+                return true;
+        }
+        return false;
+    }
+    const auto keyCode = X11KeyCodes::virtualKeyCode(event.nativeScanCode());
+    if (!keyCode)
+        return false;
+    if (event.type() == QEvent::KeyRelease) {
+        // The release belongs to the hot key that saw the press, whatever modifiers the
+        // user let go of first.
+        if (!m_rawPressed || m_rawPressed->second != *keyCode)
+            return false;
+        const std::shared_ptr<HotKey> pressed = hotKey(m_rawPressed->first);
+        m_rawPressed.reset();
+        const std::function<void()> callback = pressed ? pressed->onKeyUp : nullptr;
+        if (callback)
+            callback();
+        return true;
+    }
     const std::int64_t modifiers = normalizedModifiers(*keyCode, carbonModifiers(flags));
     for (const auto& [id, weak] : m_hotKeys) {
         const auto hotKey = weak.lock();
         if (!hotKey || !hotKey->matches(*keyCode, modifiers))
             continue;
-        const std::function<void()> callback =
-            event.type() == QEvent::KeyPress ? hotKey->onKeyDown : hotKey->onKeyUp;
+        m_rawPressed = std::pair(hotKey->id, *keyCode);
+        const std::function<void()> callback = hotKey->onKeyDown;
         if (callback)
             callback();
         return true;

@@ -128,6 +128,9 @@ private:
     bool m_isHotKeyEventHandlingEnabled = false;
     bool m_isRawKeyEventHandlingEnabled = false;
     std::unique_ptr<LocalEventMonitor> m_keyEventMonitor;
+    // (hot key id, key code) of the hot key whose press the application's key events
+    // matched, until its release.
+    std::optional<std::pair<std::uint32_t, std::int64_t>> m_rawPressed;
     Mode m_mode = Mode::normal;
     QString m_lastRegistrationError;
 };

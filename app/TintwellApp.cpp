@@ -1,9 +1,9 @@
 #include "app/TintwellApp.h"
 
+#include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "app/ColorHistory.h"
 #include "app/MenuBarContent.h"
 #include "app/PickerController.h"
-#include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "platform/Logger.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
@@ -18,11 +18,17 @@
 
 using namespace std::chrono_literals;
 
+namespace {
+// Lets a menu close before the screens are captured.
+constexpr std::chrono::milliseconds menuCloseDelay = 150ms;
+} // namespace
+
 const KeyboardShortcuts::Name& activatePicker() {
     // Option-C, Alt+C here, unless the user records another.
     static const KeyboardShortcuts::Name name{
         QStringLiteral("activatePicker"),
-        KeyboardShortcuts::Shortcut(KeyboardShortcuts::Key::c, KeyboardShortcuts::ModifierFlag::option)};
+        KeyboardShortcuts::Shortcut(KeyboardShortcuts::Key::c,
+                                    KeyboardShortcuts::ModifierFlag::option)};
     return name;
 }
 
@@ -30,15 +36,26 @@ TintwellApp::TintwellApp() {
     m_appDelegate = std::make_unique<AppDelegate>(AppDelegate::Services{
         UserDefaults::standard(), OnboardingWindowController::shared(), Scheduler::main(),
         [](std::function<void()> handler) {
-            KeyboardShortcuts::addKeyUpHandler(activatePicker(), std::move(handler));
+            KeyboardShortcuts::addKeyUpHandler(activatePicker(), [handler] {
+                // Typed while the tray menu is open: as with "Pick Color", the menu goes
+                // first, or the capture would freeze it on screen.
+                if (QWidget* popup = QApplication::activePopupWidget()) {
+                    while (popup) {
+                        popup->close();
+                        popup = QApplication::activePopupWidget();
+                    }
+                    Scheduler::main().schedule(menuCloseDelay, handler);
+                } else {
+                    handler();
+                }
+            });
         },
         []() -> PickerController& { return PickerController::shared(); }});
 
     m_menuBarContent = std::make_unique<MenuBarContent>(
         ColorHistory::shared(), UserDefaults::standard(), m_appDelegate->checkForUpdates(),
         MenuBarContent::Actions{
-            // The delay lets the menu close before the screens are captured.
-            [] { PickerController::shared().start(150ms); }, [this] { openSettings(); },
+            [] { PickerController::shared().start(menuCloseDelay); }, [this] { openSettings(); },
             [] { QApplication::quit(); },
             [](const QString& text) {
                 QClipboard* clipboard = QGuiApplication::clipboard();

@@ -409,18 +409,28 @@ TEST_F(RegistryTest, WhileAMenuIsOpenTheKeysAreMatchedInTheApplication) {
     EXPECT_EQ(registry->hotKeyCenter().mode(), HotKeyCenter::Mode::menuOpen);
     EXPECT_TRUE(service.registered.empty());
 
-    const auto send = [&](QEvent::Type type, Qt::KeyboardModifiers modifiers, bool repeat) {
-        // X11 keycode 54 is the C key.
-        QKeyEvent event(type, Qt::Key_C, modifiers, 54, 0, 0, QString(), repeat);
+    const auto send = [&](QEvent::Type type, Qt::KeyboardModifiers modifiers, bool repeat,
+                          int key = Qt::Key_C, quint32 scanCode = 54) {
+        // X11 keycode 54 is the C key, 64 the left Alt, 37 the left Control.
+        QKeyEvent event(type, key, modifiers, scanCode, 0, 0, QString(), repeat);
         QApplication::sendEvent(&menu, &event);
         return event.isAccepted();
     };
+    // Alt alone would close the menu, and the rest of the shortcut would go elsewhere.
+    send(QEvent::KeyPress, Qt::NoModifier, false, Qt::Key_Alt, 64);
+    EXPECT_TRUE(menu.isVisible());
     send(QEvent::KeyPress, Qt::AltModifier | Qt::KeypadModifier, false);
     send(QEvent::KeyPress, Qt::AltModifier, true); // auto-repeat: ignored
-    send(QEvent::KeyRelease, Qt::AltModifier, false);
+    // Alt let go of first: the release of C still ends the shortcut.
+    send(QEvent::KeyRelease, Qt::NoModifier, false);
+    send(QEvent::KeyRelease, Qt::NoModifier, false);                    // no press before it
     send(QEvent::KeyPress, Qt::AltModifier | Qt::ShiftModifier, false); // not the shortcut
     EXPECT_EQ(std::pair(downs, ups), std::pair(1, 1));
-    EXPECT_TRUE(menu.isVisible()); // the match was swallowed, the menu never saw it
+    EXPECT_TRUE(menu.isVisible()); // the matches were swallowed, the menu never saw them
+
+    // A modifier that no hot key needs is the menu's.
+    QKeyEvent control(QEvent::KeyPress, Qt::Key_Control, Qt::NoModifier, 37, 0, 0);
+    EXPECT_FALSE(registry->hotKeyCenter().handleKeyEvent(control));
 
     menu.hide();
     EXPECT_EQ(registry->hotKeyCenter().mode(), HotKeyCenter::Mode::normal);
