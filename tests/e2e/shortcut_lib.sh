@@ -1,0 +1,97 @@
+# Helpers of the global shortcut tests, on top of lib.sh (sourced after it).
+
+SCENE_PID=
+GRABBER_PID=
+
+# Stops the helper clients before lib.sh's cleanup takes the display down.
+stop_helpers() {
+    local status=$?
+    stop_grabber
+    if [ -n "$SCENE_PID" ]; then kill "$SCENE_PID" 2>/dev/null || true; fi
+    (exit "$status")
+    cleanup
+}
+
+shortcut_start() {
+    e2e_start "$@"
+    trap stop_helpers EXIT
+    eval "$(xdotool getdisplaygeometry --shell)"
+    SCREEN_WIDTH=$WIDTH SCREEN_HEIGHT=$HEIGHT
+}
+
+write_settings() {
+    mkdir -p "$XDG_CONFIG_HOME/daubly"
+    printf '%s\n' "$1" >"$XDG_CONFIG_HOME/daubly/defaults.json"
+}
+
+# The fixture window with pattern "pixels" at WxH+X+Y, focused; its id in $SCENE.
+start_scene() {
+    local geometry=$1 x y
+    "${DAUBLY_SCENE:?}" --pattern pixels --geometry "$geometry" --name daubly-scene &
+    SCENE_PID=$!
+    SCENE=$(wait_for_window daubly-scene 10) || fail "the scene window did not appear"
+    xdotool windowactivate --sync "$SCENE"
+    IFS=+ read -r _ x y <<<"$geometry"
+    SCENE_X=$x SCENE_Y=$y
+}
+
+# The text daubly copies in the hex format for the scene's pixel under screen point (x, y).
+scene_hex() { printf '#%02X%02X80' $((($1 - SCENE_X) % 256)) $((($2 - SCENE_Y) % 256)); }
+
+# A pick's overlay: a visible daubly window (not the scene's) that covers the whole screen.
+overlay_window() {
+    local w
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)" || continue
+        if ((WIDTH == SCREEN_WIDTH && HEIGHT == SCREEN_HEIGHT)); then
+            echo "$w"
+            return 0
+        fi
+    done
+    return 1
+}
+no_overlay() { ! overlay_window >/dev/null; }
+no_menu() { ! menu_window >/dev/null; }
+
+log_count() { grep -cF -- "$1" "$E2E_DIR/daubly.log" || true; }
+log_count_is() { [ "$(log_count "$1")" = "$2" ]; }
+
+# Waits for the N-th pick to show its loupe.
+wait_for_pick() {
+    eventually 10 "pick $1 shows its overlay" overlay_window >/dev/null
+    eventually 5 "pick $1 shows its loupe" log_count_is "Magnifier shown" "$1"
+}
+
+clipboard() { xclip -o -selection clipboard 2>/dev/null; }
+clipboard_is() { [ "$(clipboard)" = "$1" ]; }
+active_window_is() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
+
+# Another client takes Alt+C (and keeps it until stop_grabber); false when it is refused.
+start_grabber() {
+    local out=$E2E_DIR/grabber.out
+    : >"$out"
+    "${DAUBLY_GRABBER:?}" >"$out" 2>&1 &
+    GRABBER_PID=$!
+    for _ in $(seq 100); do
+        grep -q grabbed "$out" && return 0
+        kill -0 "$GRABBER_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    wait "$GRABBER_PID" 2>/dev/null || true
+    GRABBER_PID=
+    return 1
+}
+stop_grabber() {
+    if [ -n "$GRABBER_PID" ]; then
+        kill "$GRABBER_PID" 2>/dev/null || true
+        wait "$GRABBER_PID" 2>/dev/null || true
+        GRABBER_PID=
+    fi
+}
+
+# Nothing picks within a short while after a key.
+stays_idle() {
+    sleep 0.4
+    log_count_is "Color picker started" "$1" || fail "$2"
+    no_overlay || fail "$2 (an overlay is showing)"
+}
