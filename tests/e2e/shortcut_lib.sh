@@ -6,8 +6,9 @@ GRABBER_PID=
 # Stops the helper clients before lib.sh's cleanup takes the display down.
 stop_helpers() {
     local status=$?
+    set +e
     stop_grabber
-    if [ -n "$SCENE_PID" ]; then kill "$SCENE_PID" 2>/dev/null || true; fi
+    if [ -n "$SCENE_PID" ]; then kill "$SCENE_PID" 2>/dev/null; fi
     (exit "$status")
     cleanup
 }
