@@ -1,9 +1,9 @@
 #include "app/TintwellApp.h"
 
-#include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "app/ColorHistory.h"
 #include "app/MenuBarContent.h"
 #include "app/PickerController.h"
+#include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "platform/Logger.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
@@ -27,8 +27,7 @@ const KeyboardShortcuts::Name& activatePicker() {
     // Option-C, Alt+C here, unless the user records another.
     static const KeyboardShortcuts::Name name{
         QStringLiteral("activatePicker"),
-        KeyboardShortcuts::Shortcut(KeyboardShortcuts::Key::c,
-                                    KeyboardShortcuts::ModifierFlag::option)};
+        KeyboardShortcuts::Shortcut(KeyboardShortcuts::Key::c, KeyboardShortcuts::ModifierFlag::option)};
     return name;
 }
 
@@ -39,15 +38,15 @@ TintwellApp::TintwellApp() {
             KeyboardShortcuts::addKeyUpHandler(activatePicker(), [handler] {
                 // Typed while the tray menu is open: as with "Pick Color", the menu goes
                 // first, or the capture would freeze it on screen.
-                if (QWidget* popup = QApplication::activePopupWidget()) {
-                    while (popup) {
-                        popup->close();
-                        popup = QApplication::activePopupWidget();
-                    }
-                    Scheduler::main().schedule(menuCloseDelay, handler);
-                } else {
+                if (!QApplication::activePopupWidget()) {
                     handler();
+                    return;
                 }
+                while (QWidget* popup = QApplication::activePopupWidget()) {
+                    if (!popup->close())
+                        break;
+                }
+                Scheduler::main().schedule(menuCloseDelay, handler);
             });
         },
         []() -> PickerController& { return PickerController::shared(); }});

@@ -302,9 +302,9 @@ bool X11HotKeyService::nativeEventFilter(const QByteArray& eventType, void* mess
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
         return false;
 
-    // Besides the root's passive grabs, keys come to one of our own windows while it holds
-    // the keyboard (the overlays of a pick, a menu that is closing): the shortcut counts
-    // there too, or it could not cancel a pick nor be typed just as a menu closes.
+    // While one of our own windows holds the keyboard (the overlays of a pick), keys come
+    // to it rather than to the root's grabs: the shortcut counts there too, or it could
+    // not cancel the pick.
     const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event);
     if (key->root != m_root)
         return false;
