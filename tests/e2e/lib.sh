@@ -25,6 +25,7 @@ fail() {
 cleanup() {
     local status=$?
     if [ -n "$DAUBLY_PID" ]; then kill "$DAUBLY_PID" 2>/dev/null || true; fi
+    if ((${#SCENE_PIDS[@]})); then kill "${SCENE_PIDS[@]}" 2>/dev/null || true; fi
     stop_virtual_display
     rm -rf "$E2E_DIR"
     exit "$status"
@@ -51,7 +52,7 @@ log_has() { grep -qF -- "$1" "$E2E_DIR/daubly.log"; }
 # The tray icon: daubly's small window docked in trayer.
 tray_icon() {
     local w
-    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
         eval "$(xdotool getwindowgeometry --shell "$w")"
         if ((HEIGHT <= 40 && Y <= 40)); then
             echo "$w"
@@ -63,7 +64,7 @@ tray_icon() {
 
 tray_icon_count() {
     local n=0 w
-    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
         eval "$(xdotool getwindowgeometry --shell "$w")"
         ((HEIGHT <= 40 && Y <= 40)) && n=$((n + 1))
     done
@@ -79,7 +80,7 @@ start_daubly() {
 # The open menu: a visible daubly window that is not the tray icon.
 menu_window() {
     local w
-    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
         eval "$(xdotool getwindowgeometry --shell "$w")"
         if ((HEIGHT > 40 && WIDTH < 600)); then
             echo "$w"
@@ -113,3 +114,58 @@ click_first_menu_item() {
 }
 
 daubly_exits() { ! kill -0 "$DAUBLY_PID" 2>/dev/null; }
+
+# Writes daubly's settings file before it starts.
+write_defaults() {
+    mkdir -p "$XDG_CONFIG_HOME/daubly"
+    printf '%s\n' "$1" >"$XDG_CONFIG_HOME/daubly/defaults.json"
+}
+
+# Starts a daubly_scene window (see tests/e2e/fixture/SceneWindow.cpp) and waits for it.
+SCENE_PIDS=()
+start_scene() {
+    "${DAUBLY_SCENE:?DAUBLY_SCENE is set by ctest}" --title "scene$((${#SCENE_PIDS[@]} + 1))" "$@" \
+        >/dev/null 2>&1 &
+    SCENE_PIDS+=($!)
+    eventually 10 "the scene window appears" \
+        xdotool search --onlyvisible --name "^scene${#SCENE_PIDS[@]}\$" >/dev/null
+}
+
+# A visible daubly window as large as a whole monitor: an overlay.
+overlay_shown() {
+    local w
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        ((WIDTH >= 600 && HEIGHT >= 400)) && return 0
+    done
+    return 1
+}
+overlay_gone() { ! overlay_shown; }
+
+clipboard() { xclip -o -selection clipboard 2>/dev/null || true; }
+clipboard_is() { [ "$(clipboard)" = "$1" ]; }
+set_clipboard() {
+    printf '%s' "$1" | xclip -selection clipboard
+    eventually 5 "the clipboard holds '$1'" clipboard_is "$1"
+}
+
+# "Pick Color" in the tray menu, until the overlays are up.
+pick_from_menu() {
+    open_menu
+    click_first_menu_item
+    eventually 10 "the overlay appears" overlay_shown
+}
+
+# Expects the clipboard to become TEXT and the overlays to go.
+expect_copied() {
+    eventually 5 "the clipboard holds '$1' (it holds '$(clipboard)')" clipboard_is "$1"
+    eventually 5 "the overlay goes after a copy" overlay_gone
+}
+
+log_count() { grep -cF -- "$1" "$E2E_DIR/daubly.log" || true; }
+
+quit_daubly() {
+    kill -TERM "$DAUBLY_PID" 2>/dev/null || true
+    wait "$DAUBLY_PID" 2>/dev/null || true
+    DAUBLY_PID=
+}
