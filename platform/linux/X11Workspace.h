@@ -14,7 +14,7 @@ class QKeyEvent;
 // The design's virtual key code of a key event, from its X keycode (the physical key, so
 // the layout does not matter); from its Qt key when it has none (synthetic events).
 // -1 for a key the pick does not use.
-int virtualKeyCode(quint32 nativeScanCode, int qtKey);
+int virtualKeyCodeOfQtKey(int qtKey);
 
 class X11Workspace final : public Workspace {
     Q_OBJECT

@@ -27,6 +27,7 @@ cleanup() {
     if [ -n "$DAUBLY_PID" ]; then kill "$DAUBLY_PID" 2>/dev/null || true; fi
     if ((${#SCENE_PIDS[@]})); then kill "${SCENE_PIDS[@]}" 2>/dev/null || true; fi
     stop_virtual_display
+    if [ -n "${XTWO_PID:-}" ]; then kill "$XTWO_PID" 2>/dev/null || true; wait "$XTWO_PID" 2>/dev/null || true; fi
     rm -rf "$E2E_DIR"
     exit "$status"
 }
@@ -168,4 +169,25 @@ quit_daubly() {
     kill -TERM "$DAUBLY_PID" 2>/dev/null || true
     wait "$DAUBLY_PID" 2>/dev/null || true
     DAUBLY_PID=
+}
+
+# Two monitors side by side on a headless Xorg (the shared xtwo-monitors.sh), with
+# openbox and trayer. Exits 77 (skipped) where the script is not beside the project.
+XTWO_PID=
+e2e_start_two_monitors() {
+    local script out
+    script=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)/shared/xtwo-monitors.sh
+    [ -x "$script" ] || { echo "SKIP: $script not found"; exit 77; }
+    out=$E2E_DIR/xtwo.display
+    "$script" "$@" >"$out" 2>"$E2E_DIR/xtwo.log" &
+    XTWO_PID=$!
+    trap cleanup EXIT
+    eventually 30 "the two-monitor server starts" [ -s "$out" ]
+    export DISPLAY=$(cat "$out")
+    openbox >/dev/null 2>&1 &
+    _vd_pids+=($!)
+    setsid trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
+        --transparent false --tint 0x303030 --expand true >/dev/null 2>&1 &
+    _vd_pids+=($!)
+    wait_for_window trayer 10 >/dev/null || fail "trayer did not start"
 }
