@@ -139,6 +139,7 @@ void PickerSession::begin() {
         m_observers.push_back(connect(&m_workspace, &Workspace::screensChanged, this, cancelling));
         m_observers.push_back(connect(&m_workspace, &Workspace::inputLost, this, cancelling));
 
+        m_lastMouseLocation = m_workspace.mouseLocation();
         updateSelection();
     });
 }
@@ -222,6 +223,14 @@ void PickerSession::handleKeyDown(int keyCode) {
 
 void PickerSession::overlayViewDidMoveMouse(OverlayView*) {
     guarded("mouseMoved", [this] {
+        // X and Qt also report motion that moves nothing (an overlay mapped under the
+        // pointer, a grab changing hands); only a real move cancels the arrow keys'
+        // offset, or an arrow pressed right after the overlays appear would be lost.
+        const QPointF mouse = m_workspace.mouseLocation();
+        if (mouse == m_lastMouseLocation) {
+            return;
+        }
+        m_lastMouseLocation = mouse;
         m_nudge = {};
         updateSelection();
     });

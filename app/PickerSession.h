@@ -105,6 +105,7 @@ private:
     std::shared_ptr<Overlays> m_overlays;
     std::optional<Selection> m_selection;
     Nudge m_nudge;
+    std::optional<QPointF> m_lastMouseLocation;
     bool m_keyMonitorInstalled = false;
     bool m_inputGrabbed = false;
     std::vector<QMetaObject::Connection> m_observers;

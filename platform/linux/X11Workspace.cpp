@@ -44,32 +44,14 @@ bool isOwnWindow(xcb_window_t window) {
 
 } // namespace
 
-int virtualKeyCode(quint32 nativeScanCode, int qtKey) {
-    // X keycodes are evdev codes + 8; the rows of the shared key-code table.
-    switch (nativeScanCode) {
-    case 36:
-        return 36; // KEY_ENTER: Return
-    case 104:
-        return 76; // KEY_KPENTER: keypad Enter
-    case 9:
-        return 53; // KEY_ESC: Escape
-    case 113:
-        return 123; // KEY_LEFT
-    case 114:
-        return 124; // KEY_RIGHT
-    case 116:
-        return 125; // KEY_DOWN
-    case 111:
-        return 126; // KEY_UP
-    case 0:
-        break;
-    default:
-        return -1;
-    }
+int virtualKeyCodeOfQtKey(int qtKey) {
+    // By the key's symbol, not its position: Return, Escape and the arrows are the same
+    // symbols on every layout, a layout that moves Escape (Caps Lock as Escape) is
+    // honoured, and servers whose key codes are not evdev's still work.
     switch (qtKey) {
     case Qt::Key_Return:
         return 36;
-    case Qt::Key_Enter:
+    case Qt::Key_Enter: // keypad Enter
         return 76;
     case Qt::Key_Escape:
         return 53;
@@ -267,7 +249,7 @@ bool X11Workspace::eventFilter(QObject* watched, QEvent* event) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (m_keyHandler) {
             auto handler = m_keyHandler; // may remove the monitor
-            handler(virtualKeyCode(key->nativeScanCode(), key->key()));
+            handler(virtualKeyCodeOfQtKey(key->key()));
         }
         return true;
     }

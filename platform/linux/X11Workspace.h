@@ -11,10 +11,9 @@
 
 class QKeyEvent;
 
-// The design's virtual key code of a key event, from its X keycode (the physical key, so
-// the layout does not matter); from its Qt key when it has none (synthetic events).
-// -1 for a key the pick does not use.
-int virtualKeyCode(quint32 nativeScanCode, int qtKey);
+// The virtual key code (Return 36, keypad Enter 76, Escape 53, arrows 123-126) of a key
+// the pick uses, from its Qt key; -1 for any other key.
+int virtualKeyCodeOfQtKey(int qtKey);
 
 class X11Workspace final : public Workspace {
     Q_OBJECT

@@ -25,7 +25,9 @@ fail() {
 cleanup() {
     local status=$?
     if [ -n "$DAUBLY_PID" ]; then kill "$DAUBLY_PID" 2>/dev/null || true; fi
+    if ((${#SCENE_PIDS[@]})); then kill "${SCENE_PIDS[@]}" 2>/dev/null || true; fi
     stop_virtual_display
+    if [ -n "${XTWO_PID:-}" ]; then kill "$XTWO_PID" 2>/dev/null || true; wait "$XTWO_PID" 2>/dev/null || true; fi
     rm -rf "$E2E_DIR"
     exit "$status"
 }
@@ -51,7 +53,7 @@ log_has() { grep -qF -- "$1" "$E2E_DIR/daubly.log"; }
 # The tray icon: daubly's small window docked in trayer.
 tray_icon() {
     local w
-    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
         eval "$(xdotool getwindowgeometry --shell "$w")"
         if ((HEIGHT <= 40 && Y <= 40)); then
             echo "$w"
@@ -63,7 +65,7 @@ tray_icon() {
 
 tray_icon_count() {
     local n=0 w
-    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
         eval "$(xdotool getwindowgeometry --shell "$w")"
         ((HEIGHT <= 40 && Y <= 40)) && n=$((n + 1))
     done
@@ -79,7 +81,7 @@ start_daubly() {
 # The open menu: a visible daubly window that is not the tray icon.
 menu_window() {
     local w
-    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
         eval "$(xdotool getwindowgeometry --shell "$w")"
         if ((HEIGHT > 40 && WIDTH < 600)); then
             echo "$w"
@@ -113,3 +115,79 @@ click_first_menu_item() {
 }
 
 daubly_exits() { ! kill -0 "$DAUBLY_PID" 2>/dev/null; }
+
+# Writes daubly's settings file before it starts.
+write_defaults() {
+    mkdir -p "$XDG_CONFIG_HOME/daubly"
+    printf '%s\n' "$1" >"$XDG_CONFIG_HOME/daubly/defaults.json"
+}
+
+# Starts a daubly_scene window (see tests/e2e/fixture/SceneWindow.cpp) and waits for it.
+SCENE_PIDS=()
+start_scene() {
+    "${DAUBLY_SCENE:?DAUBLY_SCENE is set by ctest}" --title "scene$((${#SCENE_PIDS[@]} + 1))" "$@" \
+        >/dev/null 2>&1 &
+    SCENE_PIDS+=($!)
+    eventually 10 "the scene window appears" \
+        xdotool search --onlyvisible --name "^scene${#SCENE_PIDS[@]}\$" >/dev/null
+}
+
+# A visible daubly window as large as a whole monitor: an overlay.
+overlay_shown() {
+    local w
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        ((WIDTH >= 600 && HEIGHT >= 400)) && return 0
+    done
+    return 1
+}
+overlay_gone() { ! overlay_shown; }
+
+clipboard() { xclip -o -selection clipboard 2>/dev/null || true; }
+clipboard_is() { [ "$(clipboard)" = "$1" ]; }
+set_clipboard() {
+    printf '%s' "$1" | xclip -selection clipboard
+    eventually 5 "the clipboard holds '$1'" clipboard_is "$1"
+}
+
+# "Pick Color" in the tray menu, until the overlays are up.
+pick_from_menu() {
+    open_menu
+    click_first_menu_item
+    eventually 10 "the overlay appears" overlay_shown
+}
+
+# Expects the clipboard to become TEXT and the overlays to go.
+expect_copied() {
+    eventually 5 "the clipboard holds '$1' (it holds '$(clipboard)')" clipboard_is "$1"
+    eventually 5 "the overlay goes after a copy" overlay_gone
+}
+
+log_count() { grep -cF -- "$1" "$E2E_DIR/daubly.log" || true; }
+
+quit_daubly() {
+    kill -TERM "$DAUBLY_PID" 2>/dev/null || true
+    wait "$DAUBLY_PID" 2>/dev/null || true
+    DAUBLY_PID=
+}
+
+# Two monitors side by side on a headless Xorg (the shared xtwo-monitors.sh), with
+# openbox and trayer. Exits 77 (skipped) where the script is not beside the project.
+XTWO_PID=
+e2e_start_two_monitors() {
+    local script out
+    script=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)/shared/xtwo-monitors.sh
+    [ -x "$script" ] || { echo "SKIP: $script not found"; exit 77; }
+    out=$E2E_DIR/xtwo.display
+    "$script" "$@" >"$out" 2>"$E2E_DIR/xtwo.log" &
+    XTWO_PID=$!
+    trap cleanup EXIT
+    eventually 30 "the two-monitor server starts" [ -s "$out" ]
+    export DISPLAY=$(cat "$out")
+    openbox >/dev/null 2>&1 &
+    _vd_pids+=($!)
+    setsid trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
+        --transparent false --tint 0x303030 --expand true >/dev/null 2>&1 &
+    _vd_pids+=($!)
+    wait_for_window trayer 10 >/dev/null || fail "trayer did not start"
+}

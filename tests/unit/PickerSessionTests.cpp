@@ -303,6 +303,10 @@ TEST_F(PickerSessionTest, TheNudgeStaysInsideAndTheMouseResetsIt) {
     workspace.press(123);
     EXPECT_EQ(selected(), (PixelPoint{98, 39}));
 
+    // A motion report that moves nothing keeps the offset.
+    move({97.5, 40.5});
+    EXPECT_EQ(selected(), (PixelPoint{98, 39}));
+
     move({96.5, 40.5});
     EXPECT_EQ(session->nudge(), (PickerSession::Nudge{0, 0}));
     EXPECT_EQ(selected(), (PixelPoint{96, 39}));

@@ -130,7 +130,7 @@ TEST_F(RegistryTest, AMalformedShortcutReadsAsNoneAndStaysInTheFile) {
     const QByteArray before = fileBytes();
     const Name name = registry->makeName(QStringLiteral("activatePicker"), optionC);
     registry->addKeyUpHandler(name, [] {});
-    scheduler.runPending();
+    scheduler.runDue();
     EXPECT_EQ(registry->getShortcut(name), std::nullopt);
     EXPECT_TRUE(service.registered.empty());
     EXPECT_TRUE(changes.empty());
@@ -165,7 +165,7 @@ TEST_F(RegistryTest, TheHotKeyCenterIsCreatedOnceAfterTheCurrentWork) {
     registry->makeName(QStringLiteral("two"), std::nullopt);
     EXPECT_FALSE(registry->hasHotKeyCenter());
     EXPECT_EQ(scheduler.pendingCount(), 1u);
-    scheduler.runPending();
+    scheduler.runDue();
     EXPECT_TRUE(registry->hasHotKeyCenter());
 }
 
@@ -493,7 +493,7 @@ TEST_F(RegistryTest, ARepeatingStreamFollowsTheKeyRepeatTiming) {
         times.push_back(
             std::chrono::duration_cast<std::chrono::milliseconds>(scheduler.now() - start));
     });
-    scheduler.runPending();
+    scheduler.runDue();
 
     press(optionC);
     scheduler.advance(620ms);

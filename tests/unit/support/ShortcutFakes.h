@@ -4,6 +4,7 @@
 // registrations and can be told to refuse some, a scheduler run by hand on a fake clock,
 // and a keyboard layout that tests can switch.
 
+#include "support/FakeScheduler.h"
 #include "platform/HotKeyService.h"
 #include "platform/KeyboardLayout.h"
 #include "platform/Scheduler.h"
@@ -69,43 +70,6 @@ public:
     std::function<bool(const Event&)> handler;
     int registerCalls = 0;
     Handle lastHandle = 0;
-};
-
-class FakeScheduler final : public Scheduler {
-public:
-    void schedule(std::chrono::milliseconds delay, std::function<void()> task) override {
-        m_tasks.push_back({m_now + delay, m_order++, std::move(task)});
-    }
-    Clock::time_point now() const override { return m_now; }
-
-    // Runs, in time order, every task due within `duration`, moving the clock to each.
-    void advance(std::chrono::milliseconds duration) {
-        const Clock::time_point end = m_now + duration;
-        for (;;) {
-            auto next = std::min_element(m_tasks.begin(), m_tasks.end(), [](auto& a, auto& b) {
-                return std::pair(a.due, a.order) < std::pair(b.due, b.order);
-            });
-            if (next == m_tasks.end() || next->due > end)
-                break;
-            m_now = next->due;
-            auto task = std::move(next->task);
-            m_tasks.erase(next);
-            task();
-        }
-        m_now = end;
-    }
-    void runPending() { advance(std::chrono::milliseconds(0)); }
-    std::size_t pendingCount() const { return m_tasks.size(); }
-
-private:
-    struct Task {
-        Clock::time_point due;
-        std::uint64_t order;
-        std::function<void()> task;
-    };
-    Clock::time_point m_now{};
-    std::uint64_t m_order = 0;
-    std::vector<Task> m_tasks;
 };
 
 class FakeKeyboardLayout final : public KeyboardLayout {
