@@ -1,14 +1,12 @@
 # Helpers of the global shortcut tests, on top of lib.sh (sourced after it).
 
-SCENE_PID=
 GRABBER_PID=
 
-# Stops the helper clients before lib.sh's cleanup takes the display down.
+# Lets go of the grabber before lib.sh's cleanup takes the display down.
 stop_helpers() {
     local status=$?
     set +e
     stop_grabber
-    if [ -n "$SCENE_PID" ]; then kill "$SCENE_PID" 2>/dev/null; fi
     (exit "$status")
     cleanup
 }
@@ -20,26 +18,20 @@ shortcut_start() {
     SCREEN_WIDTH=$WIDTH SCREEN_HEIGHT=$HEIGHT
 }
 
-write_settings() {
-    mkdir -p "$XDG_CONFIG_HOME/daubly"
-    printf '%s\n' "$1" >"$XDG_CONFIG_HOME/daubly/defaults.json"
-}
-
-# The fixture window with pattern "pixels" at WxH+X+Y, focused; its id in $SCENE.
-start_scene() {
-    local geometry=$1 x y
-    "${DAUBLY_SCENE:?}" --pattern pixels --geometry "$geometry" --name daubly-scene &
-    SCENE_PID=$!
-    SCENE=$(wait_for_window daubly-scene 10) || fail "the scene window did not appear"
+# A scene window with pattern "pixels" at WxH+X+Y, focused; its id in $SCENE.
+start_pixel_scene() {
+    local x y
+    start_scene --pattern pixels --geometry "$1"
+    SCENE=$(xdotool search --onlyvisible --name "^scene${#SCENE_PIDS[@]}\$" | head -n1)
     xdotool windowactivate --sync "$SCENE"
-    IFS=+ read -r _ x y <<<"$geometry"
+    IFS=+ read -r _ x y <<<"$1"
     SCENE_X=$x SCENE_Y=$y
 }
 
 # The text daubly copies in the hex format for the scene's pixel under screen point (x, y).
 scene_hex() { printf '#%02X%02X80' $((($1 - SCENE_X) % 256)) $((($2 - SCENE_Y) % 256)); }
 
-# A pick's overlay: a visible daubly window (not the scene's) that covers the whole screen.
+# A pick's overlay: a visible daubly window that covers the whole screen.
 overlay_window() {
     local w
     for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
@@ -53,9 +45,8 @@ overlay_window() {
 }
 no_overlay() { ! overlay_window >/dev/null; }
 no_menu() { ! menu_window >/dev/null; }
-
-log_count() { grep -cF -- "$1" "$E2E_DIR/daubly.log" || true; }
 log_count_is() { [ "$(log_count "$1")" = "$2" ]; }
+active_window_is() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
 
 # Waits for the N-th pick to show its loupe.
 wait_for_pick() {
@@ -63,15 +54,18 @@ wait_for_pick() {
     eventually 5 "pick $1 shows its loupe" log_count_is "Magnifier shown" "$1"
 }
 
-clipboard() { xclip -o -selection clipboard 2>/dev/null; }
-clipboard_is() { [ "$(clipboard)" = "$1" ]; }
-active_window_is() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
+# Nothing picks within a short while after a key: still N picks started.
+stays_idle() {
+    sleep 0.4
+    log_count_is "Color picker started" "$1" || fail "$2"
+    no_overlay || fail "$2 (an overlay is showing)"
+}
 
 # Another client takes Alt+C (and keeps it until stop_grabber); false when it is refused.
 start_grabber() {
     local out=$E2E_DIR/grabber.out
     : >"$out"
-    "${DAUBLY_GRABBER:?}" >"$out" 2>&1 &
+    "${DAUBLY_GRABBER:?DAUBLY_GRABBER is set by ctest}" >"$out" 2>&1 &
     GRABBER_PID=$!
     for _ in $(seq 100); do
         grep -q grabbed "$out" && return 0
@@ -88,11 +82,4 @@ stop_grabber() {
         wait "$GRABBER_PID" 2>/dev/null || true
         GRABBER_PID=
     fi
-}
-
-# Nothing picks within a short while after a key.
-stays_idle() {
-    sleep 0.4
-    log_count_is "Color picker started" "$1" || fail "$2"
-    no_overlay || fail "$2 (an overlay is showing)"
 }

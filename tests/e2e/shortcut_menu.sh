@@ -6,9 +6,9 @@ source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/shortcut_lib.sh"
 
 shortcut_start
-write_settings '{"hasCompletedOnboarding": true, "copyFormat": "hex"}'
+write_defaults '{"hasCompletedOnboarding": true, "copyFormat": "hex"}'
 start_daubly
-start_scene 1280x772+0+28
+start_pixel_scene 1280x772+0+28
 
 picks=0
 for typing in chord held-alt; do

@@ -7,7 +7,7 @@ source "$(dirname "$0")/shortcut_lib.sh"
 
 settings=$XDG_CONFIG_HOME/daubly/defaults.json
 
-quit_daubly() {
+quit_through_menu() {
     open_menu
     click_last_menu_item
     eventually 5 "daubly quits" daubly_exits
@@ -16,7 +16,7 @@ quit_daubly() {
 }
 
 shortcut_start
-write_settings '{"hasCompletedOnboarding": true, "copyFormat": "hex",
+write_defaults '{"hasCompletedOnboarding": true, "copyFormat": "hex",
  "KeyboardShortcuts_activatePicker": "{\"carbonKeyCode\":8,\"carbonModifiers\":2304}"}'
 start_daubly
 eventually 5 "the start is logged" log_has "Daubly 1.0 (1) started"
@@ -26,11 +26,11 @@ xdotool key super+alt+c
 wait_for_pick 1
 xdotool key Escape
 eventually 5 "the overlay goes" no_overlay
-quit_daubly
+quit_through_menu
 
 # Malformed: no hot key at all, so another client can take Alt+C, and the file's bytes
 # stay the same through a whole run.
-write_settings '{"hasCompletedOnboarding": true, "copyFormat": "hex",
+write_defaults '{"hasCompletedOnboarding": true, "copyFormat": "hex",
  "KeyboardShortcuts_activatePicker": "{not json"}'
 before=$(sha256sum <"$settings")
 : >"$E2E_DIR/daubly.log"
@@ -44,6 +44,6 @@ start_grabber || fail "daubly holds Alt+C although the stored shortcut is malfor
 stop_grabber
 ! log_has "global shortcut" || fail "a registration was attempted: $(grep -F 'global shortcut' "$E2E_DIR/daubly.log")"
 kill -0 "$DAUBLY_PID" || fail "daubly is gone"
-quit_daubly
+quit_through_menu
 [ "$(sha256sum <"$settings")" = "$before" ] || fail "the settings file changed: $(cat "$settings")"
 echo "PASS: shortcut_stored"

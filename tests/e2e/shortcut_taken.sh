@@ -5,7 +5,7 @@ source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/shortcut_lib.sh"
 
 shortcut_start
-write_settings '{"hasCompletedOnboarding": true, "copyFormat": "hex"}'
+write_defaults '{"hasCompletedOnboarding": true, "copyFormat": "hex"}'
 start_grabber || fail "the grabber could not take Alt+C"
 start_daubly
 refused="Could not register the global shortcut ⌥C: another application already uses this key combination"
