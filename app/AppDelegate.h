@@ -7,7 +7,6 @@
 #include "app/Updates.h"
 
 #include <QObject>
-
 #include <functional>
 
 class PickerController;

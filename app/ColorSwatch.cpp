@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-
 #include <algorithm>
 
 QColor platformColor(const PickedColor& color) {

@@ -7,7 +7,6 @@
 #include <QKeySequence>
 #include <QObject>
 #include <QPointer>
-
 #include <functional>
 #include <memory>
 

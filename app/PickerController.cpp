@@ -32,11 +32,10 @@ void PickerController::start(std::chrono::milliseconds after) {
 
     // The task holds the controller weakly: a controller that is gone captures nothing.
     QPointer<PickerController> self(this);
-    m_services.scheduler.schedule(std::max(after, std::chrono::milliseconds(0)),
-                                  [self, attempt] {
-                                      if (self)
-                                          self->runCapture(attempt);
-                                  });
+    m_services.scheduler.schedule(std::max(after, std::chrono::milliseconds(0)), [self, attempt] {
+        if (self)
+            self->runCapture(attempt);
+    });
 }
 
 void PickerController::runCapture(std::int64_t attempt) {
@@ -91,8 +90,8 @@ void PickerController::captureFinished(std::int64_t attempt, Scheduler::Clock::t
     setPhase(Phase::picking);
     m_session->begin();
 
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        m_services.scheduler.now() - started);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_services.scheduler.now() - started);
     m_logger.log("Magnifier shown %ld ms after capture started, %ld screen(s)",
                  static_cast<long>(elapsed.count()), static_cast<long>(screenCount));
 }

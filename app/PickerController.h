@@ -13,7 +13,6 @@
 #include "platform/Scheduler.h"
 
 #include <QObject>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -51,8 +50,8 @@ public:
     };
     // Shared so that a session can keep itself alive after it has finished (the fade
     // after a copy outlives the controller's hold on it).
-    using SessionFactory = std::function<std::shared_ptr<Session>(std::vector<DisplaySnapshot>,
-                                                                  ColorFormat)>;
+    using SessionFactory =
+        std::function<std::shared_ptr<Session>(std::vector<DisplaySnapshot>, ColorFormat)>;
 
     struct Services {
         ScreenCapture& capture;

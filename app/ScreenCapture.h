@@ -5,7 +5,6 @@
 #include "app/DisplaySnapshot.h"
 
 #include <QString>
-
 #include <functional>
 #include <optional>
 #include <vector>

@@ -49,7 +49,9 @@ QUrl ScreenRecordingPermission::settingsURL() {
     return url;
 }
 
-bool ScreenRecordingPermission::hasRequested() const { return m_defaults.boolValue(requestedKey); }
+bool ScreenRecordingPermission::hasRequested() const {
+    return m_defaults.boolValue(requestedKey);
+}
 
 ScreenRecordingPermission::Status ScreenRecordingPermission::derivedStatus() const {
     if (m_preflight())
@@ -90,4 +92,6 @@ void ScreenRecordingPermission::request() {
     refresh();
 }
 
-void ScreenRecordingPermission::openSystemSettings() { m_openURL(settingsURL()); }
+void ScreenRecordingPermission::openSystemSettings() {
+    m_openURL(settingsURL());
+}

@@ -10,7 +10,6 @@
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
-
 #include <functional>
 #include <string_view>
 
@@ -25,8 +24,7 @@ public:
 
     ScreenRecordingPermission(UserDefaults& defaults, std::function<bool()> preflight,
                               std::function<bool()> requestAccess,
-                              std::function<void(const QUrl&)> openURL,
-                              QObject* parent = nullptr);
+                              std::function<void(const QUrl&)> openURL, QObject* parent = nullptr);
 
     static ScreenRecordingPermission& shared();
     static QUrl settingsURL();

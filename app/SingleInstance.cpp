@@ -27,18 +27,23 @@ SingleInstance::SingleInstance(QString directory, QObject* parent)
     });
 }
 
-SingleInstance::~SingleInstance() { release(); }
+SingleInstance::~SingleInstance() {
+    release();
+}
 
-QString SingleInstance::lockPath() const { return m_directory + "/app.daubly.Daubly.lock"; }
-QString SingleInstance::socketPath() const { return m_directory + "/app.daubly.Daubly.socket"; }
+QString SingleInstance::lockPath() const {
+    return m_directory + "/app.daubly.Daubly.lock";
+}
+QString SingleInstance::socketPath() const {
+    return m_directory + "/app.daubly.Daubly.socket";
+}
 
 SingleInstance::Result SingleInstance::acquire(std::chrono::milliseconds waitForPrevious) {
     QDir().mkpath(m_directory);
     m_lock = std::make_unique<QLockFile>(lockPath());
     // A lock left by a crashed instance is stale: QLockFile checks its pid.
     m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0))
-        {
+    if (m_lock->tryLock(0)) {
         listen(); // a failure is logged; this instance still runs
         return Result::primary;
     }

@@ -6,10 +6,9 @@
 // by a relaunch finds no one listening (the old one is quitting) and waits a short
 // time for the lock to be released.
 
-#include <QLockFile>
 #include <QLocalServer>
+#include <QLockFile>
 #include <QObject>
-
 #include <chrono>
 #include <memory>
 

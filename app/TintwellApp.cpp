@@ -1,9 +1,9 @@
 #include "app/TintwellApp.h"
 
+#include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "app/ColorHistory.h"
 #include "app/MenuBarContent.h"
 #include "app/PickerController.h"
-#include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "platform/Logger.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
@@ -27,7 +27,8 @@ const KeyboardShortcuts::Name& activatePicker() {
     // Option-C, Alt+C here, unless the user records another.
     static const KeyboardShortcuts::Name name{
         QStringLiteral("activatePicker"),
-        KeyboardShortcuts::Shortcut(KeyboardShortcuts::Key::c, KeyboardShortcuts::ModifierFlag::option)};
+        KeyboardShortcuts::Shortcut(KeyboardShortcuts::Key::c,
+                                    KeyboardShortcuts::ModifierFlag::option)};
     return name;
 }
 

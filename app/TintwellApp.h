@@ -6,7 +6,6 @@
 #include "app/AppDelegate.h"
 
 #include <QObject>
-
 #include <functional>
 #include <memory>
 

@@ -4,7 +4,6 @@
 // updater is inert: it cannot check and automatic checks are off.
 
 #include <QObject>
-
 #include <memory>
 
 class Updater {

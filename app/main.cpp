@@ -4,7 +4,6 @@
 #include "platform/linux/JournalLogSink.h"
 
 #include <QApplication>
-
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -35,6 +34,7 @@ int main(int argc, char** argv) {
     // Let a relaunched instance take over as soon as we begin to quit.
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &instance,
                      &SingleInstance::release);
-    Logger("App").log("Daubly %{public}s (%{public}s) started", DAUBLY_VERSION, DAUBLY_BUILD_NUMBER);
+    Logger("App").log("Daubly %{public}s (%{public}s) started", DAUBLY_VERSION,
+                      DAUBLY_BUILD_NUMBER);
     return application.exec();
 }

@@ -15,8 +15,7 @@ std::shared_ptr<LogSink>& currentSink() {
 
 void StderrLogSink::write(const LogRecord& record) {
     std::string line = "daubly[" + record.category + "]" +
-                       (record.level == LogLevel::error ? " error: " : " ") + record.message +
-                       "\n";
+                       (record.level == LogLevel::error ? " error: " : " ") + record.message + "\n";
     std::fputs(line.c_str(), stderr);
 }
 
@@ -93,4 +92,6 @@ ScopedLogCapture::ScopedLogCapture()
     : m_sink(std::make_shared<CapturingLogSink>())
     , m_previous(Logger::setSink(m_sink)) {}
 
-ScopedLogCapture::~ScopedLogCapture() { Logger::setSink(m_previous); }
+ScopedLogCapture::~ScopedLogCapture() {
+    Logger::setSink(m_previous);
+}

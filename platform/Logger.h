@@ -6,7 +6,6 @@
 // process-wide sink: journald or stderr in the app, a capturing sink in tests.
 
 #include <QString>
-
 #include <concepts>
 #include <memory>
 #include <mutex>
@@ -57,7 +56,8 @@ public:
     static constexpr std::string_view appSubsystem = "app.daubly.Daubly";
 
     Logger(std::string subsystem, std::string category);
-    explicit Logger(std::string category) : Logger(std::string(appSubsystem), std::move(category)) {}
+    explicit Logger(std::string category)
+        : Logger(std::string(appSubsystem), std::move(category)) {}
 
     template <typename... Args> void log(std::string_view format, const Args&... args) const {
         write(LogLevel::normal, format, {argumentText(args)...});

@@ -18,8 +18,9 @@ namespace ScreenGeometry {
 // `primary` is the primary screen's Qt geometry.
 inline QRectF designFrame(const QRectF& qtGeometry, const QRectF& primary) {
     const double primaryBottom = primary.y() + primary.height();
-    return QRectF(qtGeometry.x() - primary.x(), primaryBottom - (qtGeometry.y() + qtGeometry.height()),
-                  qtGeometry.width(), qtGeometry.height());
+    return QRectF(qtGeometry.x() - primary.x(),
+                  primaryBottom - (qtGeometry.y() + qtGeometry.height()), qtGeometry.width(),
+                  qtGeometry.height());
 }
 
 inline QPointF designPoint(const QPointF& qtPoint, const QRectF& primary) {

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -130,8 +129,8 @@ bool UserDefaults::save() {
     }
     // Write a temporary beside the file, flush it to disk, then rename over the old
     // file: a crash at any point leaves either the old or the new file, never half.
-    const QString temporary = m_filePath + QStringLiteral(".tmp-") +
-                              QString::number(QCoreApplication::applicationPid());
+    const QString temporary =
+        m_filePath + QStringLiteral(".tmp-") + QString::number(QCoreApplication::applicationPid());
     QFile file(temporary);
     const QByteArray bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
     bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&

@@ -9,7 +9,6 @@
 #include <QJsonValue>
 #include <QObject>
 #include <QString>
-
 #include <functional>
 #include <optional>
 

@@ -1,17 +1,16 @@
 #include "platform/linux/JournalLogSink.h"
 
 #include <QtGlobal>
-
-#include <systemd/sd-journal.h>
 #include <syslog.h>
+#include <systemd/sd-journal.h>
 #include <unistd.h>
 
 void JournalLogSink::write(const LogRecord& record) {
     const int priority = record.level == LogLevel::error ? LOG_ERR : LOG_NOTICE;
-    const int result = sd_journal_send(
-        "MESSAGE=%s", record.message.c_str(), "PRIORITY=%d", priority,
-        "SYSLOG_IDENTIFIER=daubly", "DAUBLY_SUBSYSTEM=%s", record.subsystem.c_str(),
-        "DAUBLY_CATEGORY=%s", record.category.c_str(), nullptr);
+    const int result =
+        sd_journal_send("MESSAGE=%s", record.message.c_str(), "PRIORITY=%d", priority,
+                        "SYSLOG_IDENTIFIER=daubly", "DAUBLY_SUBSYSTEM=%s", record.subsystem.c_str(),
+                        "DAUBLY_CATEGORY=%s", record.category.c_str(), nullptr);
     if (result < 0) {
         // The journal went away (or never accepted us): the line still goes somewhere.
         StderrLogSink().write(record);

@@ -12,7 +12,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -44,11 +43,10 @@ struct StartUp {
                       [](const PickedColor&) {}}) {}
 
     AppDelegate makeDelegate() {
-        return AppDelegate({defaults, onboarding, scheduler,
-                            [this](std::function<void()> handler) {
-                                keyUpHandlers.push_back(std::move(handler));
-                            },
-                            [this]() -> PickerController& { return controller; }});
+        return AppDelegate(
+            {defaults, onboarding, scheduler,
+             [this](std::function<void()> handler) { keyUpHandlers.push_back(std::move(handler)); },
+             [this]() -> PickerController& { return controller; }});
     }
 
     QTemporaryDir dir;
@@ -152,15 +150,15 @@ const PickedColor red{{1, 0, 0}};
 
 TEST(MenuBarContentTest, TheRecentColorsSectionAppearsOnlyWithColors) {
     MenuFixture m;
-    const std::vector<std::string> empty = {"Pick Color", "-", "Check for Updates…", "Settings…",
-                                            "-", "Quit Daubly"};
+    const std::vector<std::string> empty = {"Pick Color", "-", "Check for Updates…",
+                                            "Settings…",  "-", "Quit Daubly"};
     EXPECT_EQ(m.titles(), empty);
 
     m.history.add(red);
     m.defaults.setValue("copyFormat", "hex");
-    const std::vector<std::string> one = {"Pick Color", "-", "Recent Colors", "#FF0000",
-                                          "Clear History", "-", "Check for Updates…",
-                                          "Settings…", "-", "Quit Daubly"};
+    const std::vector<std::string> one = {
+        "Pick Color", "-", "Recent Colors", "#FF0000", "Clear History", "-", "Check for Updates…",
+        "Settings…",  "-", "Quit Daubly"};
     EXPECT_EQ(m.titles(), one);
     EXPECT_FALSE(m.action("Recent Colors")->isEnabled());
     EXPECT_FALSE(m.action("Check for Updates…")->isEnabled());

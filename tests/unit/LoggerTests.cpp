@@ -13,7 +13,8 @@ TEST(LoggerTest, TemplatesTakeTheirArgumentsInOrder) {
     const Case cases[] = {
         {"Color picker started", {}, "Color picker started"},
         {"Screen capture failed: %{public}s", {"no display"}, "Screen capture failed: no display"},
-        {"Magnifier shown %ld ms after capture started, %ld screen(s)", {"17", "2"},
+        {"Magnifier shown %ld ms after capture started, %ld screen(s)",
+         {"17", "2"},
          "Magnifier shown 17 ms after capture started, 2 screen(s)"},
         // An argument is never read as a template itself.
         {"Copied color as %{public}s", {"%ld"}, "Copied color as %ld"},

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -60,8 +59,10 @@ public:
 std::vector<DisplaySnapshot> screens(int count) {
     std::vector<DisplaySnapshot> result;
     for (int i = 0; i < count; ++i)
-        result.push_back({std::uint32_t(i + 1), QImage(4, 4, QImage::Format_RGB32),
-                          QRectF(4.0 * i, 0, 4, 4), {}});
+        result.push_back({std::uint32_t(i + 1),
+                          QImage(4, 4, QImage::Format_RGB32),
+                          QRectF(4.0 * i, 0, 4, 4),
+                          {}});
     return result;
 }
 
@@ -123,7 +124,8 @@ const std::string permissionMissing = "Screen Recording permission missing";
 const StateCase stateCases[] = {
     {"idle, cancel: ignored", [](Harness& h) { h.controller.cancel(); }, {Phase::idle, 0, {}}},
     {"idle, start: capturing, the capture waits for the task",
-     [](Harness& h) { h.controller.start(0ms); }, {Phase::capturing, 1, {started}}},
+     [](Harness& h) { h.controller.start(0ms); },
+     {Phase::capturing, 1, {started}}},
     {"the delay runs on the clock",
      [](Harness& h) {
          h.controller.start(150ms);
@@ -207,7 +209,10 @@ const StateCase stateCases[] = {
          EXPECT_EQ(h.lastSession().beginCount, 1);
          EXPECT_EQ(h.controller.session(), &h.lastSession());
      },
-     {Phase::picking, 1, {started, "Magnifier shown 17 ms after capture started, 2 screen(s)"}, 1,
+     {Phase::picking,
+      1,
+      {started, "Magnifier shown 17 ms after capture started, 2 screen(s)"},
+      1,
       1}},
     {"picking, start: ignored",
      [](Harness& h) {
@@ -217,7 +222,10 @@ const StateCase stateCases[] = {
          h.controller.start(0ms);
          h.scheduler.runDue();
      },
-     {Phase::picking, 1, {started, "Magnifier shown 0 ms after capture started, 1 screen(s)"}, 1,
+     {Phase::picking,
+      1,
+      {started, "Magnifier shown 0 ms after capture started, 1 screen(s)"},
+      1,
       1}},
     {"picking, cancel: the session cancels and the controller is idle",
      [](Harness& h) {

@@ -7,9 +7,7 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 namespace {
@@ -37,8 +35,8 @@ protected:
 TEST_F(UserDefaultsTest, ValuesKeepTheirTypeAcrossAWriteAndARead) {
     // Doubles that a short or locale-bound writer would round. (Qt's JSON keeps no sign
     // on zero; -0 reads back as 0, which is equal under IEEE comparison.)
-    const double awkward[] = {0.1, 1.0 / 3.0, 0.9999999999999999, 5e-324, -0.0,
-                              1.7976931348623157e308, 0.04045 / 12.92};
+    const double awkward[] = {
+        0.1, 1.0 / 3.0, 0.9999999999999999, 5e-324, -0.0, 1.7976931348623157e308, 0.04045 / 12.92};
     QJsonArray doubles;
     for (double d : awkward)
         doubles.append(d);
@@ -55,7 +53,8 @@ TEST_F(UserDefaultsTest, ValuesKeepTheirTypeAcrossAWriteAndARead) {
     EXPECT_TRUE(reread.boolValue("flag"));
     EXPECT_EQ(reread.stringValue("name"), QStringLiteral("h\u00e9llo \"quoted\""));
     EXPECT_EQ(reread.value("count").toInteger(), 42);
-    EXPECT_EQ(reread.value("object"), QJsonValue(QJsonObject{{"nested", QJsonArray{1, "two", false}}}));
+    EXPECT_EQ(reread.value("object"),
+              QJsonValue(QJsonObject{{"nested", QJsonArray{1, "two", false}}}));
     const QJsonArray back = reread.value("doubles").toArray();
     ASSERT_EQ(back.size(), std::size(awkward));
     for (qsizetype i = 0; i < back.size(); ++i) {

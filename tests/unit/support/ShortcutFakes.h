@@ -4,10 +4,10 @@
 // registrations and can be told to refuse some, a scheduler run by hand on a fake clock,
 // and a keyboard layout that tests can switch.
 
-#include "support/FakeScheduler.h"
 #include "platform/HotKeyService.h"
 #include "platform/KeyboardLayout.h"
 #include "platform/Scheduler.h"
+#include "support/FakeScheduler.h"
 
 #include <algorithm>
 #include <map>

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
