@@ -64,6 +64,18 @@ void OverlayView::paintEvent(QPaintEvent* event) {
         painter.drawImage(QRectF(rect), m_image, source);
     }
     m_loupe.paint(painter, height());
+    if (!m_loupe.isHidden() && !m_reportedLoupePaint) {
+        m_reportedLoupePaint = true;
+        // The window gets what was painted once this event is done.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_delegate) {
+                    m_delegate->overlayViewDidPaintLoupe(this);
+                }
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void OverlayView::mouseMoveEvent(QMouseEvent* event) {

@@ -24,6 +24,9 @@ public:
     virtual void overlayViewDidMoveMouse(OverlayView* view) = 0;
     virtual void overlayViewDidClick(OverlayView* view) = 0;
     virtual void overlayViewDidRequestCancel(OverlayView* view) = 0;
+    // The view's loupe has been painted and handed to the window system, the first
+    // time since the view was made.
+    virtual void overlayViewDidPaintLoupe(OverlayView* view) { static_cast<void>(view); }
 };
 
 class OverlayView : public QWidget {
@@ -64,4 +67,5 @@ private:
     QImage m_image;
     // Image pixels per point: the snapshot's width over its frame's width.
     double m_imageScale = 1;
+    bool m_reportedLoupePaint = false;
 };

@@ -28,15 +28,15 @@ void PickerController::start(std::chrono::milliseconds after) {
         return;
     setPhase(Phase::capturing);
     const std::int64_t attempt = ++m_attempt;
+    m_triggered = m_services.scheduler.now();
     m_logger.log("Color picker started");
 
     // The task holds the controller weakly: a controller that is gone captures nothing.
     QPointer<PickerController> self(this);
-    m_services.scheduler.schedule(std::max(after, std::chrono::milliseconds(0)),
-                                  [self, attempt] {
-                                      if (self)
-                                          self->runCapture(attempt);
-                                  });
+    m_services.scheduler.schedule(std::max(after, std::chrono::milliseconds(0)), [self, attempt] {
+        if (self)
+            self->runCapture(attempt);
+    });
 }
 
 void PickerController::runCapture(std::int64_t attempt) {
@@ -87,12 +87,21 @@ void PickerController::captureFinished(std::int64_t attempt, Scheduler::Clock::t
         if (self)
             self->finish(outcome);
     });
+    // The figure the user feels: from the trigger (the delay included) to the loupe.
+    session->setOnLoupePainted([self, attempt] {
+        if (!self || attempt != self->m_attempt)
+            return;
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            self->m_services.scheduler.now() - self->m_triggered);
+        self->m_logger.log("Loupe painted %ld ms after the pick was triggered",
+                           static_cast<long>(elapsed.count()));
+    });
     m_session = std::move(session);
     setPhase(Phase::picking);
     m_session->begin();
 
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        m_services.scheduler.now() - started);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_services.scheduler.now() - started);
     m_logger.log("Magnifier shown %ld ms after capture started, %ld screen(s)",
                  static_cast<long>(elapsed.count()), static_cast<long>(screenCount));
 }

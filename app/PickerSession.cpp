@@ -35,6 +35,10 @@ void PickerSession::setOnFinish(std::function<void(const Outcome&)> onFinish) {
     m_onFinish = std::move(onFinish);
 }
 
+void PickerSession::setOnLoupePainted(std::function<void()> onLoupePainted) {
+    m_onLoupePainted = std::move(onLoupePainted);
+}
+
 std::size_t PickerSession::overlayCount() const {
     return m_overlays->entries.size();
 }
@@ -241,6 +245,17 @@ void PickerSession::overlayViewDidRequestCancel(OverlayView*) {
         if (!m_isFinished) {
             cancel();
         }
+    });
+}
+
+void PickerSession::overlayViewDidPaintLoupe(OverlayView*) {
+    if (!m_onLoupePainted || m_isFinished) {
+        return;
+    }
+    guarded("loupePainted", [this] {
+        // Handed over is not yet shown: the server may still be busy with the frame.
+        m_workspace.waitForDisplay();
+        std::exchange(m_onLoupePainted, nullptr)();
     });
 }
 

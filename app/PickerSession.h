@@ -66,6 +66,8 @@ public:
     void overlayViewDidMoveMouse(OverlayView* view) override;
     void overlayViewDidClick(OverlayView* view) override;
     void overlayViewDidRequestCancel(OverlayView* view) override;
+    void overlayViewDidPaintLoupe(OverlayView* view) override;
+    void setOnLoupePainted(std::function<void()> onLoupePainted) override;
 
     // By the design's virtual key code; every key is swallowed.
     void handleKeyDown(int keyCode);
@@ -97,6 +99,7 @@ private:
     void failed(const char* where, const char* what);
 
     std::function<void(const Outcome&)> m_onFinish;
+    std::function<void()> m_onLoupePainted;
     std::vector<DisplaySnapshot> m_snapshots;
     ColorFormat m_format;
     Workspace& m_workspace;

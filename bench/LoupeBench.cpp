@@ -85,6 +85,7 @@ public:
     void releaseInput() override {}
     void installKeyMonitor(std::function<void(int)>) override {}
     void removeKeyMonitor() override {}
+    void waitForDisplay() override {}
 };
 
 struct Percentiles {

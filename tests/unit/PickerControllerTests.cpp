@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -42,6 +41,7 @@ public:
         end(Cancelled{});
     }
     bool isFinished() const override { return finished; }
+    void setOnLoupePainted(std::function<void()> f) override { onLoupePainted = std::move(f); }
     void end(const Outcome& outcome) {
         if (finished)
             return;
@@ -52,6 +52,7 @@ public:
     std::vector<DisplaySnapshot> snapshots;
     ColorFormat format;
     std::function<void(const Outcome&)> onFinish;
+    std::function<void()> onLoupePainted;
     int beginCount = 0;
     int cancelCount = 0;
     bool finished = false;
@@ -60,8 +61,10 @@ public:
 std::vector<DisplaySnapshot> screens(int count) {
     std::vector<DisplaySnapshot> result;
     for (int i = 0; i < count; ++i)
-        result.push_back({std::uint32_t(i + 1), QImage(4, 4, QImage::Format_RGB32),
-                          QRectF(4.0 * i, 0, 4, 4), {}});
+        result.push_back({std::uint32_t(i + 1),
+                          QImage(4, 4, QImage::Format_RGB32),
+                          QRectF(4.0 * i, 0, 4, 4),
+                          {}});
     return result;
 }
 
@@ -123,7 +126,8 @@ const std::string permissionMissing = "Screen Recording permission missing";
 const StateCase stateCases[] = {
     {"idle, cancel: ignored", [](Harness& h) { h.controller.cancel(); }, {Phase::idle, 0, {}}},
     {"idle, start: capturing, the capture waits for the task",
-     [](Harness& h) { h.controller.start(0ms); }, {Phase::capturing, 1, {started}}},
+     [](Harness& h) { h.controller.start(0ms); },
+     {Phase::capturing, 1, {started}}},
     {"the delay runs on the clock",
      [](Harness& h) {
          h.controller.start(150ms);
@@ -207,7 +211,40 @@ const StateCase stateCases[] = {
          EXPECT_EQ(h.lastSession().beginCount, 1);
          EXPECT_EQ(h.controller.session(), &h.lastSession());
      },
-     {Phase::picking, 1, {started, "Magnifier shown 17 ms after capture started, 2 screen(s)"}, 1,
+     {Phase::picking,
+      1,
+      {started, "Magnifier shown 17 ms after capture started, 2 screen(s)"},
+      1,
+      1}},
+    {"the first painted loupe is timed from the trigger, the delay included",
+     [](Harness& h) {
+         h.controller.start(150ms);
+         h.scheduler.advance(150ms);
+         h.scheduler.advance(20ms);
+         h.completeCapture(0, {screens(1), std::nullopt});
+         h.scheduler.advance(9ms);
+         h.lastSession().onLoupePainted();
+     },
+     {Phase::picking,
+      1,
+      {started, "Magnifier shown 20 ms after capture started, 1 screen(s)",
+       "Loupe painted 179 ms after the pick was triggered"},
+      1,
+      1}},
+    {"a loupe painted after the pick was cancelled is not logged",
+     [](Harness& h) {
+         h.controller.start(0ms);
+         h.scheduler.runDue();
+         h.completeCapture(0, {screens(1), std::nullopt});
+         auto painted = h.lastSession().onLoupePainted;
+         h.controller.cancel();
+         h.controller.start(0ms);
+         painted();
+     },
+     {Phase::capturing,
+      2,
+      {started, "Magnifier shown 0 ms after capture started, 1 screen(s)", cancelled, started},
+      1,
       1}},
     {"picking, start: ignored",
      [](Harness& h) {
@@ -217,7 +254,10 @@ const StateCase stateCases[] = {
          h.controller.start(0ms);
          h.scheduler.runDue();
      },
-     {Phase::picking, 1, {started, "Magnifier shown 0 ms after capture started, 1 screen(s)"}, 1,
+     {Phase::picking,
+      1,
+      {started, "Magnifier shown 0 ms after capture started, 1 screen(s)"},
+      1,
       1}},
     {"picking, cancel: the session cancels and the controller is idle",
      [](Harness& h) {
