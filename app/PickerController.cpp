@@ -150,7 +150,8 @@ PickerController& PickerController::shared() {
          OnboardingWindowController::shared(), UserDefaults::standard(), Scheduler::main(),
          [](std::vector<DisplaySnapshot> snapshots, ColorFormat format) {
              return std::shared_ptr<Session>(PickerSession::make(
-                 std::move(snapshots), format, PlatformServices::current().workspace()));
+                 std::move(snapshots), format, PlatformServices::current().workspace(),
+                 &PlatformServices::current().framePresenter()));
          },
          [](const PickedColor& color) { ColorHistory::shared().add(color); }});
     return *controller;

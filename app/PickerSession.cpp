@@ -23,11 +23,11 @@ PickerSession::~PickerSession() {
 
 std::shared_ptr<PickerController::Session>
 PickerSession::make(std::vector<DisplaySnapshot> snapshots, ColorFormat format,
-                    Workspace& workspace) {
+                    Workspace& workspace, FramePresenter* presenter) {
     return std::make_shared<PickerSession>(
         std::move(snapshots), format, workspace, Scheduler::main(),
-        [](const DisplaySnapshot& snapshot, const WorkspaceScreen& screen) {
-            return OverlayPanel::make(snapshot, screen.screen);
+        [presenter](const DisplaySnapshot& snapshot, const WorkspaceScreen& screen) {
+            return OverlayPanel::make(snapshot, screen.screen, presenter);
         });
 }
 

@@ -54,9 +54,11 @@ public:
     // A session dropped while running takes its overlays and grabs with it, silently.
     ~PickerSession() override;
 
-    // The real session: real overlays, the given desktop, the main scheduler.
-    static std::shared_ptr<PickerController::Session>
-    make(std::vector<DisplaySnapshot> snapshots, ColorFormat format, Workspace& workspace);
+    // The real session: real overlays whose frames `presenter` shows, the given desktop,
+    // the main scheduler.
+    static std::shared_ptr<PickerController::Session> make(std::vector<DisplaySnapshot> snapshots,
+                                                           ColorFormat format, Workspace& workspace,
+                                                           FramePresenter* presenter);
 
     void setOnFinish(std::function<void(const Outcome&)> onFinish) override;
     void begin() override;

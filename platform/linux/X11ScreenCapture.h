@@ -15,6 +15,7 @@
 // side cost about 100 ms, and a warm whole frame would keep 33 MB per monitor while idle.
 
 #include "app/ScreenCapture.h"
+#include "platform/FramePresenter.h"
 
 #include <QByteArray>
 #include <QColorSpace>
@@ -46,7 +47,7 @@ struct X11CaptureOptions {
     std::function<void()> afterListing;
 };
 
-class X11ScreenCapture : public ScreenCapture {
+class X11ScreenCapture : public ScreenCapture, public FramePresenter {
 public:
     using Transfer = X11Transfer;
     using Options = X11CaptureOptions;
@@ -68,6 +69,12 @@ public:
     X11ScreenCapture& operator=(const X11ScreenCapture&) = delete;
 
     void captureAllDisplays(std::function<void(CaptureResult)> completion) override;
+
+    // Presenting shares the capture's connection and strips; it waits for a capture that
+    // runs (never long: a pick's capture is over before its overlays exist).
+    bool prepare(QWindow& window) override;
+    bool present(QWindow& window, const QImage& image, QPoint at) override;
+    void waitUntilPresented() override;
 
     // The screens as Qt has them, primary first. Main thread only.
     static std::vector<ScreenDescription> describeScreens();
