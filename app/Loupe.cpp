@@ -8,6 +8,8 @@
 #include <QVariantAnimation>
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 using namespace LoupeMetrics;
 
@@ -102,6 +104,16 @@ void Loupe::showCopied() {
 
 const QImage& Loupe::gridImage() {
     if (m_grid.isNull()) {
+        // Drawing the 32 half-transparent lines costs milliseconds, on the way to the first
+        // loupe of every pick: they are drawn once per scale for the whole process (a
+        // hundred kB or so, nothing of the screen in them).
+        static std::vector<std::pair<double, QImage>> drawn;
+        const auto found = std::find_if(drawn.begin(), drawn.end(),
+                                        [this](const auto& grid) { return grid.first == m_scale; });
+        if (found != drawn.end()) {
+            m_grid = found->second;
+            return m_grid;
+        }
         const int side = int(std::ceil(size * m_scale));
         // In device pixels (no device pixel ratio), so that it blends 1:1 over the patch.
         m_grid = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
@@ -114,6 +126,8 @@ const QImage& Loupe::gridImage() {
             painter.drawLine(QPointF(cell * k, 0), QPointF(cell * k, size));
             painter.drawLine(QPointF(0, cell * k), QPointF(size, cell * k));
         }
+        painter.end();
+        drawn.emplace_back(m_scale, m_grid);
     }
     return m_grid;
 }

@@ -1,52 +1,169 @@
 #include "app/OverlayPanel.h"
 
+#include <QCoreApplication>
+#include <QExposeEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPropertyAnimation>
 #include <QScreen>
 
-OverlayPanel::OverlayPanel(const DisplaySnapshot& snapshot, QScreen* screen)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::X11BypassWindowManagerHint) {
+OverlayPanel::OverlayPanel(const DisplaySnapshot& snapshot, QScreen* screen,
+                           FramePresenter* presenter)
+    : m_snapshot(snapshot) {
     // Bypassing the window manager (override-redirect) keeps the panel out of task bars
     // and window cycling, undecorated and above panels and docks; it gets the keyboard
     // through the session's grab instead of the window manager's focus.
-    setAttribute(Qt::WA_NoSystemBackground);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_DeleteOnClose, false);
-    setAttribute(Qt::WA_X11DoNotAcceptFocus, false);
+    setFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+             Qt::X11BypassWindowManagerHint);
+    setSurfaceType(QSurface::RasterSurface);
     setCursor(Qt::BlankCursor);
-    // Moves outside the view reach the panel only when it tracks the mouse too.
-    setMouseTracking(true);
     const QRect geometry =
         screen ? screen->geometry() : QRect(QPoint(0, 0), snapshot.frame.size().toSize());
     if (screen) {
         setScreen(screen);
     }
     setGeometry(geometry);
+    // The presenter readies the window between its creation and its first showing.
+    create();
+    if (presenter && presenter->prepare(*this)) {
+        m_presenter = presenter;
+    }
     m_view = new OverlayView(snapshot, geometry.size(), this);
-    m_view->setGeometry(rect());
-    setFocusProxy(m_view);
+    connect(m_view, &OverlayView::repaintNeeded, this, [this] {
+        if (!m_paintPending) {
+            m_paintPending = true;
+            QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest),
+                                        Qt::LowEventPriority);
+        }
+    });
 }
 
 OverlayPanel::~OverlayPanel() = default;
 
-void OverlayPanel::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    m_view->setGeometry(rect());
+void OverlayPanel::exposeEvent(QExposeEvent*) {
+    // Shown, or uncovered: the whole frame again (rare after the first time). Mapping
+    // brings two exposures (Qt's and the server's); the frame is sent once for both.
+    if (isExposed() && !m_frameNeeded) {
+        m_frameNeeded = true;
+        m_paintPending = true;
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::HighEventPriority);
+    }
+}
+
+bool OverlayPanel::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest) {
+        paintPending();
+        return true;
+    }
+    return QWindow::event(event);
+}
+
+void OverlayPanel::paintPending() {
+    if (!m_paintPending) {
+        return;
+    }
+    m_paintPending = false;
+    std::vector<QRect> rects = m_view->takeDirtyRects();
+    if (!isExposed()) {
+        return; // painted in full once shown
+    }
+    if (std::exchange(m_frameNeeded, false)) {
+        const bool presented =
+            m_presenter && m_presenter->present(*this, m_snapshot.image, QPoint(0, 0));
+        if (!presented) {
+            m_presenter = nullptr;
+            paintRects({QRect(QPoint(0, 0), size())});
+            m_view->loupePainted();
+            return;
+        }
+        // The loupe goes over the frame again.
+        const QRect loupe = m_view->loupe().coveredRect(height());
+        rects.clear();
+        if (!loupe.isEmpty()) {
+            rects.push_back(loupe & QRect(QPoint(0, 0), size()));
+        }
+    }
+    if (!rects.empty()) {
+        paintRects(rects);
+        if (m_presenter && !m_view->hasReportedLoupePaint()) {
+            m_presenter->waitUntilPresented(); // the first loupe is timed until it shows
+        }
+        m_view->loupePainted();
+    }
+}
+
+void OverlayPanel::paintRects(const std::vector<QRect>& rects) {
+    const double ratio = devicePixelRatio();
+    if (!m_presenter) {
+        if (!m_backingStore) {
+            m_backingStore = std::make_unique<QBackingStore>(this);
+        }
+        QRegion region;
+        for (const QRect& rect : rects) {
+            region += rect;
+        }
+        m_backingStore->resize(size());
+        m_backingStore->beginPaint(region);
+        if (QPaintDevice* device = m_backingStore->paintDevice()) {
+            QPainter painter(device);
+            for (const QRect& rect : rects) {
+                m_view->paint(painter, rect);
+            }
+        }
+        m_backingStore->endPaint();
+        m_backingStore->flush(region);
+        return;
+    }
+    for (const QRect& rect : rects) {
+        const QRect device(QPoint(qRound(rect.x() * ratio), qRound(rect.y() * ratio)),
+                           QSize(qRound(rect.width() * ratio), qRound(rect.height() * ratio)));
+        if (device.isEmpty()) {
+            continue;
+        }
+        if (m_scratch.width() < device.width() || m_scratch.height() < device.height()) {
+            m_scratch = QImage(device.size().expandedTo(m_scratch.size()), QImage::Format_RGB32);
+        }
+        // A view of the scratch image exactly the rectangle's size, no copy.
+        QImage target(m_scratch.bits(), device.width(), device.height(), m_scratch.bytesPerLine(),
+                      m_scratch.format());
+        target.setDevicePixelRatio(ratio);
+        {
+            QPainter painter(&target);
+            painter.translate(-rect.topLeft());
+            m_view->paint(painter, rect);
+        }
+        m_presenter->present(*this, target, device.topLeft());
+    }
 }
 
 // While the pick grabs the pointer for the key overlay, moves and clicks over the other
-// monitors arrive at the key panel itself, outside its view: they count all the same.
+// monitors arrive at the key panel too: they count all the same. The loupe's window
+// takes no input, so everything over this monitor arrives here.
 void OverlayPanel::mouseMoveEvent(QMouseEvent* event) {
-    m_view->mouseMoveEvent(event);
+    event->accept();
+    m_view->mouseMoved();
 }
+
 void OverlayPanel::mousePressEvent(QMouseEvent* event) {
-    m_view->mousePressEvent(event);
+    event->accept();
+    m_view->mousePressed(event->button());
+}
+
+// Keys are swallowed here: the session reads them before any window does, and nothing
+// passed on may reach the platform's unhandled-key feedback.
+void OverlayPanel::keyPressEvent(QKeyEvent* event) {
+    event->accept();
+}
+
+void OverlayPanel::keyReleaseEvent(QKeyEvent* event) {
+    event->accept();
 }
 
 namespace {
 
-// The session's handle on a real panel. Qt widgets must not be deleted inside their own
+// The session's handle on a real panel. Qt windows must not be deleted inside their own
 // event handlers (a right click cancels and closes from within the view's press event),
 // so the panel is deleted from the event loop.
 class QtOverlay final : public PickerOverlay {
@@ -73,15 +190,14 @@ public:
     }
     void makeKey() override {
         if (m_panel) {
-            m_panel->activateWindow();
-            m_panel->view()->setFocus(Qt::OtherFocusReason);
+            m_panel->requestActivate();
         }
     }
-    QWindow* window() const override { return m_panel ? m_panel->windowHandle() : nullptr; }
+    QWindow* window() const override { return m_panel; }
     void showLoupe(const std::optional<QImage>& patch, const QString& text, QPointF point,
                    const PickedColor& color) override {
         if (m_panel) {
-            m_panel->view()->showLoupe(patch, text, point, color);
+            m_panel->view()->showLoupe(patch, text, point, color, m_panel->devicePixelRatio());
         }
     }
     void hideLoupe() override {
@@ -97,7 +213,6 @@ public:
     void showArrowCursor() override {
         if (m_panel) {
             m_panel->setCursor(Qt::ArrowCursor);
-            m_panel->view()->setCursor(Qt::ArrowCursor);
         }
     }
     void fadeOut(std::chrono::milliseconds duration) override {
@@ -106,7 +221,7 @@ public:
         }
         // Needs a compositing manager to show; without one the panel stays opaque until
         // it is closed, which is what the fade would end in anyway.
-        auto* fade = new QPropertyAnimation(m_panel, "windowOpacity", m_panel);
+        auto* fade = new QPropertyAnimation(m_panel, "opacity", m_panel);
         fade->setDuration(int(duration.count()));
         fade->setStartValue(1.0);
         fade->setEndValue(0.0);
@@ -129,9 +244,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<PickerOverlay> OverlayPanel::make(const DisplaySnapshot& snapshot,
-                                                  QScreen* screen) {
-    return wrap(new OverlayPanel(snapshot, screen));
+std::unique_ptr<PickerOverlay> OverlayPanel::make(const DisplaySnapshot& snapshot, QScreen* screen,
+                                                  FramePresenter* presenter) {
+    return wrap(new OverlayPanel(snapshot, screen, presenter));
 }
 
 std::unique_ptr<PickerOverlay> OverlayPanel::wrap(OverlayPanel* panel) {

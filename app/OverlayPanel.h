@@ -1,19 +1,26 @@
 #pragma once
 
 // One borderless window per monitor, above everything, that shows that monitor's
-// frozen capture (its OverlayView) during a pick. PickerOverlay is what the picker
-// session drives of it, so that the session can be tested without windows.
+// frozen capture during a pick, with the loupe's window (its OverlayView) inside it.
+// PickerOverlay is what the picker session drives of it, so that the session can be
+// tested without windows.
+//
+// The frame is handed to a FramePresenter, which sends it through small buffers that it
+// keeps: painting it through a backing store meant a fresh buffer as large as the monitor
+// (33 MB at 3840 x 2160), faulted in, filled and sent, for every pick. Without a
+// presenter the panel paints the image itself.
 
 #include "app/DisplaySnapshot.h"
 #include "app/OverlayView.h"
+#include "platform/FramePresenter.h"
 
-#include <QWidget>
+#include <QBackingStore>
+#include <QWindow>
 #include <chrono>
 #include <memory>
 #include <optional>
 
 class QScreen;
-class QWindow;
 
 class PickerOverlay {
 public:
@@ -40,25 +47,45 @@ public:
     virtual void close() = 0;
 };
 
-class OverlayPanel : public QWidget {
+class OverlayPanel : public QWindow {
     Q_OBJECT
 
 public:
-    OverlayPanel(const DisplaySnapshot& snapshot, QScreen* screen);
+    OverlayPanel(const DisplaySnapshot& snapshot, QScreen* screen,
+                 FramePresenter* presenter = nullptr);
     ~OverlayPanel() override;
 
     OverlayView* view() const { return m_view; }
+    // Whether the presenter shows the frame; otherwise the panel paints it.
+    bool isPresented() const { return m_presenter != nullptr; }
 
     // The real overlay over `screen`.
-    static std::unique_ptr<PickerOverlay> make(const DisplaySnapshot& snapshot, QScreen* screen);
+    static std::unique_ptr<PickerOverlay> make(const DisplaySnapshot& snapshot, QScreen* screen,
+                                               FramePresenter* presenter);
     // The session's handle on `panel`, which it then owns.
     static std::unique_ptr<PickerOverlay> wrap(OverlayPanel* panel);
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
+    void exposeEvent(QExposeEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    // Whole frame, or only what the view has marked dirty.
+    void paintPending();
+    void paintRects(const std::vector<QRect>& rects);
+
+    DisplaySnapshot m_snapshot;
+    FramePresenter* m_presenter = nullptr;
+    bool m_paintPending = false;
+    bool m_frameNeeded = false;
+    // The loupe's rectangles are composed here before they are presented: a few hundred
+    // kB at most, gone with the panel.
+    QImage m_scratch;
+    // Only when the panel paints itself: a backing store as large as the monitor.
+    std::unique_ptr<QBackingStore> m_backingStore;
     OverlayView* m_view = nullptr;
 };

@@ -1,95 +1,98 @@
 #include "app/OverlayView.h"
 
-#include <QKeyEvent>
-#include <QMouseEvent>
-#include <QPaintEvent>
 #include <QPainter>
 
-OverlayView::OverlayView(const DisplaySnapshot& snapshot, QSizeF frameSize, QWidget* parent)
-    : QWidget(parent)
-    , m_image(snapshot.image) {
+OverlayView::OverlayView(const DisplaySnapshot& snapshot, QSizeF frameSize, QObject* parent)
+    : QObject(parent)
+    , m_image(snapshot.image)
+    , m_frameSize(frameSize) {
     // The image is shared with the snapshot, not copied: setting its device pixel ratio
     // would detach a full-screen copy, so the ratio is applied when drawing instead.
     m_imageScale = frameSize.width() > 0 ? m_image.width() / frameSize.width() : 1;
-    resize(frameSize.toSize());
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_NoSystemBackground);
-    setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
-    setCursor(Qt::BlankCursor);
-    connect(&m_loupe, &Loupe::repaintNeeded, this,
-            [this] { update(m_loupe.coveredRect(height())); });
+    connect(&m_loupe, &Loupe::repaintNeeded, this, &OverlayView::markLoupe);
 }
 
 OverlayView::~OverlayView() = default;
 
 void OverlayView::showLoupe(const std::optional<QImage>& patch, const QString& text, QPointF point,
-                            const PickedColor& color) {
-    const QRect before = m_loupe.coveredRect(height());
-    m_loupe.update(patch, text, point, QRectF(0, 0, width(), height()), color, devicePixelRatioF());
-    repaintLoupe(before);
+                            const PickedColor& color, double scale) {
+    markLoupe();
+    m_loupe.update(patch, text, point, QRectF(QPointF(0, 0), m_frameSize), color, scale);
+    markLoupe();
 }
 
 void OverlayView::hideLoupe() {
     if (m_loupe.isHidden()) {
         return;
     }
-    const QRect before = m_loupe.coveredRect(height());
+    markLoupe();
     m_loupe.hide();
-    repaintLoupe(before);
 }
 
 void OverlayView::showCopied() {
     m_loupe.showCopied();
-    update(m_loupe.coveredRect(height()));
+    markLoupe();
 }
 
-void OverlayView::repaintLoupe(const QRect& before) {
+void OverlayView::markLoupe() {
     // Only where the loupe was and where it is: the frozen frame never changes, and
-    // repainting all of it on every move would cost a full-screen blit each time.
-    if (!before.isEmpty()) {
-        update(before);
+    // repainting all of it on every move would cost a full-screen transfer each time.
+    const QRect covered = m_loupe.coveredRect(m_frameSize.height());
+    if (covered.isEmpty()) {
+        return;
     }
-    const QRect after = m_loupe.coveredRect(height());
-    if (!after.isEmpty()) {
-        update(after);
+    const bool wasClean = m_dirty.empty();
+    QRect merged = covered;
+    // Rectangles that touch become one; merging may make it touch others.
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (auto it = m_dirty.begin(); it != m_dirty.end(); ++it) {
+            if (it->adjusted(-1, -1, 1, 1).intersects(merged)) {
+                merged |= *it;
+                m_dirty.erase(it);
+                grew = true;
+                break;
+            }
+        }
+    }
+    m_dirty.push_back(merged);
+    if (wasClean) {
+        Q_EMIT repaintNeeded();
     }
 }
 
-void OverlayView::paintEvent(QPaintEvent* event) {
-    QPainter painter(this);
-    for (const QRect& rect : event->region()) {
-        const QRectF source(rect.x() * m_imageScale, rect.y() * m_imageScale,
-                            rect.width() * m_imageScale, rect.height() * m_imageScale);
-        painter.drawImage(QRectF(rect), m_image, source);
-    }
-    m_loupe.paint(painter, height());
+void OverlayView::paint(QPainter& painter, const QRect& rect) const {
+    painter.save();
+    painter.setClipRect(rect);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    const QRectF source(rect.x() * m_imageScale, rect.y() * m_imageScale,
+                        rect.width() * m_imageScale, rect.height() * m_imageScale);
+    painter.drawImage(QRectF(rect), m_image, source);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    m_loupe.paint(painter, m_frameSize.height());
+    painter.restore();
 }
 
-void OverlayView::mouseMoveEvent(QMouseEvent* event) {
-    event->accept();
+void OverlayView::loupePainted() {
+    if (!m_loupe.isHidden() && !m_reportedLoupePaint && m_delegate) {
+        m_reportedLoupePaint = true;
+        m_delegate->overlayViewDidPaintLoupe(this);
+    }
+}
+
+void OverlayView::mouseMoved() {
     if (m_delegate) {
         m_delegate->overlayViewDidMoveMouse(this);
     }
 }
 
-void OverlayView::mousePressEvent(QMouseEvent* event) {
-    event->accept();
+void OverlayView::mousePressed(Qt::MouseButton button) {
     if (!m_delegate) {
         return;
     }
-    if (event->button() == Qt::LeftButton) {
+    if (button == Qt::LeftButton) {
         m_delegate->overlayViewDidClick(this);
-    } else if (event->button() == Qt::RightButton) {
+    } else if (button == Qt::RightButton) {
         m_delegate->overlayViewDidRequestCancel(this);
     }
-}
-
-// Keys are swallowed here: passing them on would reach the parent and, at the top, the
-// platform's unhandled-key feedback.
-void OverlayView::keyPressEvent(QKeyEvent* event) {
-    event->accept();
-}
-void OverlayView::keyReleaseEvent(QKeyEvent* event) {
-    event->accept();
 }

@@ -28,6 +28,7 @@ void PickerController::start(std::chrono::milliseconds after) {
         return;
     setPhase(Phase::capturing);
     const std::int64_t attempt = ++m_attempt;
+    m_triggered = m_services.scheduler.now();
     m_logger.log("Color picker started");
 
     // The task holds the controller weakly: a controller that is gone captures nothing.
@@ -86,6 +87,15 @@ void PickerController::captureFinished(std::int64_t attempt, Scheduler::Clock::t
         if (self)
             self->finish(outcome);
     });
+    // The figure the user feels: from the trigger (the delay included) to the loupe.
+    session->setOnLoupePainted([self, attempt] {
+        if (!self || attempt != self->m_attempt)
+            return;
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            self->m_services.scheduler.now() - self->m_triggered);
+        self->m_logger.log("Loupe painted %ld ms after the pick was triggered",
+                           static_cast<long>(elapsed.count()));
+    });
     m_session = std::move(session);
     setPhase(Phase::picking);
     m_session->begin();
@@ -140,7 +150,8 @@ PickerController& PickerController::shared() {
          OnboardingWindowController::shared(), UserDefaults::standard(), Scheduler::main(),
          [](std::vector<DisplaySnapshot> snapshots, ColorFormat format) {
              return std::shared_ptr<Session>(PickerSession::make(
-                 std::move(snapshots), format, PlatformServices::current().workspace()));
+                 std::move(snapshots), format, PlatformServices::current().workspace(),
+                 &PlatformServices::current().framePresenter()));
          },
          [](const PickedColor& color) { ColorHistory::shared().add(color); }});
     return *controller;

@@ -47,6 +47,11 @@ public:
         virtual void begin() = 0;
         virtual void cancel() = 0;
         virtual bool isFinished() const = 0;
+        // Called once, when the loupe of this pick is first on screen; sessions that
+        // cannot tell never call it.
+        virtual void setOnLoupePainted(std::function<void()> onLoupePainted) {
+            static_cast<void>(onLoupePainted);
+        }
     };
     // Shared so that a session can keep itself alive after it has finished (the fade
     // after a copy outlives the controller's hold on it).
@@ -93,5 +98,7 @@ private:
     Phase m_phase = Phase::idle;
     std::shared_ptr<Session> m_session;
     std::int64_t m_attempt = 0;
+    // When the running pick was asked for: its first painted loupe is timed from here.
+    Scheduler::Clock::time_point m_triggered;
     Logger m_logger{"Picker"};
 };

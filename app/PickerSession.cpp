@@ -23,16 +23,20 @@ PickerSession::~PickerSession() {
 
 std::shared_ptr<PickerController::Session>
 PickerSession::make(std::vector<DisplaySnapshot> snapshots, ColorFormat format,
-                    Workspace& workspace) {
+                    Workspace& workspace, FramePresenter* presenter) {
     return std::make_shared<PickerSession>(
         std::move(snapshots), format, workspace, Scheduler::main(),
-        [](const DisplaySnapshot& snapshot, const WorkspaceScreen& screen) {
-            return OverlayPanel::make(snapshot, screen.screen);
+        [presenter](const DisplaySnapshot& snapshot, const WorkspaceScreen& screen) {
+            return OverlayPanel::make(snapshot, screen.screen, presenter);
         });
 }
 
 void PickerSession::setOnFinish(std::function<void(const Outcome&)> onFinish) {
     m_onFinish = std::move(onFinish);
+}
+
+void PickerSession::setOnLoupePainted(std::function<void()> onLoupePainted) {
+    m_onLoupePainted = std::move(onLoupePainted);
 }
 
 std::size_t PickerSession::overlayCount() const {
@@ -250,6 +254,17 @@ void PickerSession::overlayViewDidRequestCancel(OverlayView*) {
         if (!m_isFinished) {
             cancel();
         }
+    });
+}
+
+void PickerSession::overlayViewDidPaintLoupe(OverlayView*) {
+    if (!m_onLoupePainted || m_isFinished) {
+        return;
+    }
+    guarded("loupePainted", [this] {
+        // Handed over is not yet shown: the server may still be busy with the frame.
+        m_workspace.waitForDisplay();
+        std::exchange(m_onLoupePainted, nullptr)();
     });
 }
 

@@ -54,9 +54,11 @@ public:
     // A session dropped while running takes its overlays and grabs with it, silently.
     ~PickerSession() override;
 
-    // The real session: real overlays, the given desktop, the main scheduler.
-    static std::shared_ptr<PickerController::Session>
-    make(std::vector<DisplaySnapshot> snapshots, ColorFormat format, Workspace& workspace);
+    // The real session: real overlays whose frames `presenter` shows, the given desktop,
+    // the main scheduler.
+    static std::shared_ptr<PickerController::Session> make(std::vector<DisplaySnapshot> snapshots,
+                                                           ColorFormat format, Workspace& workspace,
+                                                           FramePresenter* presenter);
 
     void setOnFinish(std::function<void(const Outcome&)> onFinish) override;
     void begin() override;
@@ -66,6 +68,8 @@ public:
     void overlayViewDidMoveMouse(OverlayView* view) override;
     void overlayViewDidClick(OverlayView* view) override;
     void overlayViewDidRequestCancel(OverlayView* view) override;
+    void overlayViewDidPaintLoupe(OverlayView* view) override;
+    void setOnLoupePainted(std::function<void()> onLoupePainted) override;
 
     // By the design's virtual key code; every key is swallowed.
     void handleKeyDown(int keyCode);
@@ -97,6 +101,7 @@ private:
     void failed(const char* where, const char* what);
 
     std::function<void(const Outcome&)> m_onFinish;
+    std::function<void()> m_onLoupePainted;
     std::vector<DisplaySnapshot> m_snapshots;
     ColorFormat m_format;
     Workspace& m_workspace;

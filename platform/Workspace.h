@@ -68,6 +68,10 @@ public:
     virtual void installKeyMonitor(std::function<void(int keyCode)> handler) = 0;
     virtual void removeKeyMonitor() = 0;
 
+    // Returns once the display server has carried out every drawing request sent so far:
+    // what was painted is then on screen.
+    virtual void waitForDisplay() = 0;
+
 Q_SIGNALS:
     // A monitor was added, removed or rearranged.
     void screensChanged();

@@ -8,6 +8,8 @@ class LinuxPlatformServices final : public PlatformServices {
 public:
     ScreenCapture& screenCapture() override { return m_capture; }
     Workspace& workspace() override { return m_workspace; }
+    // The capture presents too: it already keeps the shared buffers that takes.
+    FramePresenter& framePresenter() override { return m_capture; }
 
 private:
     X11ScreenCapture m_capture;

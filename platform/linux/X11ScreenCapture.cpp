@@ -1,12 +1,14 @@
 #include "platform/linux/X11ScreenCapture.h"
 
 #include "platform/ScreenGeometry.h"
+#include "platform/linux/X11Screens.h"
 
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
 #include <QSysInfo>
+#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -178,6 +180,63 @@ public:
         return m_lastTransfer;
     }
 
+    void sync() {
+        std::lock_guard lock(m_mutex);
+        if (m_connection) {
+            std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection),
+                                                nullptr));
+        }
+    }
+
+    // Copies `image` into `window` (drawn from this connection: a window is anyone's to
+    // draw into) through the strips, one filling while the server reads the other. Only
+    // the server's screen is written to; no buffer of the frame's size is made anywhere.
+    bool present(xcb_window_t window, const QImage& image, QPoint at) {
+        std::lock_guard lock(m_mutex);
+        if (connect() || image.isNull() || image.depth() != 32) {
+            return false;
+        }
+        const std::size_t bytes = std::size_t(image.width()) * std::size_t(image.height()) * 4;
+        if (!m_presentGC) {
+            // Clipped by the window's children (the loupe), no exposure events.
+            m_presentGC = xcb_generate_id(m_connection);
+            const std::uint32_t noExposures = 0;
+            xcb_create_gc(m_connection, m_presentGC, m_root, XCB_GC_GRAPHICS_EXPOSURES,
+                          &noExposures);
+        }
+        // A loupe's worth goes inside the requests, and nothing waits for it: the
+        // server copies it out of its request buffer.
+        if (bytes <= smallImageBytes) {
+            presentInRequests(window, image, at);
+            xcb_flush(m_connection);
+            return !xcb_connection_has_error(m_connection);
+        }
+        bool presented = false;
+        if (m_shm && m_options.transfer != Transfer::getImage) {
+            std::optional<QString> error;
+            bool refused = false;
+            presented = presentThroughStrips(window, image, at, error, refused);
+            if (refused) {
+                m_shm = false;
+                releaseStrips();
+            }
+        }
+        if (!presented && !m_shm) {
+            presentInRequests(window, image, at);
+            XcbReply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(
+                m_connection, xcb_get_input_focus(m_connection), nullptr));
+            presented = reply != nullptr;
+        }
+        while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
+            // An error here is a window that went away meanwhile: nothing to show then.
+            if (event->response_type == 0) {
+                presented = false;
+            }
+            std::free(event);
+        }
+        return presented;
+    }
+
 private:
     // A shared-memory segment the server writes into.
     struct Segment {
@@ -294,6 +353,7 @@ private:
             return QStringLiteral("The X server has no screen %1").arg(screenNumber);
         }
         m_root = screens.data->root;
+        m_rootDepth = screens.data->root_depth;
         if (auto error = checkPixelFormat(setup, *screens.data)) {
             disconnect();
             return error;
@@ -311,6 +371,7 @@ private:
         m_shm = false;
         m_shmFd = false;
         m_randr = false;
+        m_presentGC = 0;
     }
 
     // Images are read as Format_RGB32: 32 bits a pixel, red in bits 16-23, in the host's
@@ -522,6 +583,119 @@ private:
         return wrapMapping(*mapping, rect, QImage::Format_RGB32);
     }
 
+    // Both strips attached and at least `stripSize` large.
+    bool ensureStrips(std::size_t stripSize, std::optional<QString>& error, bool& refused) {
+        for (Segment& strip : m_strips) {
+            if (strip.data && strip.size < stripSize) {
+                detachSegment(strip);
+            }
+            if (!strip.data) {
+                auto segment =
+                    attachSegment(std::max(stripSize, m_options.stripBytes), true, error);
+                if (!segment) {
+                    refused = !error.has_value();
+                    releaseStrips();
+                    return false;
+                }
+                strip = *segment;
+            }
+        }
+        return true;
+    }
+
+    // No pixel of the screen stays behind in the strips.
+    void clearStrips() {
+        if (m_options.keepStrips) {
+            for (Segment& strip : m_strips) {
+                std::memset(strip.data, 0, strip.size);
+            }
+        } else {
+            releaseStrips();
+        }
+    }
+
+    static void copyRows(const QImage& image, int firstRow, int rows, std::uint8_t* target) {
+        const std::size_t rowBytes = std::size_t(image.width()) * 4;
+        if (std::size_t(image.bytesPerLine()) == rowBytes) {
+            std::memcpy(target, image.constScanLine(firstRow), rowBytes * std::size_t(rows));
+            return;
+        }
+        for (int row = 0; row < rows; ++row) {
+            std::memcpy(target + std::size_t(row) * rowBytes, image.constScanLine(firstRow + row),
+                        rowBytes);
+        }
+    }
+
+    static constexpr std::size_t smallImageBytes = std::size_t{1} << 18;
+
+    bool presentThroughStrips(xcb_window_t window, const QImage& image, QPoint at,
+                              std::optional<QString>& error, bool& refused) {
+        const std::size_t rowBytes = std::size_t(image.width()) * 4;
+        const int rowsPerStrip = static_cast<int>(std::clamp<std::size_t>(
+            m_options.stripBytes / rowBytes, 1, std::size_t(image.height())));
+        if (!ensureStrips(rowBytes * std::size_t(rowsPerStrip), error, refused)) {
+            return false;
+        }
+        // A strip is written again only once the server has answered a request sent after
+        // the put that reads it.
+        std::array<std::optional<xcb_get_input_focus_cookie_t>, 2> done{};
+        bool connected = true;
+        for (int firstRow = 0, strip = 0; firstRow < image.height() && connected;
+             firstRow += rowsPerStrip, ++strip) {
+            const int slot = strip % 2;
+            if (done[slot]) {
+                XcbReply<xcb_get_input_focus_reply_t> reply(
+                    xcb_get_input_focus_reply(m_connection, *done[slot], nullptr));
+                done[slot].reset();
+                connected = reply != nullptr;
+                if (!connected) {
+                    break;
+                }
+            }
+            const int rows = std::min(rowsPerStrip, image.height() - firstRow);
+            copyRows(image, firstRow, rows, m_strips[slot].data);
+            xcb_shm_put_image(
+                m_connection, window, m_presentGC, static_cast<std::uint16_t>(image.width()),
+                static_cast<std::uint16_t>(rows), 0, 0, static_cast<std::uint16_t>(image.width()),
+                static_cast<std::uint16_t>(rows), static_cast<std::int16_t>(at.x()),
+                static_cast<std::int16_t>(at.y() + firstRow), m_rootDepth,
+                XCB_IMAGE_FORMAT_Z_PIXMAP, 0, m_strips[slot].id, 0);
+            done[slot] = xcb_get_input_focus(m_connection);
+        }
+        for (auto& cookie : done) {
+            if (cookie) {
+                XcbReply<xcb_get_input_focus_reply_t> reply(
+                    xcb_get_input_focus_reply(m_connection, *cookie, nullptr));
+                connected = connected && reply != nullptr;
+            }
+        }
+        clearStrips();
+        return connected;
+    }
+
+    // The pixels inside the requests, a quarter MiB at a time, straight from the image.
+    void presentInRequests(xcb_window_t window, const QImage& image, QPoint at) {
+        const std::size_t rowBytes = std::size_t(image.width()) * 4;
+        const int rowsPerRequest = static_cast<int>(
+            std::clamp<std::size_t>(smallImageBytes / rowBytes, 1, std::size_t(image.height())));
+        const bool contiguous = std::size_t(image.bytesPerLine()) == rowBytes;
+        std::vector<std::uint8_t> rowsCopy(contiguous ? 0 : rowBytes * std::size_t(rowsPerRequest));
+        for (int firstRow = 0; firstRow < image.height(); firstRow += rowsPerRequest) {
+            const int rows = std::min(rowsPerRequest, image.height() - firstRow);
+            const std::uint8_t* data = image.constScanLine(firstRow);
+            if (!contiguous) {
+                copyRows(image, firstRow, rows, rowsCopy.data());
+                data = rowsCopy.data();
+            }
+            xcb_put_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, m_presentGC,
+                          static_cast<std::uint16_t>(image.width()),
+                          static_cast<std::uint16_t>(rows), static_cast<std::int16_t>(at.x()),
+                          static_cast<std::int16_t>(at.y() + firstRow), 0, m_rootDepth,
+                          static_cast<std::uint32_t>(rowBytes * std::size_t(rows)), data);
+        }
+        std::fill(rowsCopy.begin(), rowsCopy.end(), 0);
+    }
+
     // A segment shared with the server: a memfd passed over the socket where possible,
     // else System V shared memory (removed at once, so it goes when both sides detach).
     std::optional<Segment> attachSegment(std::size_t size, bool populate,
@@ -612,20 +786,8 @@ private:
         const int rowsPerStrip = static_cast<int>(std::clamp<std::size_t>(
             m_options.stripBytes / rowBytes, 1, std::size_t(rect.height())));
         const std::size_t stripSize = rowBytes * std::size_t(rowsPerStrip);
-        for (Segment& strip : m_strips) {
-            if (strip.data && strip.size < stripSize) {
-                detachSegment(strip);
-            }
-            if (!strip.data) {
-                auto segment =
-                    attachSegment(std::max(stripSize, m_options.stripBytes), true, error);
-                if (!segment) {
-                    refused = !error.has_value();
-                    releaseStrips();
-                    return std::nullopt;
-                }
-                strip = *segment;
-            }
+        if (!ensureStrips(stripSize, error, refused)) {
+            return std::nullopt;
         }
         const int stripCount = (rect.height() + rowsPerStrip - 1) / rowsPerStrip;
         auto rowsOf = [&](int strip) {
@@ -675,14 +837,7 @@ private:
                                              m_strips[slot]);
             }
         }
-        // No pixel of the screen stays behind in the strips.
-        if (m_options.keepStrips) {
-            for (Segment& strip : m_strips) {
-                std::memset(strip.data, 0, strip.size);
-            }
-        } else {
-            releaseStrips();
-        }
+        clearStrips();
         if (failed) {
             munmap(mapping->address, mapping->length);
             error = failed;
@@ -739,6 +894,8 @@ private:
     mutable std::mutex m_mutex;
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = 0;
+    std::uint8_t m_rootDepth = 0;
+    xcb_gcontext_t m_presentGC = 0;
     bool m_shm = false;
     bool m_shmFd = false;
     bool m_randr = false;
@@ -790,6 +947,38 @@ std::vector<X11ScreenCapture::ScreenDescription> X11ScreenCapture::describeScree
 
 CaptureResult X11ScreenCapture::grab(const std::vector<ScreenDescription>& screens) {
     return m_worker->capture(screens);
+}
+
+bool X11ScreenCapture::prepare(QWindow& window) {
+    xcb_connection_t* connection = X11Screens::connection();
+    if (!connection) {
+        return false;
+    }
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    // Only a window of the screen's own depth takes the frame's pixels as they are.
+    XcbReply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr));
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (!geometry || !screen || geometry->depth != screen->root_depth) {
+        return false;
+    }
+    // No background: mapping the window paints nothing, and the screen shows what it
+    // showed (the frame, give or take what changed since) until present() arrives.
+    const std::uint32_t none = XCB_BACK_PIXMAP_NONE;
+    xcb_generic_error_t* error = xcb_request_check(
+        connection,
+        xcb_change_window_attributes_checked(connection, id, XCB_CW_BACK_PIXMAP, &none));
+    std::free(error);
+    return error == nullptr;
+}
+
+bool X11ScreenCapture::present(QWindow& window, const QImage& image, QPoint at) {
+    return window.handle() &&
+           m_worker->present(static_cast<xcb_window_t>(window.winId()), image, at);
+}
+
+void X11ScreenCapture::waitUntilPresented() {
+    m_worker->sync();
 }
 
 X11ScreenCapture::Transfer X11ScreenCapture::lastTransfer() const {

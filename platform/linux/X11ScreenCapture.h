@@ -13,8 +13,14 @@
 // 3840 x 2160 (bench/CaptureBench.cpp): a fresh shared segment per capture makes the
 // server fault in every 4 KiB page of it (hundreds of ms under Xvfb), small pages on our
 // side cost about 100 ms, and a warm whole frame would keep 33 MB per monitor while idle.
+//
+// The same strips carry the frozen frame back to the overlays (FramePresenter): a pixmap
+// copy of the monitor in the server was tried and measured 4-12 ms when the server's
+// heap was warm but 100-170 ms when it had to fault in fresh memory, which it did on
+// about one pick in four; the strips are always warm and cost 6-10 ms per 4K monitor.
 
 #include "app/ScreenCapture.h"
+#include "platform/FramePresenter.h"
 
 #include <QByteArray>
 #include <QColorSpace>
@@ -46,7 +52,7 @@ struct X11CaptureOptions {
     std::function<void()> afterListing;
 };
 
-class X11ScreenCapture : public ScreenCapture {
+class X11ScreenCapture : public ScreenCapture, public FramePresenter {
 public:
     using Transfer = X11Transfer;
     using Options = X11CaptureOptions;
@@ -68,6 +74,12 @@ public:
     X11ScreenCapture& operator=(const X11ScreenCapture&) = delete;
 
     void captureAllDisplays(std::function<void(CaptureResult)> completion) override;
+
+    // Presenting shares the capture's connection and strips; it waits for a capture that
+    // runs (never long: a pick's capture is over before its overlays exist).
+    bool prepare(QWindow& window) override;
+    bool present(QWindow& window, const QImage& image, QPoint at) override;
+    void waitUntilPresented() override;
 
     // The screens as Qt has them, primary first. Main thread only.
     static std::vector<ScreenDescription> describeScreens();

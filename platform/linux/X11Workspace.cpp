@@ -233,6 +233,14 @@ void X11Workspace::removeKeyMonitor() {
     }
 }
 
+void X11Workspace::waitForDisplay() {
+    // The server answers requests in order: once this reply is in, everything sent
+    // before it has been drawn.
+    if (xcb_connection_t* c = X11Screens::connection()) {
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+}
+
 bool X11Workspace::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::ShortcutOverride:

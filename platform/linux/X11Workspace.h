@@ -33,6 +33,7 @@ public:
     void releaseInput() override;
     void installKeyMonitor(std::function<void(int keyCode)> handler) override;
     void removeKeyMonitor() override;
+    void waitForDisplay() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

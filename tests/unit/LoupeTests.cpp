@@ -5,9 +5,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMouseEvent>
-#include <QPaintEvent>
 #include <QPainter>
-#include <QRegion>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -119,46 +117,65 @@ TEST(LoupePaint, GridAndCentreMarkAtScaleOneAndTwo) {
     }
 }
 
-class PaintRecorder : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            regions.push_back(static_cast<QPaintEvent*>(event)->region());
-        }
-        return false;
-    }
-    std::vector<QRegion> regions;
-};
-
 TEST(OverlayViewRepaint, AMoveRepaintsOnlyWhereTheLoupeWasAndIs) {
     QImage image(800, 600, QImage::Format_RGB32);
     image.fill(Qt::darkCyan);
     OverlayView view(DisplaySnapshot{1, image, QRectF(0, 0, 800, 600), {}}, QSizeF(800, 600));
-    view.show();
-    QCoreApplication::processEvents();
-    PaintRecorder recorder;
-    view.installEventFilter(&recorder);
+    int requests = 0;
+    QObject::connect(&view, &OverlayView::repaintNeeded, [&] { ++requests; });
 
     const PickedColor colour{{0.2, 0.5, 0.1}};
     view.showLoupe(std::nullopt, "#336699", {200, 300}, colour);
-    QCoreApplication::processEvents();
     const QRect first = view.loupe().coveredRect(600);
-    ASSERT_EQ(recorder.regions.size(), 1u);
-    EXPECT_EQ(recorder.regions[0], QRegion(first));
+    EXPECT_EQ(view.takeDirtyRects(), std::vector<QRect>{first});
 
-    recorder.regions.clear();
+    // Far away: two rectangles, nothing in between.
     view.showLoupe(std::nullopt, "#336699", {600, 300}, colour);
-    QCoreApplication::processEvents();
     const QRect second = view.loupe().coveredRect(600);
-    ASSERT_EQ(recorder.regions.size(), 1u);
-    EXPECT_EQ(recorder.regions[0], QRegion(first).united(second));
-    EXPECT_FALSE(recorder.regions[0].contains(QRect(300, 0, 100, 100)));
+    EXPECT_EQ(view.takeDirtyRects(), (std::vector<QRect>{first, second}));
 
-    recorder.regions.clear();
+    // A small step: the two overlap and go as one.
+    view.showLoupe(std::nullopt, "#336699", {603, 298}, colour);
+    const QRect third = view.loupe().coveredRect(600);
+    EXPECT_EQ(view.takeDirtyRects(), std::vector<QRect>{second | third});
+
     view.hideLoupe();
-    QCoreApplication::processEvents();
-    ASSERT_EQ(recorder.regions.size(), 1u);
-    EXPECT_EQ(recorder.regions[0], QRegion(second));
+    EXPECT_EQ(view.takeDirtyRects(), std::vector<QRect>{third});
+    view.hideLoupe();
+    EXPECT_TRUE(view.takeDirtyRects().empty());
+    // One request for each batch of changes.
+    EXPECT_EQ(requests, 4);
+}
+
+// Around the circle the loupe's rectangle shows the frozen frame exactly, at scale 1 and
+// on a 2x monitor, so that it fits the frame around it.
+TEST(OverlayViewPaint, TheFrameAroundTheLoupeIsThePixelsOfTheCapture) {
+    for (const int scale : {1, 2}) {
+        SCOPED_TRACE(scale);
+        QImage image(400 * scale, 300 * scale, QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                image.setPixel(x, y, qRgb(x % 256, y % 256, (x * 7 + y) % 256));
+            }
+        }
+        OverlayView view(DisplaySnapshot{1, image, QRectF(0, 0, 400, 300), {}}, QSizeF(400, 300));
+        view.showLoupe(std::nullopt, "#336699", {200.5, 150.5}, PickedColor{{0.2, 0.5, 0.1}},
+                       scale);
+        const QRect rect = view.takeDirtyRects().at(0);
+        QImage painted(rect.size() * scale, QImage::Format_RGB32);
+        painted.setDevicePixelRatio(scale);
+        {
+            QPainter painter(&painted);
+            painter.translate(-rect.topLeft());
+            view.paint(painter, rect);
+        }
+        // The rectangle's top-left corner lies outside the circle and the label.
+        for (const QPoint device : {QPoint(0, 0), QPoint(3, 1), QPoint(1, 4)}) {
+            EXPECT_EQ(painted.pixel(device), image.pixel(rect.topLeft() * scale + device));
+        }
+        // The middle is the loupe (black, no patch), not the frame.
+        EXPECT_EQ(qGray(painted.pixel(painted.width() / 2 + 20, painted.height() / 2 - 40)), 0);
+    }
 }
 
 class CountingDelegate final : public OverlayViewDelegate {
@@ -170,31 +187,27 @@ public:
 };
 
 // With the pointer grabbed for the key overlay, events over other monitors arrive at the
-// key panel outside its view; they must reach the session too.
-TEST(OverlayPanelMouse, EventsOnThePanelOrItsViewReachTheDelegate) {
+// key panel too; they must reach the session.
+TEST(OverlayPanelMouse, EventsOnThePanelReachTheDelegate) {
     QImage image(64, 48, QImage::Format_RGB32);
     image.fill(Qt::gray);
     OverlayPanel panel(DisplaySnapshot{1, image, QRectF(0, 0, 64, 48), {}}, nullptr);
     auto delegate = std::make_unique<CountingDelegate>();
     panel.view()->setDelegate(delegate.get());
-    for (QWidget* target : {static_cast<QWidget*>(&panel), static_cast<QWidget*>(panel.view())}) {
-        QMouseEvent move(QEvent::MouseMove, QPointF(500, 10), QPointF(500, 10), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(target, &move);
-        for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
-            QMouseEvent press(QEvent::MouseButtonPress, QPointF(500, 10), QPointF(500, 10), button,
-                              button, Qt::NoModifier);
-            QApplication::sendEvent(target, &press);
-        }
+    QMouseEvent move(QEvent::MouseMove, QPointF(500, 10), QPointF(500, 10), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QGuiApplication::sendEvent(&panel, &move);
+    for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(500, 10), QPointF(500, 10), button,
+                          button, Qt::NoModifier);
+        QGuiApplication::sendEvent(&panel, &press);
     }
-    EXPECT_EQ(delegate->moves, 2);
-    EXPECT_EQ(delegate->clicks, 2);
-    EXPECT_EQ(delegate->cancels, 2);
+    EXPECT_EQ(delegate->moves, 1);
+    EXPECT_EQ(delegate->clicks, 1);
+    EXPECT_EQ(delegate->cancels, 1);
     // Held weakly: a delegate that is gone is not called.
     delegate.reset();
-    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(panel.view(), &move);
+    QGuiApplication::sendEvent(&panel, &move);
     EXPECT_EQ(panel.view()->delegate(), nullptr);
 }
 

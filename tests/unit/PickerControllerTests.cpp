@@ -41,6 +41,7 @@ public:
         end(Cancelled{});
     }
     bool isFinished() const override { return finished; }
+    void setOnLoupePainted(std::function<void()> f) override { onLoupePainted = std::move(f); }
     void end(const Outcome& outcome) {
         if (finished)
             return;
@@ -51,6 +52,7 @@ public:
     std::vector<DisplaySnapshot> snapshots;
     ColorFormat format;
     std::function<void(const Outcome&)> onFinish;
+    std::function<void()> onLoupePainted;
     int beginCount = 0;
     int cancelCount = 0;
     bool finished = false;
@@ -212,6 +214,36 @@ const StateCase stateCases[] = {
      {Phase::picking,
       1,
       {started, "Magnifier shown 17 ms after capture started, 2 screen(s)"},
+      1,
+      1}},
+    {"the first painted loupe is timed from the trigger, the delay included",
+     [](Harness& h) {
+         h.controller.start(150ms);
+         h.scheduler.advance(150ms);
+         h.scheduler.advance(20ms);
+         h.completeCapture(0, {screens(1), std::nullopt});
+         h.scheduler.advance(9ms);
+         h.lastSession().onLoupePainted();
+     },
+     {Phase::picking,
+      1,
+      {started, "Magnifier shown 20 ms after capture started, 1 screen(s)",
+       "Loupe painted 179 ms after the pick was triggered"},
+      1,
+      1}},
+    {"a loupe painted after the pick was cancelled is not logged",
+     [](Harness& h) {
+         h.controller.start(0ms);
+         h.scheduler.runDue();
+         h.completeCapture(0, {screens(1), std::nullopt});
+         auto painted = h.lastSession().onLoupePainted;
+         h.controller.cancel();
+         h.controller.start(0ms);
+         painted();
+     },
+     {Phase::capturing,
+      2,
+      {started, "Magnifier shown 0 ms after capture started, 1 screen(s)", cancelled, started},
       1,
       1}},
     {"picking, start: ignored",

@@ -68,6 +68,7 @@ public:
         calls.push_back("removeKeyMonitor");
         keyHandler = nullptr;
     }
+    void waitForDisplay() override { ++displayWaits; }
 
     void press(int keyCode) {
         if (keyHandler) {
@@ -85,6 +86,7 @@ public:
     std::vector<QString> clipboard;
     std::vector<std::string> calls;
     std::function<void(int)> keyHandler;
+    int displayWaits = 0;
 };
 
 struct OverlayRecord {
@@ -398,6 +400,28 @@ TEST_F(PickerSessionTest, NoPreviousWindowNothingToActivate) {
 }
 
 // Every way a pick can end, followed by everything else that could still arrive.
+// The first loupe on screen is reported once, after the server has drawn it; a loupe
+// painted after the pick ended is not.
+TEST_F(PickerSessionTest, TheFirstPaintedLoupeIsReportedOnceOnceDrawn) {
+    int reports = 0;
+    int waitsAtReport = -1;
+    start({20, 30});
+    session->setOnLoupePainted([&] {
+        ++reports;
+        waitsAtReport = workspace.displayWaits;
+    });
+    session->overlayViewDidPaintLoupe(nullptr);
+    session->overlayViewDidPaintLoupe(nullptr);
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(waitsAtReport, 1);
+
+    start({20, 30});
+    session->setOnLoupePainted([&] { ++reports; });
+    session->cancel();
+    session->overlayViewDidPaintLoupe(nullptr);
+    EXPECT_EQ(reports, 1);
+}
+
 TEST_F(PickerSessionTest, OnFinishRunsOnceWhateverTheSequence) {
     const std::vector<std::pair<const char*, std::function<void(PickerSessionTest&)>>> steps = {
         {"click", [](PickerSessionTest& t) { t.session->overlayViewDidClick(nullptr); }},

@@ -1,0 +1,172 @@
+#!/bin/bash
+# The whole pick, measured on the real program: daubly with its tray icon up, picks
+# started with Alt+C and cancelled with Escape, on one 3840 x 2160 monitor (Xvfb) and on
+# two (the headless Xorg of /work/shared/xtwo-monitors.sh).
+#
+#   cmake --build --preset release --target daubly -j2
+#   bench/pick_latency.sh [path/to/daubly] [picks]      (default build/release/daubly, 20)
+#   ONLY=one|two  MOVES=1000  TWO_MONITORS=/work/shared/xtwo-monitors.sh  LOGS=dir (keeps
+#   daubly's log of each setup there)
+#
+# Reports per setup:
+#   shown   median of "Magnifier shown N ms after capture started" (capture to session begun)
+#   painted median of "Loupe painted N ms after the pick was triggered": from the trigger
+#           to the first loupe on screen (painted, handed over, and the server done with it)
+#   rss     VmRSS with the tray up before any pick, the highest seen while the loupe is up,
+#           and 2 s after the last pick
+#   idle    CPU ticks (utime + stime, 1/100 s) over 10 s with nothing happening
+#   move    CPU per mouse move during a pick, the mean over MOVES moves (xdotool, 2 ms apart);
+#           bench/LoupeBench.cpp gives the median and 99th percentile of one move
+# Needs Xvfb, openbox, trayer, xdotool (scripts/deps.sh) and, for two monitors, root.
+
+set -euo pipefail
+DAUBLY=$(realpath "${1:-build/release/daubly}")
+PICKS=${2:-20}
+MOVES=${MOVES:-1000}
+ONLY=${ONLY:-}
+TWO_MONITORS=${TWO_MONITORS:-/work/shared/xtwo-monitors.sh}
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/pick-latency.XXXXXX")
+pids=()
+
+stop_all() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null && { wait "${pids[i]}" 2>/dev/null || true; }
+    done
+    pids=()
+}
+trap 'stop_all; rm -rf "$WORK"' EXIT
+
+die() {
+    echo "pick_latency: $*" >&2
+    [ -f "$WORK/daubly.log" ] && tail -n 20 "$WORK/daubly.log" >&2
+    exit 1
+}
+
+until_true() { # SECONDS COMMAND...: polls every 10 ms
+    local seconds=$1
+    shift
+    for ((t = 0; t < seconds * 100; t++)); do
+        "$@" && return 0
+        sleep 0.01
+    done
+    return 1
+}
+
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)]; else print "-" }'; }
+count() { grep -c -- "$1" "$WORK/daubly.log" || true; }
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+start_xvfb() {
+    local n
+    for ((n = 110; n < 200; n++)); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+    done
+    Xvfb ":$n" -screen 0 3840x2160x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+    pids+=($!)
+    export DISPLAY=":$n"
+}
+
+start_two_monitors() {
+    "$TWO_MONITORS" 3840x2160 3840x2160 >"$WORK/display" 2>"$WORK/xtwo.err" &
+    pids+=($!)
+    until_true 30 test -s "$WORK/display" || die "two-monitor server did not start: $(cat "$WORK/xtwo.err")"
+    DISPLAY=$(cat "$WORK/display")
+    export DISPLAY
+}
+
+tray_icon() {
+    local w
+    for w in $(xdotool search --onlyvisible --class daubly 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        ((HEIGHT <= 40 && Y <= 40)) && return 0
+    done
+    return 1
+}
+
+grew() { (($(count "$1") > $2)); }
+
+measure() { # NAME
+    local name=$1 pid rss_idle rss_peak=0 rss_after ticks0 ticks1 idle_ticks i n c rss
+    until_true 10 xdpyinfo >/dev/null 2>&1 || die "no X server on $DISPLAY"
+    openbox >/dev/null 2>&1 &
+    pids+=($!)
+    setsid trayer --edge top --align right --widthtype request --height 28 --SetDockType true \
+        --transparent false --tint 0x303030 --expand true >/dev/null 2>&1 &
+    pids+=($!)
+    until_true 10 xdotool search --class trayer >/dev/null || die "trayer did not start"
+
+    rm -rf "$WORK/home" "$WORK/daubly.log"
+    mkdir -p "$WORK/home/config" "$WORK/home/runtime"
+    chmod 700 "$WORK/home/runtime"
+    XDG_CONFIG_HOME=$WORK/home/config XDG_RUNTIME_DIR=$WORK/home/runtime DAUBLY_LOG_TO_STDERR=1 \
+        "$DAUBLY" >"$WORK/daubly.log" 2>&1 &
+    pid=$!
+    pids+=("$pid")
+    until_true 15 tray_icon || die "no tray icon"
+    # The middle of the primary monitor.
+    xdotool mousemove 1920 1080
+    sleep 3
+
+    rss_idle=$(rss_kb "$pid")
+    ticks0=$(cpu_ticks "$pid")
+    sleep 10
+    ticks1=$(cpu_ticks "$pid")
+    idle_ticks=$((ticks1 - ticks0))
+
+    for ((i = 0; i < PICKS; i++)); do
+        n=$(count "Loupe painted")
+        c=$(count "Color picker cancelled")
+        xdotool key alt+c
+        until_true 10 grew "Loupe painted" "$n" || die "pick $i: no loupe"
+        rss=$(rss_kb "$pid")
+        ((rss > rss_peak)) && rss_peak=$rss
+        xdotool key Escape
+        until_true 10 grew "Color picker cancelled" "$c" || die "pick $i: not cancelled"
+        sleep 0.5
+    done
+    sleep 2
+    rss_after=$(rss_kb "$pid")
+
+    # Mouse moves during one more pick, in small steps across the middle of the monitor.
+    n=$(count "Loupe painted")
+    c=$(count "Color picker cancelled")
+    xdotool key alt+c
+    until_true 10 grew "Loupe painted" "$n" || die "move pick: no loupe"
+    local args=() x y
+    for ((i = 0; i < MOVES; i++)); do
+        x=$((1200 + (i * 3) % 1400))
+        y=$((700 + (i * 7) % 700))
+        args+=(mousemove "$x" "$y" sleep 0.002)
+    done
+    sleep 0.5
+    ticks0=$(cpu_ticks "$pid")
+    xdotool "${args[@]}"
+    sleep 0.2
+    ticks1=$(cpu_ticks "$pid")
+    xdotool key Escape
+    until_true 10 grew "Color picker cancelled" "$c" || die "move pick: not cancelled"
+
+    local shown painted
+    shown=$(sed -n 's/.*Magnifier shown \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n "$PICKS" | median)
+    painted=$(sed -n 's/.*Loupe painted \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n "$PICKS" | median)
+    printf '%-4s picks %d  shown median %s ms  painted median %s ms  rss idle %d MB, during %d MB, after %d MB (%+d kB)  idle %d ticks/10 s  move %.2f ms CPU (mean of %d)\n' \
+        "$name" "$PICKS" "$shown" "$painted" $((rss_idle / 1024)) $((rss_peak / 1024)) \
+        $((rss_after / 1024)) $((rss_after - rss_idle)) "$idle_ticks" \
+        "$(awk -v t=$((ticks1 - ticks0)) -v m="$MOVES" 'BEGIN { print t * 10 / m }')" "$MOVES"
+    if [ -n "${LOGS:-}" ]; then cp "$WORK/daubly.log" "$LOGS/pick-latency-$name.log"; fi
+    stop_all
+}
+
+echo "load: $(cut -d' ' -f1-3 /proc/loadavg)  daubly: $DAUBLY"
+if [ "$ONLY" != two ]; then
+    start_xvfb
+    measure one
+fi
+if [ "$ONLY" != one ]; then
+    start_two_monitors
+    measure two
+fi
+echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,0 +1,29 @@
+#pragma once
+
+// Shows a full-screen image in a window without a backing store as large as the window.
+// A window's first paint through the toolkit means a fresh buffer of the window's size
+// (33 MB at 3840 x 2160), faulted in page by page, filled and sent: tens to hundreds of
+// milliseconds per pick. A presenter sends the pixels through small buffers it keeps, and
+// keeps nothing of them afterwards. The X11 one is X11ScreenCapture, which owns such
+// buffers already.
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+
+class QWindow;
+
+class FramePresenter {
+public:
+    virtual ~FramePresenter() = default;
+
+    // Readies `window` (created, not yet shown) for present(): the window system will not
+    // paint it on its own, so nothing shows between mapping it and presenting. False when
+    // this presenter cannot serve the window; it must then be painted the usual way.
+    virtual bool prepare(QWindow& window) = 0;
+    // Copies `image` into the window, which is shown, with its top-left at `at` (device
+    // pixels); false when it could not. Small images are sent without waiting.
+    virtual bool present(QWindow& window, const QImage& image, QPoint at) = 0;
+    // Returns once the window system has drawn everything presented so far.
+    virtual void waitUntilPresented() = 0;
+};
