@@ -1,4 +1,5 @@
 #include "app/PickerSession.h"
+#include "support/FakeScheduler.h"
 
 #include <QColor>
 #include <QImage>
@@ -10,39 +11,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-class FakeScheduler final : public Scheduler {
-public:
-    void schedule(std::chrono::milliseconds delay, std::function<void()> task) override {
-        m_tasks.push_back({m_now + delay, std::move(task)});
-    }
-    Clock::time_point now() const override { return Clock::time_point(m_now); }
-
-    // Runs every task due within `span`, in time order.
-    void advance(std::chrono::milliseconds span) {
-        const auto end = m_now + span;
-        for (;;) {
-            auto next = std::min_element(m_tasks.begin(), m_tasks.end(),
-                                         [](const auto& a, const auto& b) { return a.at < b.at; });
-            if (next == m_tasks.end() || next->at > end) {
-                break;
-            }
-            m_now = next->at;
-            auto task = std::move(next->task);
-            m_tasks.erase(next);
-            task();
-        }
-        m_now = end;
-    }
-
-private:
-    struct Task {
-        std::chrono::milliseconds at;
-        std::function<void()> task;
-    };
-    std::chrono::milliseconds m_now{0};
-    std::vector<Task> m_tasks;
-};
 
 class FakeWorkspace final : public Workspace {
 public:
