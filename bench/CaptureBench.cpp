@@ -201,23 +201,18 @@ void registerAll() {
         {"fresh_segment_faulted", transfer(X11Transfer::shmSegment, false)},
         {"get_image", transfer(X11Transfer::getImage, false)},
     };
-    for (const auto& variant : variants) {
-        benchmark::RegisterBenchmark((std::string("EndToEnd/") + variant.name).c_str(), endToEnd,
-                                     variant.options)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Iterations(1)
-            ->Repetitions(20)
-            ->ReportAggregatesOnly(true);
-    }
-    for (const auto& variant : variants) {
-        benchmark::RegisterBenchmark((std::string("GrabOnly/") + variant.name).c_str(), grabOnly,
-                                     variant.options)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Iterations(1)
-            ->Repetitions(20)
-            ->ReportAggregatesOnly(true);
+    const std::pair<const char*, void (*)(benchmark::State&, X11CaptureOptions)> kinds[] = {
+        {"EndToEnd/", endToEnd}, {"GrabOnly/", grabOnly}};
+    for (const auto& [prefix, function] : kinds) {
+        for (const auto& variant : variants) {
+            benchmark::RegisterBenchmark((std::string(prefix) + variant.name).c_str(), function,
+                                         variant.options)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->Iterations(1)
+                ->Repetitions(20)
+                ->ReportAggregatesOnly(true);
+        }
     }
     benchmark::RegisterBenchmark("GrabOnly/reused_whole_segment (floor)", grabIntoReusedSegment)
         ->Unit(benchmark::kMillisecond)
