@@ -71,7 +71,7 @@ public:
     void overlayViewDidPaintLoupe(OverlayView* view) override;
     void setOnLoupePainted(std::function<void()> onLoupePainted) override;
 
-    // By the design's virtual key code; every key is swallowed.
+    // By virtual key code (the numbering stored shortcuts use); every key is swallowed.
     void handleKeyDown(int keyCode);
 
     const std::optional<Selection>& selection() const { return m_selection; }

@@ -22,7 +22,7 @@ struct WorkspaceScreen {
     QScreen* screen = nullptr;   // null in tests
 };
 
-// The design's virtual key codes of the keys a pick reacts to.
+// The virtual key codes (the numbering stored shortcuts use) of the keys a pick reacts to.
 namespace VirtualKey {
 inline constexpr int returnKey = 36;
 inline constexpr int escape = 53;

@@ -79,7 +79,7 @@ TEST_F(ColorHistoryTest, StoresUnroundedComponentsThatANewStoreReadsBackExactly)
         history.add(color(1, 0, 0));
         history.add(sample);
     }
-    // The example from the design of the stored form: sample first, then red.
+    // The documented stored form: the sample first, then red.
     const QJsonArray expected{QJsonArray{1, sample.linear.green, sample.linear.blue},
                               QJsonArray{1, 0, 0}};
     EXPECT_EQ(m_store.value(key), expected);

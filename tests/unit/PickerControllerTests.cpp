@@ -366,7 +366,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, PickerControllerStateTest, ::testing::ValuesIn(s
                              return name;
                          });
 
-TEST(PickerControllerTest, LogLevelsAreTheDesigns) {
+TEST(PickerControllerTest, LogLinesHaveTheirLevels) {
     ScopedLogCapture log;
     Harness h;
     h.controller.start(0ms);
