@@ -192,10 +192,10 @@ void registerAll() {
     } variants[] = {
         {"strips_1MiB_kept_populated_huge", strips(MiB, true, true, true)},
         {"strips_1MiB_kept_populated_small_pages", strips(MiB, true, true, false)},
-        {"strips_1MiB_kept_faulted_huge", strips(MiB, true, false, true)},
+        {"strips_1MiB_kept_faulted_huge (chosen)", strips(MiB, true, false, true)},
         {"strips_1MiB_kept_faulted_small_pages", strips(MiB, true, false, false)},
         {"strips_1MiB_fresh_faulted_huge", strips(MiB, false, false, true)},
-        {"strips_512KiB_kept_faulted_huge (chosen)", strips(MiB / 2, true, false, true)},
+        {"strips_512KiB_kept_faulted_huge", strips(MiB / 2, true, false, true)},
         {"strips_256KiB_kept_faulted_huge", strips(MiB / 4, true, false, true)},
         {"strips_4MiB_kept_faulted_huge", strips(4 * MiB, true, false, true)},
         {"fresh_segment_populated", transfer(X11Transfer::shmSegment, true)},

@@ -8,9 +8,10 @@
 // Where the pixels live: each capture gets a fresh anonymous buffer with transparent
 // huge pages, and the image wraps it directly; the buffer is unmapped when the last copy
 // of the image dies, so nothing of the screen stays in memory after a pick. The server
-// writes into two 512 KiB shared-memory strips that are kept from one capture to the next
-// (zeroed after use) and copied out while the server fills the other one; 1 MiB strips
-// grab a 4K frame about 1 ms faster but keep 1 MiB more after a pick. Measured on
+// writes into two 1 MiB shared-memory strips that are kept from one capture to the next
+// (zeroed after use) and copied out while the server fills the other one. 512 KiB strips
+// keep 1 MiB less after a pick but made the whole pick 6 ms slower on one 4K monitor and
+// 12 ms on two (bench/pick_latency.sh), past the latency goals. Measured on
 // 3840 x 2160 (bench/CaptureBench.cpp): a fresh shared segment per capture makes the
 // server fault in every 4 KiB page of it (hundreds of ms under Xvfb), small pages on our
 // side cost about 100 ms, and a warm whole frame would keep 33 MB per monitor while idle.
@@ -44,7 +45,7 @@ enum class X11Transfer {
 
 struct X11CaptureOptions {
     X11Transfer transfer = X11Transfer::shmStrips;
-    std::size_t stripBytes = std::size_t{1} << 19;
+    std::size_t stripBytes = std::size_t{1} << 20;
     bool keepStrips = true; // strips stay mapped (and zeroed) between captures
     // Fault fresh buffers in before copying: slower, as it zeroes the frame out of cache.
     bool populate = false;
