@@ -130,33 +130,36 @@ std::int64_t carbonModifiers(ModifierFlags flags) {
     return carbon;
 }
 
+namespace {
+
+// Toolkit modifiers and the flags they stand for; Meta is the Super key (Command).
+struct QtModifierBit {
+    Qt::KeyboardModifier qt;
+    ModifierFlags flag;
+};
+constexpr QtModifierBit qtModifierBits[] = {{Qt::ControlModifier, ModifierFlag::control},
+                                            {Qt::AltModifier, ModifierFlag::option},
+                                            {Qt::ShiftModifier, ModifierFlag::shift},
+                                            {Qt::MetaModifier, ModifierFlag::command},
+                                            {Qt::KeypadModifier, ModifierFlag::numericPad}};
+
+} // namespace
+
 ModifierFlags modifierFlags(Qt::KeyboardModifiers modifiers) {
     ModifierFlags flags = 0;
-    if (modifiers & Qt::ControlModifier)
-        flags |= ModifierFlag::control;
-    if (modifiers & Qt::AltModifier)
-        flags |= ModifierFlag::option;
-    if (modifiers & Qt::ShiftModifier)
-        flags |= ModifierFlag::shift;
-    if (modifiers & Qt::MetaModifier)
-        flags |= ModifierFlag::command;
-    if (modifiers & Qt::KeypadModifier)
-        flags |= ModifierFlag::numericPad;
+    for (const QtModifierBit& bit : qtModifierBits) {
+        if (modifiers & bit.qt)
+            flags |= bit.flag;
+    }
     return flags;
 }
 
 Qt::KeyboardModifiers qtModifiers(ModifierFlags flags) {
     Qt::KeyboardModifiers modifiers;
-    if (flags & ModifierFlag::control)
-        modifiers |= Qt::ControlModifier;
-    if (flags & ModifierFlag::option)
-        modifiers |= Qt::AltModifier;
-    if (flags & ModifierFlag::shift)
-        modifiers |= Qt::ShiftModifier;
-    if (flags & ModifierFlag::command)
-        modifiers |= Qt::MetaModifier;
-    if (flags & ModifierFlag::numericPad)
-        modifiers |= Qt::KeypadModifier;
+    for (const QtModifierBit& bit : qtModifierBits) {
+        if (flags & bit.flag)
+            modifiers |= bit.qt;
+    }
     return modifiers;
 }
 
