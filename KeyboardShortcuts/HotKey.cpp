@@ -2,7 +2,6 @@
 
 #include "KeyboardShortcuts/Shortcut.h"
 #include "KeyboardShortcuts/Utilities.h"
-#include "platform/linux/X11KeyCodes.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -42,28 +41,6 @@ bool fitsUInt32(std::int64_t value) {
 
 } // namespace
 
-const std::set<std::int64_t>& functionKeyCodes() {
-    static const std::set<std::int64_t> codes = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
-                                                 103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
-    return codes;
-}
-
-const std::set<std::int64_t>& functionFlagKeys() {
-    static const std::set<std::int64_t> codes = [] {
-        std::set<std::int64_t> keys = functionKeyCodes();
-        keys.insert({114, 117, 71, 115, 119, 116, 121, 126, 124, 125, 123});
-        return keys;
-    }();
-    return codes;
-}
-
-std::int64_t normalizedModifiers(std::int64_t keyCode, std::int64_t mask) {
-    std::int64_t normalized = carbonModifiers(modifierFlags(mask));
-    if (functionFlagKeys().contains(keyCode))
-        normalized &= ~CarbonModifier::function;
-    return normalized;
-}
-
 HotKey::HotKey(HotKeyCenter& center, std::uint32_t hotKeyId, std::int64_t keyCode,
                std::int64_t modifiers, std::function<void()> keyDown, std::function<void()> keyUp)
     : carbonKeyCode(keyCode)
@@ -95,9 +72,10 @@ bool HotKey::matches(std::int64_t keyCode, std::int64_t mask) const {
                                            normalizedModifiers(carbonKeyCode, carbonModifiers);
 }
 
-HotKeyCenter::HotKeyCenter(HotKeyService& service, QObject* parent)
+HotKeyCenter::HotKeyCenter(HotKeyService& service, const KeyboardLayout& layout, QObject* parent)
     : QObject(parent)
-    , m_service(service) {
+    , m_service(service)
+    , m_layout(layout) {
     m_menuMonitor = std::make_unique<MenuTrackingMonitor>([this](bool open) { setMenuOpen(open); });
 }
 
@@ -121,9 +99,11 @@ bool HotKeyCenter::registerWithService(HotKey& hotKey) {
         m_lastRegistrationError = QStringLiteral("key code or modifiers out of range");
         return false;
     }
-    const HotKeyService::Registration result =
-        m_service.registerHotKey(std::uint32_t(hotKey.carbonKeyCode),
-                                 std::uint32_t(hotKey.carbonModifiers), {signature, hotKey.id});
+    // The service gets the mask it should grab: no Function bit where it does not count.
+    const HotKeyService::Registration result = m_service.registerHotKey(
+        std::uint32_t(hotKey.carbonKeyCode),
+        std::uint32_t(normalizedModifiers(hotKey.carbonKeyCode, hotKey.carbonModifiers)),
+        {signature, hotKey.id});
     if (!result.handle) {
         m_lastRegistrationError = result.error;
         return false;
@@ -277,7 +257,7 @@ bool HotKeyCenter::handleKeyEvent(const QKeyEvent& event) {
         }
         return false;
     }
-    const auto keyCode = X11KeyCodes::virtualKeyCode(event.nativeScanCode());
+    const auto keyCode = m_layout.virtualKeyCode(event);
     if (!keyCode)
         return false;
     if (event.type() == QEvent::KeyRelease) {

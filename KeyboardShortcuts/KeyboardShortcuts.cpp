@@ -276,7 +276,7 @@ Registry::~Registry() {
 
 HotKeyCenter& Registry::hotKeyCenter() {
     if (!m_center)
-        m_center = std::make_unique<HotKeyCenter>(m_services.hotKeys);
+        m_center = std::make_unique<HotKeyCenter>(m_services.hotKeys, m_services.layout);
     return *m_center;
 }
 
@@ -700,11 +700,10 @@ Registry*& sharedRegistry() {
     return registry;
 }
 
-Registry::Services standardServices() {
-    static HotKeyService* const hotKeys = makePlatformHotKeyService().release();
-    static KeyboardLayout* const layout = makePlatformKeyboardLayout().release();
-    return {*hotKeys, UserDefaults::standard(), NotificationCenter::defaultCenter(),
-            Scheduler::main(), *layout};
+// Used before start-up configured the registry: shortcuts are stored but never grabbed.
+Registry::Services unconfiguredServices() {
+    return {HotKeyService::unavailable(), UserDefaults::standard(),
+            NotificationCenter::defaultCenter(), Scheduler::main(), KeyboardLayout::none()};
 }
 
 } // namespace
@@ -722,8 +721,10 @@ void configure(Registry::Services services) {
 }
 
 Registry& shared() {
-    if (!sharedRegistry())
-        configure(standardServices());
+    if (!sharedRegistry()) {
+        logger().error("The global shortcuts were used before start-up configured them");
+        configure(unconfiguredServices());
+    }
     return *sharedRegistry();
 }
 

@@ -232,9 +232,8 @@ private:
     bool m_retryScheduled = false;
 };
 
-// The process-wide registry. configure() wires it once, before first use; without it,
-// first use builds one from the standard services (the X11 hot key service and
-// keyboard layout when Qt runs on X11, services that refuse everything otherwise).
+// The process-wide registry. Start-up's configure() wires it once, before first use; a
+// use before that is logged and gets services that refuse every registration.
 void configure(Registry::Services services);
 Registry& shared();
 // Whether the process-wide registry exists yet.

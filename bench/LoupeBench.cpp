@@ -14,7 +14,7 @@
 #include "app/OverlayPanel.h"
 #include "app/OverlayView.h"
 #include "app/PickerSession.h"
-#include "platform/linux/X11ScreenCapture.h"
+#include "backends/x11/X11ScreenCapture.h"
 
 #include <QApplication>
 #include <QColorSpace>

@@ -60,10 +60,7 @@ public:
 
     // The desktop's key repeat delay and interval.
     virtual KeyRepeat keyRepeat() const = 0;
+
+    // A service that refuses every registration, saying why: for a desktop without one.
+    static HotKeyService& unavailable();
 };
-
-#include <memory>
-
-// The platform's service: X11 grabs when Qt runs on X11, otherwise one that refuses
-// every registration (and says why).
-std::unique_ptr<HotKeyService> makePlatformHotKeyService();

@@ -2,12 +2,12 @@
 // with xdotool, a second X client holds a competing grab.
 
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "backends/x11/X11HotKeyService.h"
+#include "backends/x11/X11KeyboardLayout.h"
 #include "platform/Logger.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
-#include "platform/linux/X11HotKeyService.h"
-#include "platform/linux/X11KeyboardLayout.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -3,8 +3,8 @@
 //   Xvfb :98 -screen 0 640x480x24 &  DISPLAY=:98 x11_capture_tests
 //   DISPLAY=$(xtwo-monitors.sh 800x600 640x480) QT_SCREEN_SCALE_FACTORS="DUMMY0=1;DUMMY1=2" ...
 
+#include "backends/x11/X11ScreenCapture.h"
 #include "platform/ScreenGeometry.h"
-#include "platform/linux/X11ScreenCapture.h"
 
 #include <QColorSpace>
 #include <QGuiApplication>

@@ -9,6 +9,7 @@
 #include "platform/Scheduler.h"
 #include "support/FakeScheduler.h"
 
+#include <QKeyEvent>
 #include <algorithm>
 #include <map>
 #include <set>
@@ -78,7 +79,12 @@ public:
         const auto it = keys.find(keyCode);
         return it == keys.end() ? std::nullopt : std::optional(it->second);
     }
+    std::optional<std::int64_t> virtualKeyCode(const QKeyEvent& event) const override {
+        const auto it = scanCodes.find(event.nativeScanCode());
+        return it == scanCodes.end() ? std::nullopt : std::optional(it->second);
+    }
     std::map<std::int64_t, QString> keys;
+    std::map<quint32, std::int64_t> scanCodes;
 };
 
 // A US layout for the keys the tests use.
@@ -87,5 +93,7 @@ inline FakeKeyboardLayout usLayout() {
     layout.keys = {{0, QStringLiteral("a")},  {1, QStringLiteral("s")}, {8, QStringLiteral("c")},
                    {16, QStringLiteral("y")}, {6, QStringLiteral("z")}, {18, QStringLiteral("1")},
                    {44, QStringLiteral("/")}, {87, QStringLiteral("5")}};
+    // X11 keycodes: C, F5, left Control, left Alt.
+    layout.scanCodes = {{54, 8}, {71, 96}, {37, 59}, {64, 58}};
     return layout;
 }

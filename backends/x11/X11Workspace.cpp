@@ -1,7 +1,7 @@
-#include "platform/linux/X11Workspace.h"
+#include "backends/x11/X11Workspace.h"
 
+#include "backends/x11/X11Screens.h"
 #include "platform/ScreenGeometry.h"
-#include "platform/linux/X11Screens.h"
 
 #include <QClipboard>
 #include <QCursor>
@@ -50,19 +50,19 @@ int virtualKeyCodeOfQtKey(int qtKey) {
     // honoured, and servers whose key codes are not evdev's still work.
     switch (qtKey) {
     case Qt::Key_Return:
-        return 36;
+        return int(VirtualKey::returnKey);
     case Qt::Key_Enter: // keypad Enter
-        return 76;
+        return int(VirtualKey::keypadEnter);
     case Qt::Key_Escape:
-        return 53;
+        return int(VirtualKey::escape);
     case Qt::Key_Left:
-        return 123;
+        return int(VirtualKey::leftArrow);
     case Qt::Key_Right:
-        return 124;
+        return int(VirtualKey::rightArrow);
     case Qt::Key_Down:
-        return 125;
+        return int(VirtualKey::downArrow);
     case Qt::Key_Up:
-        return 126;
+        return int(VirtualKey::upArrow);
     default:
         return -1;
     }

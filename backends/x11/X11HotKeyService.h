@@ -57,7 +57,7 @@ private:
 
     ModifierBits readModifierBits() const;
     std::vector<std::uint16_t> lockCombinations() const;
-    std::optional<std::uint16_t> xModifiers(std::uint32_t keyCode, std::uint32_t carbon) const;
+    std::optional<std::uint16_t> xModifiers(std::uint32_t carbon) const;
     // Grabs every lock combination or none; answers why it failed.
     std::optional<QString> grab(Grab& grab);
     void ungrab(Grab& grab);

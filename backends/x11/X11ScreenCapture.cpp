@@ -1,7 +1,7 @@
-#include "platform/linux/X11ScreenCapture.h"
+#include "backends/x11/X11ScreenCapture.h"
 
+#include "backends/x11/X11Screens.h"
 #include "platform/ScreenGeometry.h"
-#include "platform/linux/X11Screens.h"
 
 #include <QFile>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "platform/linux/X11Screens.h"
+#include "backends/x11/X11Screens.h"
 
 #include <QGuiApplication>
 #include <QScreen>
