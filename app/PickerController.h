@@ -8,9 +8,9 @@
 
 #include "app/ColorFormat.h"
 #include "app/DisplaySnapshot.h"
-#include "app/ScreenCapture.h"
 #include "platform/Logger.h"
 #include "platform/Scheduler.h"
+#include "platform/ScreenCapture.h"
 
 #include <QObject>
 #include <chrono>

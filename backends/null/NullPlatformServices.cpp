@@ -1,8 +1,8 @@
 #include "backends/null/NullPlatformServices.h"
 
-#include "app/ScreenCapture.h"
 #include "platform/HotKeyService.h"
 #include "platform/KeyboardLayout.h"
+#include "platform/ScreenCapture.h"
 #include "platform/Workspace.h"
 
 #include <QGuiApplication>

@@ -1,6 +1,7 @@
 #include "backends/x11/X11HotKeyService.h"
 
 #include "backends/x11/X11KeyCodes.h"
+#include "backends/x11/XcbReply.h"
 #include "platform/Logger.h"
 #include "platform/VirtualKeys.h"
 
@@ -21,9 +22,8 @@ const Logger& logger() {
     return instance;
 }
 
-template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
-template <typename T> Reply<T> reply(T* pointer) {
-    return Reply<T>(pointer, &std::free);
+template <typename T> XcbReply<T> reply(T* pointer) {
+    return XcbReply<T>(pointer);
 }
 
 constexpr std::uint8_t badAccess = 10;

@@ -1,5 +1,6 @@
 #include "backends/x11/X11PlatformServices.h"
 
+#include "backends/x11/X11FramePresenter.h"
 #include "backends/x11/X11HotKeyService.h"
 #include "backends/x11/X11KeyboardLayout.h"
 #include "backends/x11/X11ScreenCapture.h"
@@ -14,8 +15,7 @@ public:
     QString name() const override { return QStringLiteral("x11"); }
     ScreenCapture& screenCapture() override { return m_capture; }
     Workspace& workspace() override { return m_workspace; }
-    // The capture presents too: it already keeps the shared buffers that takes.
-    FramePresenter* framePresenter() override { return &m_capture; }
+    FramePresenter* framePresenter() override { return &m_presenter; }
     HotKeyService& hotKeys() override {
         return m_hotKeys ? *m_hotKeys : HotKeyService::unavailable();
     }
@@ -25,6 +25,8 @@ public:
 
 private:
     X11ScreenCapture m_capture;
+    // Borrows the capture's kept strips.
+    X11FramePresenter m_presenter{m_capture};
     X11Workspace m_workspace;
     std::unique_ptr<X11HotKeyService> m_hotKeys = X11HotKeyService::create();
     std::unique_ptr<X11KeyboardLayout> m_layout = X11KeyboardLayout::create();

@@ -1,6 +1,7 @@
 #include "backends/x11/X11Workspace.h"
 
 #include "backends/x11/X11Screens.h"
+#include "backends/x11/XcbReply.h"
 #include "platform/ScreenGeometry.h"
 
 #include <QClipboard>
@@ -16,18 +17,13 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
-
 xcb_window_t rootWindow(xcb_connection_t* c) {
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     return screen ? screen->root : xcb_window_t(XCB_WINDOW_NONE);
 }
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+    XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
         c, xcb_intern_atom(c, false, std::uint16_t(std::strlen(name)), name), nullptr));
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
@@ -112,7 +108,7 @@ std::optional<Workspace::WindowID> X11Workspace::activeWindow() const {
         return std::nullopt;
     }
     const xcb_atom_t property = atom(c, "_NET_ACTIVE_WINDOW");
-    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         c, xcb_get_property(c, false, rootWindow(c), property, XCB_ATOM_WINDOW, 0, 1), nullptr));
     if (!reply || reply->type != XCB_ATOM_WINDOW ||
         xcb_get_property_value_length(reply.get()) < 4) {
@@ -132,7 +128,7 @@ void X11Workspace::activateWindow(WindowID window) {
     }
     // A window that went away meanwhile is left alone.
     xcb_generic_error_t* error = nullptr;
-    Reply<xcb_get_window_attributes_reply_t> attributes(
+    XcbReply<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), &error));
     std::free(error);
     if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) {
