@@ -703,7 +703,7 @@ Registry*& sharedRegistry() {
 // Used before start-up configured the registry: shortcuts are stored but never grabbed.
 Registry::Services unconfiguredServices() {
     return {HotKeyService::unavailable(), UserDefaults::standard(),
-            NotificationCenter::defaultCenter(), Scheduler::main(), KeyboardLayout::none()};
+            NotificationCenter::defaultCenter(), Scheduler::main(), KeyboardLayout::us()};
 }
 
 } // namespace

@@ -355,7 +355,7 @@ void setKeyboardLayout(const KeyboardLayout* layout) {
 }
 
 const KeyboardLayout& keyboardLayout() {
-    return configuredLayout ? *configuredLayout : KeyboardLayout::none();
+    return configuredLayout ? *configuredLayout : KeyboardLayout::us();
 }
 
 bool isSandboxed() {

@@ -239,7 +239,7 @@ struct Shortcut {
     friend auto operator<=>(const Shortcut&, const Shortcut&) = default;
 };
 
-// The keyboard layout the overloads without one use; none until configured.
+// The keyboard layout the overloads without one use; the US layout until configured.
 void setKeyboardLayout(const KeyboardLayout* layout);
 const KeyboardLayout& keyboardLayout();
 

@@ -1,10 +1,14 @@
 #include "platform/KeyboardLayout.h"
 
+#include "platform/VirtualKeys.h"
+
 namespace {
 
-class NoKeyboardLayout final : public KeyboardLayout {
+class USKeyboardLayout final : public KeyboardLayout {
 public:
-    std::optional<QString> text(std::int64_t) const override { return std::nullopt; }
+    std::optional<QString> text(std::int64_t virtualKeyCode) const override {
+        return VirtualKey::usLayoutText(virtualKeyCode);
+    }
     std::optional<std::int64_t> virtualKeyCode(const QKeyEvent&) const override {
         return std::nullopt;
     }
@@ -12,7 +16,7 @@ public:
 
 } // namespace
 
-const KeyboardLayout& KeyboardLayout::none() {
-    static const NoKeyboardLayout layout;
+const KeyboardLayout& KeyboardLayout::us() {
+    static const USKeyboardLayout layout;
     return layout;
 }

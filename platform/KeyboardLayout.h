@@ -21,6 +21,7 @@ public:
     // scan code; none for keys the stored form has no code for.
     virtual std::optional<std::int64_t> virtualKeyCode(const QKeyEvent& event) const = 0;
 
-    // A layout that knows no key; for a platform without a keyboard service.
-    static const KeyboardLayout& none();
+    // The US layout of the virtual key codes, which knows no key events: where no keyboard
+    // layout service answers, keys are still named.
+    static const KeyboardLayout& us();
 };

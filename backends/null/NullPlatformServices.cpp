@@ -45,7 +45,7 @@ public:
     Workspace& workspace() override { return m_workspace; }
     FramePresenter* framePresenter() override { return nullptr; }
     HotKeyService& hotKeys() override { return HotKeyService::unavailable(); }
-    const KeyboardLayout& keyboardLayout() override { return KeyboardLayout::none(); }
+    const KeyboardLayout& keyboardLayout() override { return KeyboardLayout::us(); }
 
 private:
     NullScreenCapture m_capture;

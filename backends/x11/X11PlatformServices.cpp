@@ -20,7 +20,7 @@ public:
         return m_hotKeys ? *m_hotKeys : HotKeyService::unavailable();
     }
     const KeyboardLayout& keyboardLayout() override {
-        return m_layout ? *m_layout : KeyboardLayout::none();
+        return m_layout ? *m_layout : KeyboardLayout::us();
     }
 
 private:

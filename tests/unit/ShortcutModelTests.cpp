@@ -96,6 +96,24 @@ TEST(ShortcutModelTest, DisplayTextPutsTheSymbolsInOrderBeforeTheKey) {
         EXPECT_EQ(c.shortcut.description(layout), c.text) << c.text.toStdString();
 }
 
+TEST(ShortcutModelTest, WithoutALayoutServiceKeysAreNamedAsOnAUSKeyboard) {
+    struct Case {
+        Shortcut shortcut;
+        QString text;
+    };
+    const Case cases[] = {
+        {Shortcut(Key::c, ModifierFlag::option), u"\u2325C"_s},
+        {Shortcut(Key::q, ModifierFlag::control), u"\u2303Q"_s},
+        {Shortcut(Key::seven), u"7"_s},
+        {Shortcut(Key::backtick, ModifierFlag::command), u"\u2318`"_s},
+        {Shortcut(Key::quote), u"'"_s},
+        {Shortcut(Key::f5), u"F5"_s},
+        {Shortcut(Key::mute), u"\uFFFD"_s}, // gives no character on any layout
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.shortcut.description(KeyboardLayout::us()), c.text) << c.text.toStdString();
+}
+
 TEST(ShortcutModelTest, KeyNamesFollowTheLayoutOfTheMoment) {
     FakeKeyboardLayout layout = usLayout();
     const Shortcut shortcut(Key::y, ModifierFlag::command);
