@@ -101,14 +101,16 @@ bool HotKeyCenter::registerWithService(HotKey& hotKey) {
     }
     // The service gets the mask it should grab: no Function bit where it does not count.
     const HotKeyService::Registration result = m_service.registerHotKey(
-        std::uint32_t(hotKey.carbonKeyCode),
-        std::uint32_t(normalizedModifiers(hotKey.carbonKeyCode, hotKey.carbonModifiers)),
-        {signature, hotKey.id});
+        {{signature, hotKey.id},
+         hotKey.description,
+         {std::uint32_t(hotKey.carbonKeyCode),
+          std::uint32_t(normalizedModifiers(hotKey.carbonKeyCode, hotKey.carbonModifiers))}});
     if (!result.handle) {
         m_lastRegistrationError = result.error;
         return false;
     }
     hotKey.registration = result.handle;
+    hotKey.boundTrigger = result.boundTrigger;
     return true;
 }
 
@@ -228,6 +230,12 @@ bool HotKeyCenter::handleHotKeyEvent(const HotKeyService::Event& event) {
     const std::shared_ptr<HotKey> found = hotKey(event.hotKeyID.id);
     if (!found)
         return false;
+    if (event.kind == HotKeyService::EventKind::rebound) {
+        found->boundTrigger = event.trigger;
+        if (const std::function<void()> rebound = found->onRebound)
+            rebound();
+        return true;
+    }
     // A copy: the callback may destroy the hot key it belongs to.
     const std::function<void()> callback =
         event.kind == HotKeyService::EventKind::released ? found->onKeyUp : found->onKeyDown;

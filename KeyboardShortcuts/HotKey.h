@@ -55,6 +55,12 @@ public:
     const std::function<void()> onKeyUp;
     // Run when a deferred registration (on returning to normal mode) fails.
     std::function<void()> onRegistrationFailed;
+    // What it does, for the desktop's list of shortcuts; set before registering.
+    QString description;
+    // The keys the service bound, which a desktop may choose differently from the ones
+    // asked for; none until known. Run `onRebound` when the desktop changes them.
+    std::optional<HotKeyService::Trigger> boundTrigger;
+    std::function<void()> onRebound;
     const std::uint32_t id;
     // Set while registered with the service.
     std::optional<HotKeyService::Handle> registration;

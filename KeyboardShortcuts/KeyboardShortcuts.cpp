@@ -415,6 +415,11 @@ void Registry::registerShortcut(const Shortcut& shortcut) {
         center, center.makeHotKeyId(), shortcut.carbonKeyCode, shortcut.carbonModifiers,
         [this, shortcut] { dispatchKeyEvent(EventType::keyDown, shortcut); },
         [this, shortcut] { dispatchKeyEvent(EventType::keyUp, shortcut); });
+    hotKey->description = descriptionFor(shortcut);
+    hotKey->onRebound = [this, weak = std::weak_ptr(hotKey), shortcut] {
+        if (const auto bound = weak.lock())
+            logBinding(shortcut, *bound);
+    };
     if (!center.registerHotKey(hotKey)) {
         registrationFailed(shortcut, center.lastRegistrationError());
         return;
@@ -426,9 +431,39 @@ void Registry::registerShortcut(const Shortcut& shortcut) {
         m_registeredHotKeys.erase(it);
         registrationFailed(shortcut, hotKeyCenter().lastRegistrationError());
     };
+    logBinding(shortcut, *hotKey);
     m_registeredHotKeys.emplace(shortcut, std::move(hotKey));
     if (m_failedShortcuts.erase(shortcut))
         logger().log("Registered the global shortcut %{public}s", shortcut.description(layout()));
+}
+
+QString Registry::descriptionFor(const Shortcut& shortcut) const {
+    QStringList names;
+    for (const Name& name : storedNames()) {
+        if (isNameActive(name) && getShortcut(name) == shortcut)
+            names.append(name.rawValue());
+    }
+    return names.isEmpty() ? shortcut.description(layout()) : names.join(QStringLiteral(", "));
+}
+
+void Registry::logBinding(const Shortcut& shortcut, const HotKey& hotKey) const {
+    if (!hotKey.boundTrigger) {
+        return;
+    }
+    const Shortcut bound(hotKey.boundTrigger->keyCode, hotKey.boundTrigger->carbonModifiers);
+    if (bound != shortcut)
+        logger().log("The desktop bound the global shortcut %{public}s to %{public}s",
+                     shortcut.description(layout()), bound.description(layout()));
+}
+
+std::optional<Shortcut> Registry::boundShortcut(const Name& name) const {
+    if (!isShortcutRegistered(name))
+        return std::nullopt;
+    const auto it = m_registeredHotKeys.find(*getShortcut(name));
+    const auto& trigger = it->second->boundTrigger;
+    if (!trigger)
+        return std::nullopt;
+    return Shortcut(trigger->keyCode, trigger->carbonModifiers);
 }
 
 void Registry::registrationFailed(const Shortcut& shortcut, const QString& error) {
@@ -769,6 +804,10 @@ void disableNames(const std::vector<Name>& names) {
 void enableNames(const std::vector<Name>& names) {
     shared().enableNames(names);
 }
+std::optional<Shortcut> boundShortcut(const Name& name) {
+    return shared().boundShortcut(name);
+}
+
 bool isShortcutRegistered(const Name& name) {
     return shared().isShortcutRegistered(name);
 }

@@ -164,6 +164,9 @@ public:
     void disableNames(const std::vector<Name>& names);
     void enableNames(const std::vector<Name>& names);
     bool isShortcutRegistered(const Name& name) const;
+    // The keys the desktop actually bound for the name's shortcut, which may differ from
+    // the stored ones; none unless registered and known.
+    std::optional<Shortcut> boundShortcut(const Name& name) const;
     bool isEnabled() const { return m_isEnabled; }
     void setEnabled(bool enabled);
     bool isPaused() const { return m_isPaused; }
@@ -205,6 +208,9 @@ private:
     void dispatchKeyEvent(EventType type, const Shortcut& shortcut);
     void applySwitches();
     void registrationFailed(const Shortcut& shortcut, const QString& error);
+    // What the shortcut does, for the desktop: the names that use it.
+    QString descriptionFor(const Shortcut& shortcut) const;
+    void logBinding(const Shortcut& shortcut, const HotKey& hotKey) const;
     void scheduleRetry();
     void retryFailedRegistrations();
     KeyEventStream makeStream(std::optional<EventType> filter, std::optional<Name> name,
@@ -252,6 +258,7 @@ void removeAllHandlers();
 void disableNames(const std::vector<Name>& names);
 void enableNames(const std::vector<Name>& names);
 bool isShortcutRegistered(const Name& name);
+std::optional<Shortcut> boundShortcut(const Name& name);
 bool isEnabled();
 void setEnabled(bool enabled);
 bool isPaused();

@@ -6,8 +6,8 @@ namespace {
 
 class UnavailableHotKeyService final : public HotKeyService {
 public:
-    Registration registerHotKey(std::uint32_t, std::uint32_t, HotKeyID) override {
-        return {std::nullopt,
+    Registration registerHotKey(const Request&) override {
+        return {std::nullopt, std::nullopt,
                 QStringLiteral("this desktop offers no global shortcuts (the display is %1)")
                     .arg(QGuiApplication::platformName())};
     }

@@ -206,29 +206,30 @@ void X11HotKeyService::ungrab(Grab& grab) {
     xcb_flush(m_connection);
 }
 
-HotKeyService::Registration X11HotKeyService::registerHotKey(std::uint32_t keyCode,
-                                                             std::uint32_t carbonModifiers,
-                                                             HotKeyID id) {
+HotKeyService::Registration X11HotKeyService::registerHotKey(const Request& request) {
+    const std::uint32_t keyCode = request.preferredTrigger.keyCode;
+    const std::uint32_t carbonModifiers = request.preferredTrigger.carbonModifiers;
     const auto keycode = X11KeyCodes::x11KeyCode(keyCode);
     if (!keycode)
-        return {std::nullopt, QStringLiteral("the key has no X11 key code")};
+        return {std::nullopt, std::nullopt, QStringLiteral("the key has no X11 key code")};
     const auto modifiers = xModifiers(carbonModifiers);
     if (!modifiers)
-        return {std::nullopt, QStringLiteral("X11 has no Function modifier")};
+        return {std::nullopt, std::nullopt, QStringLiteral("X11 has no Function modifier")};
     for (const auto& [handle, existing] : m_grabs) {
         if (existing.keycode == *keycode && existing.modifiers == *modifiers)
-            return {std::nullopt, QStringLiteral("the key combination is already registered")};
+            return {std::nullopt, std::nullopt,
+                    QStringLiteral("the key combination is already registered")};
     }
     Grab grab;
-    grab.id = id;
+    grab.id = request.id;
     grab.carbonModifiers = carbonModifiers;
     grab.keycode = *keycode;
     grab.modifiers = *modifiers;
     if (auto failure = this->grab(grab))
-        return {std::nullopt, *failure};
+        return {std::nullopt, std::nullopt, *failure};
     const Handle handle = ++m_lastHandle;
     m_grabs.emplace(handle, std::move(grab));
-    return {handle, {}};
+    return {handle, request.preferredTrigger, {}};
 }
 
 void X11HotKeyService::unregisterHotKey(Handle handle) {

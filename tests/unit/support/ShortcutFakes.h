@@ -23,14 +23,19 @@ public:
         HotKeyID id;
     };
 
-    Registration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
-                                HotKeyID id) override {
+    Registration registerHotKey(const Request& request) override {
         ++registerCalls;
+        descriptions.push_back(request.description);
+        const auto [keyCode, modifiers] = request.preferredTrigger;
         if (refused.contains({keyCode, modifiers}))
-            return {std::nullopt, QStringLiteral("another application already uses it")};
+            return {std::nullopt, std::nullopt,
+                    QStringLiteral("another application already uses it")};
+        // A desktop may bind other keys than the ones asked for.
+        const auto chosen = rebinds.find({keyCode, modifiers});
+        const Trigger bound = chosen == rebinds.end() ? request.preferredTrigger : chosen->second;
         const Handle handle = ++lastHandle;
-        registered[handle] = {keyCode, modifiers, id};
-        return {handle, {}};
+        registered[handle] = {bound.keyCode, bound.carbonModifiers, request.id};
+        return {handle, bound, {}};
     }
     void unregisterHotKey(Handle handle) override { registered.erase(handle); }
     bool installEventHandler(std::function<bool(const Event&)> h) override {
@@ -66,6 +71,8 @@ public:
 
     std::map<Handle, Registered> registered;
     std::set<std::pair<std::uint32_t, std::uint32_t>> refused;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, Trigger> rebinds;
+    std::vector<QString> descriptions;
     std::vector<SymbolicHotKey> symbolic;
     KeyRepeat repeat{std::chrono::milliseconds(500), std::chrono::milliseconds(50)};
     std::function<bool(const Event&)> handler;
