@@ -12,11 +12,6 @@ namespace KeyboardShortcuts {
 
 namespace {
 
-bool isMainThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return !app || QThread::currentThread() == app->thread();
-}
-
 // The modifier a key is, none for other keys.
 ModifierFlags modifierOfKey(int key) {
     switch (key) {
@@ -115,6 +110,7 @@ bool HotKeyCenter::registerWithService(HotKey& hotKey) {
 }
 
 bool HotKeyCenter::registerHotKey(const std::shared_ptr<HotKey>& hotKey) {
+    Q_ASSERT(isMainThread());
     if (!hotKey || !registerWithService(*hotKey))
         return false;
     m_hotKeys[hotKey->id] = hotKey;
@@ -141,23 +137,25 @@ void HotKeyCenter::setEnabled(bool enabled) {
 }
 
 void HotKeyCenter::setMenuOpen(bool open) {
+    // The mode is the main thread's: told from elsewhere, the change itself hops there.
+    if (!isMainThread()) {
+        QMetaObject::invokeMethod(
+            this,
+            [self = QPointer(this), open] {
+                if (self)
+                    self->setMenuOpen(open);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (m_isMenuOpen == open)
         return;
     m_isMenuOpen = open;
-    if (isMainThread()) {
-        updateMode();
-    } else {
-        QMetaObject::invokeMethod(
-            this,
-            [self = QPointer(this)] {
-                if (self)
-                    self->updateMode();
-            },
-            Qt::QueuedConnection);
-    }
+    updateMode();
 }
 
 void HotKeyCenter::updateMode() {
+    Q_ASSERT(isMainThread());
     const Mode previous = m_mode;
     m_mode = !m_isEnabled ? Mode::disabled : m_isMenuOpen ? Mode::menuOpen : Mode::normal;
     if (m_mode == previous || !m_eventHandlerInstalled)

@@ -1,5 +1,6 @@
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
 
+#include "KeyboardShortcuts/Utilities.h"
 #include "platform/HotKeyService.h"
 #include "platform/KeyboardLayout.h"
 #include "platform/Logger.h"
@@ -19,11 +20,6 @@ const QString storagePrefix = QStringLiteral("KeyboardShortcuts_");
 const Logger& logger() {
     static const Logger instance("KeyboardShortcuts");
     return instance;
-}
-
-bool isMainThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return !app || QThread::currentThread() == app->thread();
 }
 
 template <typename Table, typename Key> bool hasEntries(const Table& table, const Key& key) {
@@ -105,27 +101,23 @@ std::vector<EventType> KeyEventStream::takePending() {
 }
 
 void KeyEventStream::end() {
-    if (!m_state || m_state->ended)
+    if (!m_state)
+        return;
+    // The stream's state is the main thread's: ended elsewhere, the ending itself hops.
+    if (!isMainThread()) {
+        if (Registry* registry = m_registry.data())
+            QMetaObject::invokeMethod(
+                registry,
+                [stream = KeyEventStream(m_registry, m_state)]() mutable { stream.end(); },
+                Qt::QueuedConnection);
+        return;
+    }
+    if (m_state->ended)
         return;
     m_state->ended = true;
     m_state->handler = nullptr;
-    Registry* registry = m_registry.data();
-    if (!registry)
-        return;
-    const auto id = m_state->id;
-    const auto name = m_state->name;
-    const auto shortcut = m_state->shortcut;
-    if (isMainThread()) {
-        registry->endStream(id, name, shortcut);
-    } else {
-        QMetaObject::invokeMethod(
-            registry,
-            [registry = m_registry, id, name, shortcut] {
-                if (registry)
-                    registry->endStream(id, name, shortcut);
-            },
-            Qt::QueuedConnection);
-    }
+    if (Registry* registry = m_registry.data())
+        registry->endStream(m_state->id, m_state->name, m_state->shortcut);
 }
 
 struct RepeatingKeyDownStream::State {
@@ -408,6 +400,7 @@ bool Registry::isShortcutInUse(const Shortcut& shortcut,
 }
 
 void Registry::registerShortcut(const Shortcut& shortcut) {
+    Q_ASSERT(isMainThread());
     if (m_registeredHotKeys.contains(shortcut))
         return;
     HotKeyCenter& center = hotKeyCenter();
@@ -498,6 +491,7 @@ void Registry::retryFailedRegistrations() {
 }
 
 void Registry::unregisterShortcut(const Shortcut& shortcut) {
+    Q_ASSERT(isMainThread());
     // Destroying the hot key unregisters it.
     m_registeredHotKeys.erase(shortcut);
     m_failedShortcuts.erase(shortcut);

@@ -3,8 +3,14 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QThread>
 
 namespace KeyboardShortcuts {
+
+bool isMainThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
 
 LocalEventMonitor::LocalEventMonitor(std::function<bool(QKeyEvent&)> callback, QObject* parent)
     : QObject(parent)

@@ -13,6 +13,10 @@ class QMenu;
 
 namespace KeyboardShortcuts {
 
+// Whether the caller runs on the application's thread, where all shortcut state lives
+// (true before the application object exists).
+bool isMainThread();
+
 // Sees every key press and release of the application while started; the callback
 // answers true to swallow the event.
 class LocalEventMonitor final : public QObject {

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace KeyboardShortcuts;
 using namespace std::chrono_literals;
@@ -424,6 +425,32 @@ TEST_F(RegistryTest, ForeignAndStaleHotKeyEventsAreNotHandled) {
     registry->removeHandlers(name); // destroys the hot key
     EXPECT_EQ(center.hotKey(id), nullptr);
     EXPECT_FALSE(center.handleHotKeyEvent({{HotKeyCenter::signature, id}, {}}));
+}
+
+TEST_F(RegistryTest, StateChangesFromAnotherThreadHappenOnTheMainThread) {
+    const Name name = registry->makeName(QStringLiteral("pick"), optionC);
+    registry->addKeyUpHandler(name, [] {});
+    HotKeyCenter& center = registry->hotKeyCenter();
+    std::optional<KeyEventStream> stream = registry->keyEvents(commandS);
+    ASSERT_TRUE(serviceHas(commandS));
+
+    std::thread([&] {
+        center.setMenuOpen(true);
+        stream.reset(); // ends the stream
+    }).join();
+    // Nothing was written from the other thread...
+    EXPECT_FALSE(center.isMenuOpen());
+    EXPECT_EQ(center.mode(), HotKeyCenter::Mode::normal);
+    EXPECT_TRUE(serviceHas(commandS));
+    // ...the main thread carries the changes out.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(center.isMenuOpen());
+    EXPECT_EQ(center.mode(), HotKeyCenter::Mode::menuOpen);
+    std::thread([&] { center.setMenuOpen(false); }).join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(center.mode(), HotKeyCenter::Mode::normal);
+    EXPECT_TRUE(serviceHas(optionC));
+    EXPECT_FALSE(serviceHas(commandS));
 }
 
 TEST_F(RegistryTest, WhileAMenuIsOpenTheKeysAreMatchedInTheApplication) {
