@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <algorithm>
 
 namespace KeyboardShortcuts {
 
@@ -20,11 +21,6 @@ const QString storagePrefix = QStringLiteral("KeyboardShortcuts_");
 const Logger& logger() {
     static const Logger instance("KeyboardShortcuts");
     return instance;
-}
-
-template <typename Table, typename Key> bool hasEntries(const Table& table, const Key& key) {
-    const auto it = table.find(key);
-    return it != table.end() && !it->second.empty();
 }
 
 } // namespace
@@ -373,30 +369,30 @@ std::set<Name> Registry::storedNames() const {
 }
 
 bool Registry::isNameActive(const Name& name) const {
-    return !m_disabledNames.contains(name) &&
-           (hasEntries(m_keyDownHandlers, name) || hasEntries(m_keyUpHandlers, name) ||
-            hasEntries(m_streamKeyDownHandlers, name) || hasEntries(m_streamKeyUpHandlers, name));
+    return !m_disabledNames.contains(name) && hasSubscribers(name, std::nullopt);
+}
+
+bool Registry::hasSubscribers(const Name& name, std::optional<Subscriber::Kind> kind) const {
+    return std::any_of(m_subscribers.begin(), m_subscribers.end(), [&](const Subscriber& s) {
+        return s.name == name && (!kind || s.kind == *kind);
+    });
+}
+
+void Registry::subscribe(Subscriber subscriber) {
+    subscriber.id = ++m_lastSubscriberId;
+    m_subscribers.push_back(std::move(subscriber));
 }
 
 bool Registry::isShortcutInUse(const Shortcut& shortcut,
                                const std::optional<Name>& excluding) const {
-    std::set<Name> names;
-    for (const auto& [name, handlers] : m_keyDownHandlers)
-        names.insert(name);
-    for (const auto& [name, handlers] : m_keyUpHandlers)
-        names.insert(name);
-    for (const auto& [name, handlers] : m_streamKeyDownHandlers)
-        names.insert(name);
-    for (const auto& [name, handlers] : m_streamKeyUpHandlers)
-        names.insert(name);
-    for (const Name& name : names) {
-        if (name == excluding || !isNameActive(name))
-            continue;
-        if (getShortcut(name) == shortcut)
+    for (const Subscriber& subscriber : m_subscribers) {
+        if (subscriber.shortcut == shortcut)
+            return true;
+        if (subscriber.name && subscriber.name != excluding && isNameActive(*subscriber.name) &&
+            getShortcut(*subscriber.name) == shortcut)
             return true;
     }
-    return hasEntries(m_shortcutStreamKeyDownHandlers, shortcut) ||
-           hasEntries(m_shortcutStreamKeyUpHandlers, shortcut);
+    return false;
 }
 
 void Registry::registerShortcut(const Shortcut& shortcut) {
@@ -512,47 +508,36 @@ void Registry::releaseShortcutIfUnused(const Shortcut& shortcut, const std::opti
 void Registry::dispatchKeyEvent(EventType type, const Shortcut& shortcut) {
     if (m_isPaused)
         return;
-    const bool down = type == EventType::keyDown;
-    // Copies: callbacks may add or remove handlers.
-    const auto handlers = down ? m_keyDownHandlers : m_keyUpHandlers;
-    const auto streams = down ? m_streamKeyDownHandlers : m_streamKeyUpHandlers;
-    const auto& shortcutTable =
-        down ? m_shortcutStreamKeyDownHandlers : m_shortcutStreamKeyUpHandlers;
-    const auto shortcutStreamsIt = shortcutTable.find(shortcut);
-    const StreamHandlers shortcutStreams =
-        shortcutStreamsIt == shortcutTable.end() ? StreamHandlers() : shortcutStreamsIt->second;
-
-    for (const auto& [name, callbacks] : handlers) {
-        if (m_disabledNames.contains(name) || getShortcut(name) != shortcut)
+    // A copy: callbacks may add or remove subscribers.
+    const std::vector<Subscriber> subscribers = m_subscribers;
+    for (const Subscriber& subscriber : subscribers) {
+        if (subscriber.type && subscriber.type != type)
             continue;
-        for (const Callback& callback : callbacks)
-            callback();
+        const bool hears = subscriber.name ? !m_disabledNames.contains(*subscriber.name) &&
+                                                 getShortcut(*subscriber.name) == shortcut
+                                           : subscriber.shortcut == shortcut;
+        if (hears)
+            subscriber.callback(type);
     }
-    for (const auto& [name, callbacks] : streams) {
-        if (m_disabledNames.contains(name) || getShortcut(name) != shortcut)
-            continue;
-        for (const auto& [id, callback] : callbacks)
-            callback();
-    }
-    for (const auto& [id, callback] : shortcutStreams)
-        callback();
 }
 
 void Registry::addKeyDownHandler(const Name& name, std::function<void()> handler) {
-    m_keyDownHandlers[name].push_back(std::move(handler));
+    subscribe({0, Subscriber::Kind::handler, name, std::nullopt, EventType::keyDown,
+               [handler = std::move(handler)](EventType) { handler(); }});
     registerShortcutIfNeeded(name);
 }
 
 void Registry::addKeyUpHandler(const Name& name, std::function<void()> handler) {
-    m_keyUpHandlers[name].push_back(std::move(handler));
+    subscribe({0, Subscriber::Kind::handler, name, std::nullopt, EventType::keyUp,
+               [handler = std::move(handler)](EventType) { handler(); }});
     registerShortcutIfNeeded(name);
 }
 
 void Registry::removeHandlers(const Name& name) {
-    m_keyDownHandlers.erase(name);
-    m_keyUpHandlers.erase(name);
-    if (!m_disabledNames.contains(name) &&
-        (hasEntries(m_streamKeyDownHandlers, name) || hasEntries(m_streamKeyUpHandlers, name)))
+    std::erase_if(m_subscribers, [&](const Subscriber& s) {
+        return s.kind == Subscriber::Kind::handler && s.name == name;
+    });
+    if (!m_disabledNames.contains(name) && hasSubscribers(name, Subscriber::Kind::stream))
         return;
     if (const auto shortcut = getShortcut(name); shortcut && !isShortcutInUse(*shortcut, name))
         unregisterShortcut(*shortcut);
@@ -560,14 +545,14 @@ void Registry::removeHandlers(const Name& name) {
 
 void Registry::removeAllHandlers() {
     std::set<Shortcut> shortcuts;
-    for (const auto* table : {&m_keyDownHandlers, &m_keyUpHandlers}) {
-        for (const auto& [name, handlers] : *table) {
-            if (const auto shortcut = getShortcut(name))
-                shortcuts.insert(*shortcut);
-        }
+    for (const Subscriber& subscriber : m_subscribers) {
+        if (subscriber.kind != Subscriber::Kind::handler)
+            continue;
+        if (const auto shortcut = getShortcut(*subscriber.name))
+            shortcuts.insert(*shortcut);
     }
-    m_keyDownHandlers.clear();
-    m_keyUpHandlers.clear();
+    std::erase_if(m_subscribers,
+                  [](const Subscriber& s) { return s.kind == Subscriber::Kind::handler; });
     for (const Shortcut& shortcut : shortcuts) {
         if (!isShortcutInUse(shortcut, std::nullopt))
             unregisterShortcut(shortcut);
@@ -626,47 +611,26 @@ std::vector<Shortcut> Registry::systemShortcuts() {
 KeyEventStream Registry::makeStream(std::optional<EventType> filter, std::optional<Name> name,
                                     std::optional<Shortcut> shortcut) {
     auto state = std::make_shared<KeyEventStream::State>();
-    state->id = ++m_lastStreamId;
     state->name = name;
     state->shortcut = shortcut;
     state->filter = filter;
-    const auto feeder = [weak = std::weak_ptr(state)](EventType type) {
-        return [weak, type] {
-            if (const auto s = weak.lock())
-                s->yield(type);
-        };
-    };
-    if (name) {
-        m_streamKeyDownHandlers[*name][state->id] = feeder(EventType::keyDown);
-        m_streamKeyUpHandlers[*name][state->id] = feeder(EventType::keyUp);
+    subscribe({0, Subscriber::Kind::stream, name, name ? std::nullopt : shortcut, std::nullopt,
+               [weak = std::weak_ptr(state)](EventType type) {
+                   if (const auto s = weak.lock())
+                       s->yield(type);
+               }});
+    state->id = m_lastSubscriberId;
+    if (name)
         registerShortcutIfNeeded(*name);
-    } else {
-        m_shortcutStreamKeyDownHandlers[*shortcut][state->id] = feeder(EventType::keyDown);
-        m_shortcutStreamKeyUpHandlers[*shortcut][state->id] = feeder(EventType::keyUp);
+    else
         registerShortcut(*shortcut);
-    }
     return KeyEventStream(QPointer(this), std::move(state));
 }
 
 void Registry::endStream(std::uint64_t id, const std::optional<Name>& name,
                          const std::optional<Shortcut>& shortcut) {
-    const auto removeFrom = [id](auto& table, const auto& key) {
-        const auto it = table.find(key);
-        if (it == table.end())
-            return;
-        it->second.erase(id);
-        if (it->second.empty())
-            table.erase(it);
-    };
-    std::optional<Shortcut> released = shortcut;
-    if (name) {
-        removeFrom(m_streamKeyDownHandlers, *name);
-        removeFrom(m_streamKeyUpHandlers, *name);
-        released = getShortcut(*name);
-    } else if (shortcut) {
-        removeFrom(m_shortcutStreamKeyDownHandlers, *shortcut);
-        removeFrom(m_shortcutStreamKeyUpHandlers, *shortcut);
-    }
+    std::erase_if(m_subscribers, [id](const Subscriber& s) { return s.id == id; });
+    const std::optional<Shortcut> released = name ? getShortcut(*name) : shortcut;
     if (released && !isShortcutInUse(*released, std::nullopt))
         unregisterShortcut(*released);
 }

@@ -197,7 +197,20 @@ public:
 private:
     friend class KeyEventStream;
     using Callback = std::function<void()>;
-    using StreamHandlers = std::map<std::uint64_t, Callback>;
+
+    // Who hears a shortcut: a handler or a stream, of a name (through the shortcut stored
+    // for it) or of a shortcut itself. Kept in the order of subscription.
+    struct Subscriber {
+        enum class Kind { handler, stream };
+        std::uint64_t id = 0;
+        Kind kind = Kind::handler;
+        std::optional<Name> name;
+        std::optional<Shortcut> shortcut; // set when subscribed without a name
+        std::optional<EventType> type;    // none: both
+        std::function<void(EventType)> callback;
+    };
+    bool hasSubscribers(const Name& name, std::optional<Subscriber::Kind> kind) const;
+    void subscribe(Subscriber subscriber);
 
     bool storeShortcut(const Shortcut& shortcut, const Name& name);
     void removeStoredShortcut(const Name& name, bool keepRemovedMark);
@@ -225,13 +238,8 @@ private:
     bool m_centerCreationScheduled = false;
     std::map<Shortcut, std::shared_ptr<HotKey>> m_registeredHotKeys;
     std::set<Name> m_disabledNames;
-    std::map<Name, std::vector<Callback>> m_keyDownHandlers;
-    std::map<Name, std::vector<Callback>> m_keyUpHandlers;
-    std::map<Name, StreamHandlers> m_streamKeyDownHandlers;
-    std::map<Name, StreamHandlers> m_streamKeyUpHandlers;
-    std::map<Shortcut, StreamHandlers> m_shortcutStreamKeyDownHandlers;
-    std::map<Shortcut, StreamHandlers> m_shortcutStreamKeyUpHandlers;
-    std::uint64_t m_lastStreamId = 0;
+    std::vector<Subscriber> m_subscribers;
+    std::uint64_t m_lastSubscriberId = 0;
     bool m_isEnabled = true;
     bool m_isPaused = false;
     std::set<Shortcut> m_failedShortcuts;
