@@ -2,7 +2,6 @@
 
 #include "KeyboardShortcuts/Shortcut.h"
 #include "KeyboardShortcuts/Utilities.h"
-#include "platform/linux/X11KeyCodes.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -12,11 +11,6 @@
 namespace KeyboardShortcuts {
 
 namespace {
-
-bool isMainThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return !app || QThread::currentThread() == app->thread();
-}
 
 // The modifier a key is, none for other keys.
 ModifierFlags modifierOfKey(int key) {
@@ -41,28 +35,6 @@ bool fitsUInt32(std::int64_t value) {
 }
 
 } // namespace
-
-const std::set<std::int64_t>& functionKeyCodes() {
-    static const std::set<std::int64_t> codes = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
-                                                 103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
-    return codes;
-}
-
-const std::set<std::int64_t>& functionFlagKeys() {
-    static const std::set<std::int64_t> codes = [] {
-        std::set<std::int64_t> keys = functionKeyCodes();
-        keys.insert({114, 117, 71, 115, 119, 116, 121, 126, 124, 125, 123});
-        return keys;
-    }();
-    return codes;
-}
-
-std::int64_t normalizedModifiers(std::int64_t keyCode, std::int64_t mask) {
-    std::int64_t normalized = carbonModifiers(modifierFlags(mask));
-    if (functionFlagKeys().contains(keyCode))
-        normalized &= ~CarbonModifier::function;
-    return normalized;
-}
 
 HotKey::HotKey(HotKeyCenter& center, std::uint32_t hotKeyId, std::int64_t keyCode,
                std::int64_t modifiers, std::function<void()> keyDown, std::function<void()> keyUp)
@@ -95,9 +67,10 @@ bool HotKey::matches(std::int64_t keyCode, std::int64_t mask) const {
                                            normalizedModifiers(carbonKeyCode, carbonModifiers);
 }
 
-HotKeyCenter::HotKeyCenter(HotKeyService& service, QObject* parent)
+HotKeyCenter::HotKeyCenter(HotKeyService& service, const KeyboardLayout& layout, QObject* parent)
     : QObject(parent)
-    , m_service(service) {
+    , m_service(service)
+    , m_layout(layout) {
     m_menuMonitor = std::make_unique<MenuTrackingMonitor>([this](bool open) { setMenuOpen(open); });
 }
 
@@ -121,18 +94,23 @@ bool HotKeyCenter::registerWithService(HotKey& hotKey) {
         m_lastRegistrationError = QStringLiteral("key code or modifiers out of range");
         return false;
     }
-    const HotKeyService::Registration result =
-        m_service.registerHotKey(std::uint32_t(hotKey.carbonKeyCode),
-                                 std::uint32_t(hotKey.carbonModifiers), {signature, hotKey.id});
+    // The service gets the mask it should grab: no Function bit where it does not count.
+    const HotKeyService::Registration result = m_service.registerHotKey(
+        {{signature, hotKey.id},
+         hotKey.description,
+         {std::uint32_t(hotKey.carbonKeyCode),
+          std::uint32_t(normalizedModifiers(hotKey.carbonKeyCode, hotKey.carbonModifiers))}});
     if (!result.handle) {
         m_lastRegistrationError = result.error;
         return false;
     }
     hotKey.registration = result.handle;
+    hotKey.boundTrigger = result.boundTrigger;
     return true;
 }
 
 bool HotKeyCenter::registerHotKey(const std::shared_ptr<HotKey>& hotKey) {
+    Q_ASSERT(isMainThread());
     if (!hotKey || !registerWithService(*hotKey))
         return false;
     m_hotKeys[hotKey->id] = hotKey;
@@ -159,23 +137,25 @@ void HotKeyCenter::setEnabled(bool enabled) {
 }
 
 void HotKeyCenter::setMenuOpen(bool open) {
+    // The mode is the main thread's: told from elsewhere, the change itself hops there.
+    if (!isMainThread()) {
+        QMetaObject::invokeMethod(
+            this,
+            [self = QPointer(this), open] {
+                if (self)
+                    self->setMenuOpen(open);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (m_isMenuOpen == open)
         return;
     m_isMenuOpen = open;
-    if (isMainThread()) {
-        updateMode();
-    } else {
-        QMetaObject::invokeMethod(
-            this,
-            [self = QPointer(this)] {
-                if (self)
-                    self->updateMode();
-            },
-            Qt::QueuedConnection);
-    }
+    updateMode();
 }
 
 void HotKeyCenter::updateMode() {
+    Q_ASSERT(isMainThread());
     const Mode previous = m_mode;
     m_mode = !m_isEnabled ? Mode::disabled : m_isMenuOpen ? Mode::menuOpen : Mode::normal;
     if (m_mode == previous || !m_eventHandlerInstalled)
@@ -248,6 +228,12 @@ bool HotKeyCenter::handleHotKeyEvent(const HotKeyService::Event& event) {
     const std::shared_ptr<HotKey> found = hotKey(event.hotKeyID.id);
     if (!found)
         return false;
+    if (event.kind == HotKeyService::EventKind::rebound) {
+        found->boundTrigger = event.trigger;
+        if (const std::function<void()> rebound = found->onRebound)
+            rebound();
+        return true;
+    }
     // A copy: the callback may destroy the hot key it belongs to.
     const std::function<void()> callback =
         event.kind == HotKeyService::EventKind::released ? found->onKeyUp : found->onKeyDown;
@@ -277,7 +263,7 @@ bool HotKeyCenter::handleKeyEvent(const QKeyEvent& event) {
         }
         return false;
     }
-    const auto keyCode = X11KeyCodes::virtualKeyCode(event.nativeScanCode());
+    const auto keyCode = m_layout.virtualKeyCode(event);
     if (!keyCode)
         return false;
     if (event.type() == QEvent::KeyRelease) {

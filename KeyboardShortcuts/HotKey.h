@@ -8,6 +8,8 @@
 // application's own key events instead.
 
 #include "platform/HotKeyService.h"
+#include "platform/KeyboardLayout.h"
+#include "platform/VirtualKeys.h"
 
 #include <QObject>
 #include <QPointer>
@@ -29,13 +31,12 @@ class HotKeyCenter;
 class LocalEventMonitor;
 class MenuTrackingMonitor;
 
-// F1 to F20.
-const std::set<std::int64_t>& functionKeyCodes();
-// The function keys plus Help, Forward Delete, keypad Clear, Home, End, Page Up/Down and
-// the arrows: keys for which the Function bit does not count when matching.
-const std::set<std::int64_t>& functionFlagKeys();
+using VirtualKey::functionFlagKeys;
+using VirtualKey::functionKeyCodes;
 // The mask reduced to the five modifiers; the Function bit cleared for functionFlagKeys.
-std::int64_t normalizedModifiers(std::int64_t keyCode, std::int64_t carbonModifiers);
+inline std::int64_t normalizedModifiers(std::int64_t keyCode, std::int64_t carbonModifiers) {
+    return CarbonModifier::normalized(keyCode, carbonModifiers);
+}
 
 class HotKey {
 public:
@@ -54,6 +55,12 @@ public:
     const std::function<void()> onKeyUp;
     // Run when a deferred registration (on returning to normal mode) fails.
     std::function<void()> onRegistrationFailed;
+    // What it does, for the desktop's list of shortcuts; set before registering.
+    QString description;
+    // The keys the service bound, which a desktop may choose differently from the ones
+    // asked for; none until known. Run `onRebound` when the desktop changes them.
+    std::optional<HotKeyService::Trigger> boundTrigger;
+    std::function<void()> onRebound;
     const std::uint32_t id;
     // Set while registered with the service.
     std::optional<HotKeyService::Handle> registration;
@@ -73,7 +80,8 @@ public:
     // 'SSKS': the signature of every hot key id handed to the service.
     static constexpr std::uint32_t signature = 0x53534B53;
 
-    explicit HotKeyCenter(HotKeyService& service, QObject* parent = nullptr);
+    // `layout` gives the virtual key codes of the application's own key events.
+    HotKeyCenter(HotKeyService& service, const KeyboardLayout& layout, QObject* parent = nullptr);
     ~HotKeyCenter() override;
 
     HotKeyService& service() { return m_service; }
@@ -119,6 +127,7 @@ private:
     void applyMode();
 
     HotKeyService& m_service;
+    const KeyboardLayout& m_layout;
     std::uint32_t m_lastHotKeyId = 0;
     std::map<std::uint32_t, std::weak_ptr<HotKey>> m_hotKeys;
     bool m_eventHandlerInstalled = false;

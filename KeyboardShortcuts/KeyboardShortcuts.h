@@ -164,6 +164,9 @@ public:
     void disableNames(const std::vector<Name>& names);
     void enableNames(const std::vector<Name>& names);
     bool isShortcutRegistered(const Name& name) const;
+    // The keys the desktop actually bound for the name's shortcut, which may differ from
+    // the stored ones; none unless registered and known.
+    std::optional<Shortcut> boundShortcut(const Name& name) const;
     bool isEnabled() const { return m_isEnabled; }
     void setEnabled(bool enabled);
     bool isPaused() const { return m_isPaused; }
@@ -194,7 +197,20 @@ public:
 private:
     friend class KeyEventStream;
     using Callback = std::function<void()>;
-    using StreamHandlers = std::map<std::uint64_t, Callback>;
+
+    // Who hears a shortcut: a handler or a stream, of a name (through the shortcut stored
+    // for it) or of a shortcut itself. Kept in the order of subscription.
+    struct Subscriber {
+        enum class Kind { handler, stream };
+        std::uint64_t id = 0;
+        Kind kind = Kind::handler;
+        std::optional<Name> name;
+        std::optional<Shortcut> shortcut; // set when subscribed without a name
+        std::optional<EventType> type;    // none: both
+        std::function<void(EventType)> callback;
+    };
+    bool hasSubscribers(const Name& name, std::optional<Subscriber::Kind> kind) const;
+    void subscribe(Subscriber subscriber);
 
     bool storeShortcut(const Shortcut& shortcut, const Name& name);
     void removeStoredShortcut(const Name& name, bool keepRemovedMark);
@@ -205,6 +221,9 @@ private:
     void dispatchKeyEvent(EventType type, const Shortcut& shortcut);
     void applySwitches();
     void registrationFailed(const Shortcut& shortcut, const QString& error);
+    // What the shortcut does, for the desktop: the names that use it.
+    QString descriptionFor(const Shortcut& shortcut) const;
+    void logBinding(const Shortcut& shortcut, const HotKey& hotKey) const;
     void scheduleRetry();
     void retryFailedRegistrations();
     KeyEventStream makeStream(std::optional<EventType> filter, std::optional<Name> name,
@@ -219,22 +238,16 @@ private:
     bool m_centerCreationScheduled = false;
     std::map<Shortcut, std::shared_ptr<HotKey>> m_registeredHotKeys;
     std::set<Name> m_disabledNames;
-    std::map<Name, std::vector<Callback>> m_keyDownHandlers;
-    std::map<Name, std::vector<Callback>> m_keyUpHandlers;
-    std::map<Name, StreamHandlers> m_streamKeyDownHandlers;
-    std::map<Name, StreamHandlers> m_streamKeyUpHandlers;
-    std::map<Shortcut, StreamHandlers> m_shortcutStreamKeyDownHandlers;
-    std::map<Shortcut, StreamHandlers> m_shortcutStreamKeyUpHandlers;
-    std::uint64_t m_lastStreamId = 0;
+    std::vector<Subscriber> m_subscribers;
+    std::uint64_t m_lastSubscriberId = 0;
     bool m_isEnabled = true;
     bool m_isPaused = false;
     std::set<Shortcut> m_failedShortcuts;
     bool m_retryScheduled = false;
 };
 
-// The process-wide registry. configure() wires it once, before first use; without it,
-// first use builds one from the standard services (the X11 hot key service and
-// keyboard layout when Qt runs on X11, services that refuse everything otherwise).
+// The process-wide registry. Start-up's configure() wires it once, before first use; a
+// use before that is logged and gets services that refuse every registration.
 void configure(Registry::Services services);
 Registry& shared();
 // Whether the process-wide registry exists yet.
@@ -253,6 +266,7 @@ void removeAllHandlers();
 void disableNames(const std::vector<Name>& names);
 void enableNames(const std::vector<Name>& names);
 bool isShortcutRegistered(const Name& name);
+std::optional<Shortcut> boundShortcut(const Name& name);
 bool isEnabled();
 void setEnabled(bool enabled);
 bool isPaused();

@@ -3,7 +3,6 @@
 #include "KeyboardShortcuts/HotKey.h"
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
 #include "KeyboardShortcuts/Localization.h"
-#include "platform/linux/X11KeyCodes.h"
 
 #include <QAction>
 #include <QJsonDocument>
@@ -189,9 +188,14 @@ Shortcut::Shortcut(Key key, ModifierFlags modifiers)
     , carbonModifiers(KeyboardShortcuts::carbonModifiers(modifiers)) {}
 
 std::optional<Shortcut> Shortcut::fromKeyEvent(const QKeyEvent& event) {
+    return fromKeyEvent(event, keyboardLayout());
+}
+
+std::optional<Shortcut> Shortcut::fromKeyEvent(const QKeyEvent& event,
+                                               const KeyboardLayout& layout) {
     if (event.type() != QEvent::KeyPress && event.type() != QEvent::KeyRelease)
         return std::nullopt;
-    const auto keyCode = X11KeyCodes::virtualKeyCode(event.nativeScanCode());
+    const auto keyCode = layout.virtualKeyCode(event);
     if (!keyCode)
         return std::nullopt;
     // Qt has no Function modifier, so none can carry over.
@@ -351,7 +355,7 @@ void setKeyboardLayout(const KeyboardLayout* layout) {
 }
 
 const KeyboardLayout& keyboardLayout() {
-    return configuredLayout ? *configuredLayout : KeyboardLayout::none();
+    return configuredLayout ? *configuredLayout : KeyboardLayout::us();
 }
 
 bool isSandboxed() {
@@ -373,17 +377,3 @@ systemShortcuts(const std::vector<std::pair<std::int64_t, std::int64_t>>& symbol
 }
 
 } // namespace KeyboardShortcuts
-
-namespace {
-
-class NoKeyboardLayout final : public KeyboardLayout {
-public:
-    std::optional<QString> text(std::int64_t) const override { return std::nullopt; }
-};
-
-} // namespace
-
-const KeyboardLayout& KeyboardLayout::none() {
-    static const NoKeyboardLayout layout;
-    return layout;
-}

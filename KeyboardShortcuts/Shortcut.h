@@ -5,6 +5,7 @@
 // meaning on every platform. The display text follows the current keyboard layout.
 
 #include "platform/KeyboardLayout.h"
+#include "platform/VirtualKeys.h"
 
 #include <QJsonObject>
 #include <QKeySequence>
@@ -21,15 +22,8 @@ class QMenu;
 
 namespace KeyboardShortcuts {
 
-// Carbon modifier bits (the stored form).
-namespace CarbonModifier {
-inline constexpr std::int64_t command = 0x100;
-inline constexpr std::int64_t shift = 0x200;
-inline constexpr std::int64_t alphaLock = 0x400;
-inline constexpr std::int64_t option = 0x800;
-inline constexpr std::int64_t control = 0x1000;
-inline constexpr std::int64_t function = 0x20000;
-} // namespace CarbonModifier
+// The stored modifier bits, from the neutral table.
+namespace CarbonModifier = ::CarbonModifier;
 
 // Modifier flags of key events (the toolkit-neutral form). Command is the Super key
 // here, Option the Alt key; Function has no counterpart in X11.
@@ -76,27 +70,51 @@ struct Key {
 };
 
 // Virtual key codes of the published key-code table.
-inline constexpr Key Key::a{0}, Key::s{1}, Key::d{2}, Key::f{3}, Key::h{4}, Key::g{5}, Key::z{6},
-    Key::x{7}, Key::c{8}, Key::v{9}, Key::b{11}, Key::q{12}, Key::w{13}, Key::e{14}, Key::r{15},
-    Key::y{16}, Key::t{17}, Key::one{18}, Key::two{19}, Key::three{20}, Key::four{21}, Key::six{22},
-    Key::five{23}, Key::equal{24}, Key::nine{25}, Key::seven{26}, Key::minus{27}, Key::eight{28},
-    Key::zero{29}, Key::rightBracket{30}, Key::o{31}, Key::u{32}, Key::leftBracket{33}, Key::i{34},
-    Key::p{35}, Key::returnKey{36}, Key::l{37}, Key::j{38}, Key::quote{39}, Key::k{40},
-    Key::semicolon{41}, Key::backslash{42}, Key::comma{43}, Key::slash{44}, Key::n{45}, Key::m{46},
-    Key::period{47}, Key::tab{48}, Key::space{49}, Key::backtick{50}, Key::deleteKey{51},
-    Key::escape{53}, Key::rightCommand{54}, Key::command{55}, Key::shift{56}, Key::capsLock{57},
-    Key::option{58}, Key::control{59}, Key::rightShift{60}, Key::rightOption{61},
-    Key::rightControl{62}, Key::function{63}, Key::f17{64}, Key::keypadDecimal{65},
-    Key::keypadMultiply{67}, Key::keypadPlus{69}, Key::keypadClear{71}, Key::volumeUp{72},
-    Key::volumeDown{73}, Key::mute{74}, Key::keypadDivide{75}, Key::keypadEnter{76},
-    Key::keypadMinus{78}, Key::f18{79}, Key::f19{80}, Key::keypadEquals{81}, Key::keypad0{82},
-    Key::keypad1{83}, Key::keypad2{84}, Key::keypad3{85}, Key::keypad4{86}, Key::keypad5{87},
-    Key::keypad6{88}, Key::keypad7{89}, Key::f20{90}, Key::keypad8{91}, Key::keypad9{92},
-    Key::f5{96}, Key::f6{97}, Key::f7{98}, Key::f3{99}, Key::f8{100}, Key::f9{101}, Key::f11{103},
-    Key::f13{105}, Key::f16{106}, Key::f14{107}, Key::f10{109}, Key::f12{111}, Key::f15{113},
-    Key::help{114}, Key::home{115}, Key::pageUp{116}, Key::deleteForward{117}, Key::f4{118},
-    Key::end{119}, Key::f2{120}, Key::pageDown{121}, Key::f1{122}, Key::leftArrow{123},
-    Key::rightArrow{124}, Key::downArrow{125}, Key::upArrow{126};
+inline constexpr Key Key::a{VirtualKey::a}, Key::s{VirtualKey::s}, Key::d{VirtualKey::d},
+    Key::f{VirtualKey::f}, Key::h{VirtualKey::h}, Key::g{VirtualKey::g}, Key::z{VirtualKey::z},
+    Key::x{VirtualKey::x}, Key::c{VirtualKey::c}, Key::v{VirtualKey::v}, Key::b{VirtualKey::b},
+    Key::q{VirtualKey::q}, Key::w{VirtualKey::w}, Key::e{VirtualKey::e}, Key::r{VirtualKey::r},
+    Key::y{VirtualKey::y}, Key::t{VirtualKey::t}, Key::one{VirtualKey::one},
+    Key::two{VirtualKey::two}, Key::three{VirtualKey::three}, Key::four{VirtualKey::four},
+    Key::six{VirtualKey::six}, Key::five{VirtualKey::five}, Key::equal{VirtualKey::equal},
+    Key::nine{VirtualKey::nine}, Key::seven{VirtualKey::seven}, Key::minus{VirtualKey::minus},
+    Key::eight{VirtualKey::eight}, Key::zero{VirtualKey::zero},
+    Key::rightBracket{VirtualKey::rightBracket}, Key::o{VirtualKey::o}, Key::u{VirtualKey::u},
+    Key::leftBracket{VirtualKey::leftBracket}, Key::i{VirtualKey::i}, Key::p{VirtualKey::p},
+    Key::returnKey{VirtualKey::returnKey}, Key::l{VirtualKey::l}, Key::j{VirtualKey::j},
+    Key::quote{VirtualKey::quote}, Key::k{VirtualKey::k}, Key::semicolon{VirtualKey::semicolon},
+    Key::backslash{VirtualKey::backslash}, Key::comma{VirtualKey::comma},
+    Key::slash{VirtualKey::slash}, Key::n{VirtualKey::n}, Key::m{VirtualKey::m},
+    Key::period{VirtualKey::period}, Key::tab{VirtualKey::tab}, Key::space{VirtualKey::space},
+    Key::backtick{VirtualKey::backtick}, Key::deleteKey{VirtualKey::deleteKey},
+    Key::escape{VirtualKey::escape}, Key::rightCommand{VirtualKey::rightCommand},
+    Key::command{VirtualKey::command}, Key::shift{VirtualKey::shift},
+    Key::capsLock{VirtualKey::capsLock}, Key::option{VirtualKey::option},
+    Key::control{VirtualKey::control}, Key::rightShift{VirtualKey::rightShift},
+    Key::rightOption{VirtualKey::rightOption}, Key::rightControl{VirtualKey::rightControl},
+    Key::function{VirtualKey::function}, Key::f17{VirtualKey::f17},
+    Key::keypadDecimal{VirtualKey::keypadDecimal}, Key::keypadMultiply{VirtualKey::keypadMultiply},
+    Key::keypadPlus{VirtualKey::keypadPlus}, Key::keypadClear{VirtualKey::keypadClear},
+    Key::volumeUp{VirtualKey::volumeUp}, Key::volumeDown{VirtualKey::volumeDown},
+    Key::mute{VirtualKey::mute}, Key::keypadDivide{VirtualKey::keypadDivide},
+    Key::keypadEnter{VirtualKey::keypadEnter}, Key::keypadMinus{VirtualKey::keypadMinus},
+    Key::f18{VirtualKey::f18}, Key::f19{VirtualKey::f19},
+    Key::keypadEquals{VirtualKey::keypadEquals}, Key::keypad0{VirtualKey::keypad0},
+    Key::keypad1{VirtualKey::keypad1}, Key::keypad2{VirtualKey::keypad2},
+    Key::keypad3{VirtualKey::keypad3}, Key::keypad4{VirtualKey::keypad4},
+    Key::keypad5{VirtualKey::keypad5}, Key::keypad6{VirtualKey::keypad6},
+    Key::keypad7{VirtualKey::keypad7}, Key::f20{VirtualKey::f20}, Key::keypad8{VirtualKey::keypad8},
+    Key::keypad9{VirtualKey::keypad9}, Key::f5{VirtualKey::f5}, Key::f6{VirtualKey::f6},
+    Key::f7{VirtualKey::f7}, Key::f3{VirtualKey::f3}, Key::f8{VirtualKey::f8},
+    Key::f9{VirtualKey::f9}, Key::f11{VirtualKey::f11}, Key::f13{VirtualKey::f13},
+    Key::f16{VirtualKey::f16}, Key::f14{VirtualKey::f14}, Key::f10{VirtualKey::f10},
+    Key::f12{VirtualKey::f12}, Key::f15{VirtualKey::f15}, Key::help{VirtualKey::help},
+    Key::home{VirtualKey::home}, Key::pageUp{VirtualKey::pageUp},
+    Key::deleteForward{VirtualKey::deleteForward}, Key::f4{VirtualKey::f4},
+    Key::end{VirtualKey::end}, Key::f2{VirtualKey::f2}, Key::pageDown{VirtualKey::pageDown},
+    Key::f1{VirtualKey::f1}, Key::leftArrow{VirtualKey::leftArrow},
+    Key::rightArrow{VirtualKey::rightArrow}, Key::downArrow{VirtualKey::downArrow},
+    Key::upArrow{VirtualKey::upArrow};
 
 // Keys shown by a symbol instead of their character; the order is the table's.
 enum class SpecialKey {
@@ -176,8 +194,11 @@ struct Shortcut {
     // Keeps the key code; the mask is reduced to the five modifier bits.
     Shortcut(std::int64_t keyCode, std::int64_t carbonModifiers);
     explicit Shortcut(Key key, ModifierFlags modifiers = 0);
-    // None unless a key press or release whose native scan code is a known X11 keycode;
-    // the Function flag never carries over.
+    // None unless a key press or release of a key the layout knows the virtual key code
+    // of; the Function flag never carries over. The overload without a layout uses the
+    // configured one.
+    static std::optional<Shortcut> fromKeyEvent(const QKeyEvent& event,
+                                                const KeyboardLayout& layout);
     static std::optional<Shortcut> fromKeyEvent(const QKeyEvent& event);
 
     // Both members as they are; none when either is missing or not an integer.
@@ -218,7 +239,7 @@ struct Shortcut {
     friend auto operator<=>(const Shortcut&, const Shortcut&) = default;
 };
 
-// The keyboard layout the overloads without one use; none until configured.
+// The keyboard layout the overloads without one use; the US layout until configured.
 void setKeyboardLayout(const KeyboardLayout* layout);
 const KeyboardLayout& keyboardLayout();
 

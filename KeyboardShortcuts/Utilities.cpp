@@ -1,10 +1,23 @@
 #include "KeyboardShortcuts/Utilities.h"
 
+#include "platform/Logger.h"
+
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QThread>
 
 namespace KeyboardShortcuts {
+
+const Logger& logger() {
+    static const Logger instance("KeyboardShortcuts");
+    return instance;
+}
+
+bool isMainThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
 
 LocalEventMonitor::LocalEventMonitor(std::function<bool(QKeyEvent&)> callback, QObject* parent)
     : QObject(parent)

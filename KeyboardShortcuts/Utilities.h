@@ -1,7 +1,8 @@
 #pragma once
 
-// Application-wide event monitors: key events seen before any widget gets them, and
-// the opening and closing of the application's menus.
+// Helpers of the global shortcuts: their log, the main-thread check, and application-wide
+// event monitors (key events seen before any widget gets them, and the opening and
+// closing of the application's menus).
 
 #include <QObject>
 #include <QPointer>
@@ -11,7 +12,16 @@
 class QKeyEvent;
 class QMenu;
 
+class Logger;
+
 namespace KeyboardShortcuts {
+
+// The log of the global shortcuts.
+const Logger& logger();
+
+// Whether the caller runs on the application's thread, where all shortcut state lives
+// (true before the application object exists).
+bool isMainThread();
 
 // Sees every key press and release of the application while started; the callback
 // answers true to swallow the event.

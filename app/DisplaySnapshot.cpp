@@ -150,13 +150,3 @@ std::optional<QImage> DisplaySnapshot::patch(PixelPoint around, int radius) cons
     painter.end();
     return padded;
 }
-
-QColorSpace captureColorSpace(const QScreen*) {
-    // The X server keeps no colour profile per monitor: its pixels are what the
-    // applications drew, which is sRGB.
-    return QColorSpace(QColorSpace::SRgb);
-}
-
-QString captureColorSpaceName(const QScreen* screen) {
-    return captureColorSpace(screen).description();
-}

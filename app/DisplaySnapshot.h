@@ -47,7 +47,3 @@ struct DisplaySnapshot {
     // (2r + 1) x (2r + 1) pixels centred on `around`, padded with opaque black past the edges.
     std::optional<QImage> patch(PixelPoint around, int radius) const;
 };
-
-// The colour space a monitor's capture is tagged with, and its name ("sRGB").
-QColorSpace captureColorSpace(const QScreen* screen);
-QString captureColorSpaceName(const QScreen* screen);

@@ -1,6 +1,7 @@
 #include "app/Loupe.h"
 
 #include "app/ColorSwatch.h"
+#include "platform/ScreenGeometry.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -43,8 +44,7 @@ QFont loupeFont() {
 // A rectangle in a y-up space whose origin is `origin` (also y up, in the view) to the
 // widget's top-left coordinates.
 QRectF toWidget(const QRectF& rect, QPointF origin, double viewHeight) {
-    return QRectF(origin.x() + rect.x(), viewHeight - (origin.y() + rect.y() + rect.height()),
-                  rect.width(), rect.height());
+    return ScreenGeometry::viewToWidget(rect.translated(origin), viewHeight);
 }
 
 } // namespace
@@ -161,7 +161,7 @@ QRect Loupe::coveredRect(double viewHeight) const {
     }
     // The widest the circle gets is the pulsing ring's outer edge, 79 from the centre.
     const double reach = size / 2 - ringInset + pulsedRingWidth / 2;
-    const QPointF centre(m_point.x(), viewHeight - m_point.y());
+    const QPointF centre = ScreenGeometry::viewToWidget(m_point, viewHeight);
     const QRectF circle(centre.x() - reach, centre.y() - reach, 2 * reach, 2 * reach);
     const QPointF origin(m_point.x() - circleRadius, m_point.y() - circleRadius);
     const QRectF label = toWidget(m_labelFrame, origin, viewHeight);

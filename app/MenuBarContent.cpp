@@ -5,6 +5,7 @@
 #include "app/ColorSwatch.h"
 #include "app/Updates.h"
 
+#include <QKeyEvent>
 #include <QMenu>
 
 namespace {
@@ -21,10 +22,29 @@ MenuBarContent::MenuBarContent(ColorHistory& history, UserDefaults& defaults,
     , m_actions(std::move(actions))
     , m_menu(std::make_unique<QMenu>()) {
     connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuBarContent::rebuild);
+    m_menu->installEventFilter(this);
     rebuild();
 }
 
 MenuBarContent::~MenuBarContent() = default;
+
+bool MenuBarContent::eventFilter(QObject* watched, QEvent* event) {
+    // A tray menu belongs to no window, so the toolkit never matches its actions'
+    // shortcuts while it is open: match them here.
+    if (watched != m_menu.get() || event->type() != QEvent::KeyPress)
+        return false;
+    const QKeySequence typed(static_cast<QKeyEvent*>(event)->keyCombination());
+    for (QAction* action : m_menu->actions()) {
+        // Widget-context shortcuts are shown only (the global hot key's).
+        if (!action->isEnabled() || action->shortcutContext() == Qt::WidgetShortcut ||
+            action->shortcut().isEmpty() || action->shortcut() != typed)
+            continue;
+        m_menu->close();
+        action->trigger();
+        return true;
+    }
+    return false;
+}
 
 void MenuBarContent::rebuild() {
     QMenu& menu = *m_menu;

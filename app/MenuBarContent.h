@@ -38,6 +38,9 @@ public:
     // Fills the menu from the current state; runs whenever the menu is about to show.
     void rebuild();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     ColorHistory& m_history;
     UserDefaults& m_defaults;

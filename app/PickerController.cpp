@@ -5,7 +5,6 @@
 #include "app/OnboardingWindowController.h"
 #include "app/PickerSession.h"
 #include "app/ScreenRecordingPermission.h"
-#include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
 
 #include <QPointer>
@@ -144,15 +143,22 @@ void PickerController::showPermissionOnboardingIfNeeded() {
         m_services.onboarding.show(OnboardingWindowController::Reason::permissionMissing);
 }
 
+namespace {
+PickerController*& sharedController() {
+    // Never destroyed: the platform services it holds outlive main().
+    static PickerController* controller = nullptr;
+    return controller;
+}
+} // namespace
+
+void PickerController::makeShared(Services services) {
+    Q_ASSERT_X(!sharedController(), "PickerController::makeShared", "called twice");
+    if (!sharedController())
+        sharedController() = new PickerController(std::move(services));
+}
+
 PickerController& PickerController::shared() {
-    static PickerController* controller = new PickerController(
-        {PlatformServices::current().screenCapture(), ScreenRecordingPermission::shared(),
-         OnboardingWindowController::shared(), UserDefaults::standard(), Scheduler::main(),
-         [](std::vector<DisplaySnapshot> snapshots, ColorFormat format) {
-             return std::shared_ptr<Session>(PickerSession::make(
-                 std::move(snapshots), format, PlatformServices::current().workspace(),
-                 &PlatformServices::current().framePresenter()));
-         },
-         [](const PickedColor& color) { ColorHistory::shared().add(color); }});
-    return *controller;
+    if (!sharedController())
+        qFatal("PickerController::shared() before start-up made it");
+    return *sharedController();
 }

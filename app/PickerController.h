@@ -8,9 +8,9 @@
 
 #include "app/ColorFormat.h"
 #include "app/DisplaySnapshot.h"
-#include "app/ScreenCapture.h"
 #include "platform/Logger.h"
 #include "platform/Scheduler.h"
+#include "platform/ScreenCapture.h"
 
 #include <QObject>
 #include <chrono>
@@ -71,7 +71,9 @@ public:
     explicit PickerController(Services services, QObject* parent = nullptr);
     ~PickerController() override;
 
-    // The application's controller, wired to the real services on first use.
+    // The application's controller. Start-up makes it once with the platform's services
+    // (configureSharedInstances); asking for it before then is a programming error.
+    static void makeShared(Services services);
     static PickerController& shared();
 
     Phase phase() const { return m_phase; }

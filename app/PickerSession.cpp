@@ -43,41 +43,43 @@ std::size_t PickerSession::overlayCount() const {
     return m_overlays->entries.size();
 }
 
-template <typename F> void PickerSession::guarded(const char* where, F&& handler) {
+namespace {
+
+// Runs one step; what it throws is logged and goes no further, so a failing step never
+// keeps the steps after it (closing the overlays, giving the input back) from running.
+template <typename F> bool attempt(const char* where, F&& step) noexcept {
+    static const Logger logger("Picker");
+    const char* what = "unknown exception";
     try {
-        handler();
+        step();
+        return true;
     } catch (const std::exception& error) {
-        failed(where, error.what());
+        what = error.what();
+        logger.error("Color picker failed in %{public}s: %{public}s", where, what);
     } catch (...) {
-        failed(where, "unknown exception");
+        logger.error("Color picker failed in %{public}s: %{public}s", where, what);
+    }
+    return false;
+}
+
+} // namespace
+
+template <typename F> void PickerSession::guarded(const char* where, F&& handler) {
+    if (!attempt(where, std::forward<F>(handler))) {
+        failed();
     }
 }
 
-void PickerSession::failed(const char* where, const char* what) {
-    m_logger.error("Color picker failed in %{public}s: %{public}s", where, what);
-    // Whatever state the failure left, the overlays go and the input comes back: each
-    // step on its own, so that one more failure cannot keep the screen frozen.
+void PickerSession::failed() {
+    // Whatever state the failure left, the overlays go and the input comes back.
     const bool wasFinished = m_isFinished;
     m_isFinished = true;
-    try {
-        stopInput();
-    } catch (...) {
-    }
-    try {
-        closeOverlays(*m_overlays);
-    } catch (...) {
-    }
-    try {
-        reactivatePreviousWindow(m_workspace, *m_overlays);
-    } catch (...) {
-    }
+    attempt("stopInput", [this] { stopInput(); });
+    attempt("closeOverlays", [this] { closeOverlays(*m_overlays); });
+    attempt("reactivatePreviousWindow",
+            [this] { reactivatePreviousWindow(m_workspace, *m_overlays); });
     if (!wasFinished) {
-        try {
-            finish(Cancelled{});
-        } catch (...) {
-            m_logger.error("Color picker failed in %{public}s: %{public}s", "onFinish",
-                           "unknown exception");
-        }
+        attempt("onFinish", [this] { finish(Cancelled{}); });
     }
 }
 
@@ -286,17 +288,11 @@ void PickerSession::commit() {
     Workspace& workspace = m_workspace;
     Scheduler& scheduler = m_scheduler;
     m_scheduler.schedule(copiedDelay, [overlays, &workspace, &scheduler] {
-        try {
-            for (auto& entry : overlays->entries) {
-                entry.overlay->fadeOut(fadeDuration);
-            }
-        } catch (...) {
+        for (auto& entry : overlays->entries) {
+            attempt("fadeOut", [&] { entry.overlay->fadeOut(fadeDuration); });
         }
         scheduler.schedule(fadeDuration, [overlays, &workspace] {
-            try {
-                closeOverlays(*overlays);
-            } catch (...) {
-            }
+            closeOverlays(*overlays);
             reactivatePreviousWindow(workspace, *overlays);
         });
     });
@@ -352,7 +348,7 @@ void PickerSession::stopInput() {
 
 void PickerSession::closeOverlays(Overlays& overlays) {
     for (auto& entry : overlays.entries) {
-        entry.overlay->close();
+        attempt("closeOverlays", [&] { entry.overlay->close(); });
     }
     // Drops the overlays and with them the last reference to the captured images.
     overlays.entries.clear();

@@ -98,7 +98,8 @@ private:
     void finish(const Outcome& outcome);
     // Runs an event handler; anything it throws cancels the pick.
     template <typename F> void guarded(const char* where, F&& handler);
-    void failed(const char* where, const char* what);
+    // Tears the pick down after a failure, each step on its own.
+    void failed();
 
     std::function<void(const Outcome&)> m_onFinish;
     std::function<void()> m_onLoupePainted;

@@ -1,7 +1,9 @@
+#include "app/SharedInstances.h"
 #include "app/SingleInstance.h"
 #include "app/TintwellApp.h"
+#include "backends/PlatformLoader.h"
+#include "backends/linux/JournalLogSink.h"
 #include "platform/Logger.h"
-#include "platform/linux/JournalLogSink.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -27,6 +29,11 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
+
+    // Never destroyed: the shared instances keep it, and at exit Qt's X connection is
+    // gone before static destructors run.
+    PlatformServices* platform = loadPlatform().release();
+    configureSharedInstances(*platform);
 
     TintwellApp app;
     QObject::connect(&instance, &SingleInstance::activationRequested, &app,

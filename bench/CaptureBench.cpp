@@ -9,7 +9,7 @@
 //
 // Every case runs 20 single-capture repetitions and reports their median.
 
-#include "platform/linux/X11ScreenCapture.h"
+#include "backends/x11/X11ScreenCapture.h"
 
 #include <QGuiApplication>
 #include <QScreen>

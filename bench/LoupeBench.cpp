@@ -14,7 +14,8 @@
 #include "app/OverlayPanel.h"
 #include "app/OverlayView.h"
 #include "app/PickerSession.h"
-#include "platform/linux/X11ScreenCapture.h"
+#include "backends/x11/X11FramePresenter.h"
+#include "backends/x11/X11ScreenCapture.h"
 
 #include <QApplication>
 #include <QColorSpace>
@@ -105,9 +106,10 @@ Percentiles percentiles(std::vector<double> samples) {
 // The real presenter on X11 (as the program uses it), none elsewhere: the panel then
 // paints through a backing store as large as the monitor.
 FramePresenter* presenter() {
-    static X11ScreenCapture* capture =
-        QGuiApplication::platformName() == QLatin1String("xcb") ? new X11ScreenCapture : nullptr;
-    return capture;
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    static X11FramePresenter* presenter = new X11FramePresenter(*new X11ScreenCapture);
+    return presenter;
 }
 
 // Counts the loupes the views report painted (and on screen, with a presenter).

@@ -3,7 +3,7 @@
 //   Xvfb :57 & DISPLAY=:57 build/release/bench/shortcut_bench
 
 #include "KeyboardShortcuts/Shortcut.h"
-#include "platform/linux/X11KeyboardLayout.h"
+#include "backends/x11/X11KeyboardLayout.h"
 
 #include <benchmark/benchmark.h>
 

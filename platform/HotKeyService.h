@@ -1,8 +1,10 @@
 #pragma once
 
-// The system-wide hot key service: registers a key code with a modifier mask (both in
-// the stored virtual-key / Carbon form) under an id, and reports presses and releases
-// of registered keys through one event handler, on the main thread.
+// The system-wide hot key service: registers a shortcut under an id, with a description
+// and the trigger wanted (a key code and a modifier mask in the stored virtual-key /
+// Carbon form, the mask normalised), and reports presses and releases of registered
+// shortcuts through one event handler, on the main thread. An X11 grab binds exactly the
+// trigger asked for; a desktop portal may bind other keys, change them later, or refuse.
 
 #include <QString>
 #include <chrono>
@@ -21,16 +23,40 @@ public:
         friend bool operator==(const HotKeyID&, const HotKeyID&) = default;
     };
 
-    enum class EventKind { pressed, released };
-
-    struct Event {
-        HotKeyID hotKeyID;
-        EventKind kind = EventKind::pressed;
+    // A key with modifiers, in the stored form.
+    struct Trigger {
+        std::uint32_t keyCode = 0;
+        std::uint32_t carbonModifiers = 0;
+        friend bool operator==(const Trigger&, const Trigger&) = default;
     };
 
-    // A handle on success; otherwise no handle and a text saying why.
+    struct Request {
+        HotKeyID id;
+        // What the shortcut does, for the desktop's own list of shortcuts.
+        QString description;
+        Trigger preferredTrigger;
+    };
+
+    // `rebound`: the desktop bound other keys to a registered shortcut since (or unbound
+    // it: no trigger).
+    enum class EventKind { pressed, released, rebound };
+
+    struct Event {
+        Event(HotKeyID id, EventKind eventKind, std::optional<Trigger> boundTrigger = std::nullopt)
+            : hotKeyID(id)
+            , kind(eventKind)
+            , trigger(boundTrigger) {}
+
+        HotKeyID hotKeyID;
+        EventKind kind = EventKind::pressed;
+        std::optional<Trigger> trigger; // rebound only
+    };
+
+    // A handle on success, with the trigger actually bound when the service knows it;
+    // otherwise no handle and a text saying why.
     struct Registration {
         std::optional<Handle> handle;
+        std::optional<Trigger> boundTrigger;
         QString error;
     };
 
@@ -48,8 +74,7 @@ public:
 
     virtual ~HotKeyService() = default;
 
-    virtual Registration registerHotKey(std::uint32_t keyCode, std::uint32_t carbonModifiers,
-                                        HotKeyID id) = 0;
+    virtual Registration registerHotKey(const Request& request) = 0;
     virtual void unregisterHotKey(Handle handle) = 0;
 
     // Replaces the handler; it answers whether it handled the event. False when the
@@ -60,10 +85,7 @@ public:
 
     // The desktop's key repeat delay and interval.
     virtual KeyRepeat keyRepeat() const = 0;
+
+    // A service that refuses every registration, saying why: for a desktop without one.
+    static HotKeyService& unavailable();
 };
-
-#include <memory>
-
-// The platform's service: X11 grabs when Qt runs on X11, otherwise one that refuses
-// every registration (and says why).
-std::unique_ptr<HotKeyService> makePlatformHotKeyService();

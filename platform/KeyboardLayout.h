@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+class QKeyEvent;
+
 class KeyboardLayout {
 public:
     virtual ~KeyboardLayout() = default;
@@ -15,11 +17,11 @@ public:
     // current layout and group; none when there is no layout or the key gives nothing.
     virtual std::optional<QString> text(std::int64_t virtualKeyCode) const = 0;
 
-    // A layout that knows no key; for a platform without a keyboard service.
-    static const KeyboardLayout& none();
+    // The virtual key code of the key a key event of the toolkit is for, from its native
+    // scan code; none for keys the stored form has no code for.
+    virtual std::optional<std::int64_t> virtualKeyCode(const QKeyEvent& event) const = 0;
+
+    // The US layout of the virtual key codes, which knows no key events: where no keyboard
+    // layout service answers, keys are still named.
+    static const KeyboardLayout& us();
 };
-
-#include <memory>
-
-// The platform's layout: xkbcommon over X11 when Qt runs on X11, otherwise none().
-std::unique_ptr<KeyboardLayout> makePlatformKeyboardLayout();

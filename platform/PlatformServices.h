@@ -1,20 +1,26 @@
 #pragma once
 
-// The services of the system Daubly runs on, chosen once at start-up. Only this
-// factory knows which backend runs; models receive the services they need.
+// The services of the system Daubly runs on. The executable's loader picks one backend
+// at start-up; models only ever see this interface and the services it hands out.
+
+#include <QString>
 
 class FramePresenter;
+class HotKeyService;
+class KeyboardLayout;
 class ScreenCapture;
 class Workspace;
 
 class PlatformServices {
 public:
     virtual ~PlatformServices() = default;
+
+    // "x11", "null": for the log.
+    virtual QString name() const = 0;
     virtual ScreenCapture& screenCapture() = 0;
     virtual Workspace& workspace() = 0;
-    virtual FramePresenter& framePresenter() = 0;
-
-    // The running system's services (X11 today), created on first use (main thread,
-    // after the application object exists).
-    static PlatformServices& current();
+    // Null when the backend presents frames the usual way.
+    virtual FramePresenter* framePresenter() = 0;
+    virtual HotKeyService& hotKeys() = 0;
+    virtual const KeyboardLayout& keyboardLayout() = 0;
 };

@@ -38,4 +38,10 @@ inline QPointF viewToWidget(const QPointF& viewPoint, double viewHeight) {
     return QPointF(viewPoint.x(), viewHeight - viewPoint.y());
 }
 
+// The same for a rectangle: its bottom edge in the view becomes its top in the widget.
+inline QRectF viewToWidget(const QRectF& viewRect, double viewHeight) {
+    return QRectF(viewRect.x(), viewHeight - (viewRect.y() + viewRect.height()), viewRect.width(),
+                  viewRect.height());
+}
+
 } // namespace ScreenGeometry

@@ -4,6 +4,8 @@
 // monitors, the mouse, the cursor, the clipboard, and the keyboard and pointer for as
 // long as the pick runs. The X11 backend is X11Workspace; tests use a fake.
 
+#include "platform/VirtualKeys.h"
+
 #include <QObject>
 #include <QPointF>
 #include <QRectF>
@@ -21,17 +23,6 @@ struct WorkspaceScreen {
     QRectF frame;                // in global points: origin bottom-left of the primary, y up
     QScreen* screen = nullptr;   // null in tests
 };
-
-// The virtual key codes (the numbering stored shortcuts use) of the keys a pick reacts to.
-namespace VirtualKey {
-inline constexpr int returnKey = 36;
-inline constexpr int escape = 53;
-inline constexpr int keypadEnter = 76;
-inline constexpr int leftArrow = 123;
-inline constexpr int rightArrow = 124;
-inline constexpr int downArrow = 125;
-inline constexpr int upArrow = 126;
-} // namespace VirtualKey
 
 class Workspace : public QObject {
     Q_OBJECT

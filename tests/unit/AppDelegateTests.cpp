@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/ColorHistory.h"
+#include "app/ColorSwatch.h"
 #include "app/MenuBarContent.h"
 #include "app/OnboardingWindowController.h"
 #include "app/PickerController.h"
@@ -200,6 +201,41 @@ TEST(MenuBarContentTest, CommandsReachTheirActions) {
     m.action("Settings…")->trigger();
     m.action("Quit Daubly")->trigger();
     EXPECT_EQ(std::tie(m.picks, m.settings, m.quits), std::make_tuple(1, 1, 1));
+}
+
+TEST(MenuBarContentTest, ItsShortcutsWorkWhileTheMenuIsOpen) {
+    MenuFixture m;
+    QMenu& menu = *m.content.menu();
+    const auto typeInOpenMenu = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        menu.popup(QPoint(10, 10));
+        ASSERT_TRUE(menu.isVisible());
+        QTest::keyClick(&menu, key, modifiers);
+    };
+    // Alt+C is the global shortcut, shown only: the hot key center handles it.
+    typeInOpenMenu(Qt::Key_C, Qt::AltModifier);
+    typeInOpenMenu(Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_FALSE(menu.isVisible());
+    typeInOpenMenu(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(std::tie(m.picks, m.settings, m.quits), std::make_tuple(0, 1, 1));
+}
+
+TEST(ColorSwatchTest, KeepsItsSizeAndOutlineInPointsAtEveryScale) {
+    const PickedColor white{{1, 1, 1}};
+    for (const double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        const QImage image = swatchIcon(white, 14).pixmap(QSize(14, 14), scale).toImage();
+        ASSERT_EQ(image.size(), QSize(14, 14) * scale);
+        const auto at = [&](double x, double y) {
+            return image.pixelColor(int(x * scale), int(y * scale));
+        };
+        // Two points in from the left edge: inside the fill.
+        EXPECT_EQ(at(2, 7), QColor(Qt::white));
+        // The outermost point: the outline, which keeps a white swatch visible.
+        for (double x = 0; x < 1; x += 1 / scale) {
+            EXPECT_GT(at(x, 7).alpha(), 0) << x;
+            EXPECT_NE(at(x, 7).rgba(), QColor(Qt::white).rgba()) << x;
+        }
+    }
 }
 
 TEST(SingleInstanceTest, ASecondStartTellsTheFirstAndALaterStartTakesOver) {

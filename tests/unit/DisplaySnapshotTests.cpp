@@ -217,8 +217,4 @@ TEST(Patch, AnswersNoneWhenNothingOfItIsOnTheImage) {
     EXPECT_EQ(single->pixel(15, 16), qRgba(0, 0, 0, 255));
 }
 
-TEST(CaptureColorSpace, IsSRGBOnX11) {
-    EXPECT_EQ(captureColorSpaceName(nullptr), QStringLiteral("sRGB"));
-}
-
 } // namespace

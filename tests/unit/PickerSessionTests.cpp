@@ -66,6 +66,7 @@ struct OverlayRecord {
     std::optional<QImage> patch;
     bool closed = false;
     bool throwOnShowLoupe = false;
+    bool throwOnClose = false;
 };
 
 class FakeOverlay final : public PickerOverlay {
@@ -91,6 +92,9 @@ public:
     void showArrowCursor() override { m_record->calls.push_back("showArrowCursor"); }
     void fadeOut(std::chrono::milliseconds) override { m_record->calls.push_back("fadeOut"); }
     void close() override {
+        if (m_record->throwOnClose) {
+            throw std::runtime_error("close broke");
+        }
         m_record->calls.push_back("close");
         m_record->closed = true;
     }
@@ -454,6 +458,21 @@ TEST_F(PickerSessionTest, AFailureInsideThePickLeavesNoOverlayBehind) {
     EXPECT_EQ(workspace.count("showCursor"), 1);
     EXPECT_EQ(log.messages("Picker"),
               std::vector<std::string>{"Color picker failed in mouseMoved: loupe broke"});
+}
+
+TEST_F(PickerSessionTest, AFailingStepOfTheTearDownIsLoggedAndTheOthersStillRun) {
+    ScopedLogCapture log;
+    start({20.5, 30.5});
+    overlays[0]->throwOnClose = true;
+    overlays[1]->throwOnShowLoupe = true;
+    move({150.5, 30.5});
+
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_TRUE(overlays[1]->closed);
+    EXPECT_EQ(workspace.count("release"), 1);
+    EXPECT_EQ(log.messages("Picker"),
+              (std::vector<std::string>{"Color picker failed in mouseMoved: loupe broke",
+                                        "Color picker failed in closeOverlays: close broke"}));
 }
 
 TEST_F(PickerSessionTest, ASessionDroppedWhileRunningClosesItsOverlaysSilently) {

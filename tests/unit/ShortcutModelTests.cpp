@@ -96,6 +96,24 @@ TEST(ShortcutModelTest, DisplayTextPutsTheSymbolsInOrderBeforeTheKey) {
         EXPECT_EQ(c.shortcut.description(layout), c.text) << c.text.toStdString();
 }
 
+TEST(ShortcutModelTest, WithoutALayoutServiceKeysAreNamedAsOnAUSKeyboard) {
+    struct Case {
+        Shortcut shortcut;
+        QString text;
+    };
+    const Case cases[] = {
+        {Shortcut(Key::c, ModifierFlag::option), u"\u2325C"_s},
+        {Shortcut(Key::q, ModifierFlag::control), u"\u2303Q"_s},
+        {Shortcut(Key::seven), u"7"_s},
+        {Shortcut(Key::backtick, ModifierFlag::command), u"\u2318`"_s},
+        {Shortcut(Key::quote), u"'"_s},
+        {Shortcut(Key::f5), u"F5"_s},
+        {Shortcut(Key::mute), u"\uFFFD"_s}, // gives no character on any layout
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.shortcut.description(KeyboardLayout::us()), c.text) << c.text.toStdString();
+}
+
 TEST(ShortcutModelTest, KeyNamesFollowTheLayoutOfTheMoment) {
     FakeKeyboardLayout layout = usLayout();
     const Shortcut shortcut(Key::y, ModifierFlag::command);
@@ -188,7 +206,8 @@ TEST(ShortcutModelTest, SystemShortcutsNeverTakeF12Alone) {
         {true, std::nullopt, 0x100}, // no key code
         {true, 2, std::nullopt},     // no modifiers
     };
-    HotKeyCenter center(service);
+    const FakeKeyboardLayout layout = usLayout();
+    HotKeyCenter center(service, layout);
     const std::vector<Shortcut> taken = systemShortcuts(center.systemSymbolicHotKeys());
     EXPECT_EQ(taken, (std::vector<Shortcut>{Shortcut(111, 0), Shortcut(111, 0x100), Shortcut(96, 0),
                                             Shortcut(0, 0x20100)}));
@@ -201,13 +220,14 @@ TEST(ShortcutModelTest, SystemShortcutsNeverTakeF12Alone) {
 TEST(ShortcutModelTest, KeyEventsGiveShortcutsFromTheirKeyPosition) {
     // X11 keycode 54 is the C key, 71 F5, whatever the layout says.
     QKeyEvent altC(QEvent::KeyPress, Qt::Key_C, Qt::AltModifier, 54, 0, 0);
-    EXPECT_EQ(Shortcut::fromKeyEvent(altC), Shortcut(Key::c, ModifierFlag::option));
+    const FakeKeyboardLayout layout = usLayout();
+    EXPECT_EQ(Shortcut::fromKeyEvent(altC, layout), Shortcut(Key::c, ModifierFlag::option));
     QKeyEvent f5(QEvent::KeyRelease, Qt::Key_F5, Qt::KeypadModifier | Qt::MetaModifier, 71, 0, 0);
-    EXPECT_EQ(Shortcut::fromKeyEvent(f5), Shortcut(Key::f5, ModifierFlag::command));
+    EXPECT_EQ(Shortcut::fromKeyEvent(f5, layout), Shortcut(Key::f5, ModifierFlag::command));
     QKeyEvent unknown(QEvent::KeyPress, Qt::Key_C, Qt::NoModifier, 255, 0, 0);
-    EXPECT_EQ(Shortcut::fromKeyEvent(unknown), std::nullopt);
+    EXPECT_EQ(Shortcut::fromKeyEvent(unknown, layout), std::nullopt);
     QKeyEvent shortcutOverride(QEvent::ShortcutOverride, Qt::Key_C, Qt::AltModifier, 54, 0, 0);
-    EXPECT_EQ(Shortcut::fromKeyEvent(shortcutOverride), std::nullopt);
+    EXPECT_EQ(Shortcut::fromKeyEvent(shortcutOverride, layout), std::nullopt);
 }
 
 TEST(ShortcutModelTest, FunctionBitCountsOnlyOutsideTheFunctionFlagKeys) {

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace KeyboardShortcuts;
 using namespace std::chrono_literals;
@@ -336,6 +337,36 @@ TEST_F(RegistryTest, NothingIsDispatchedWhilePaused) {
     EXPECT_TRUE(stream.takePending().empty());
 }
 
+TEST_F(RegistryTest, TheRegistryLearnsTheKeysTheDesktopBound) {
+    ScopedLogCapture log;
+    // A desktop that binds Command-S when asked for Option-C, under the name's description.
+    service
+        .rebinds[{std::uint32_t(optionC.carbonKeyCode), std::uint32_t(optionC.carbonModifiers)}] = {
+        std::uint32_t(commandS.carbonKeyCode), std::uint32_t(commandS.carbonModifiers)};
+    const Name name = registry->makeName(QStringLiteral("activatePicker"), optionC);
+    int keyUps = 0;
+    registry->addKeyUpHandler(name, [&] { ++keyUps; });
+    ASSERT_TRUE(registry->isShortcutRegistered(name));
+    EXPECT_EQ(service.descriptions.back(), QStringLiteral("activatePicker"));
+    EXPECT_EQ(registry->getShortcut(name), optionC);
+    EXPECT_EQ(registry->boundShortcut(name), commandS);
+    EXPECT_EQ(log.messages("KeyboardShortcuts"),
+              std::vector<std::string>{"The desktop bound the global shortcut \u2325C to \u2318S"});
+    // The keys the desktop bound are the ones that fire.
+    press(commandS);
+    release(commandS);
+    EXPECT_EQ(keyUps, 1);
+
+    // Later the user gives it other keys in the desktop's settings, then none.
+    const HotKeyService::HotKeyID id = service.registered.begin()->second.id;
+    ASSERT_TRUE(service.handler);
+    EXPECT_TRUE(service.handler({id, HotKeyService::EventKind::rebound,
+                                 HotKeyService::Trigger{std::uint32_t(Key::f5.rawValue), 0}}));
+    EXPECT_EQ(registry->boundShortcut(name), Shortcut(Key::f5));
+    service.handler({id, HotKeyService::EventKind::rebound, std::nullopt});
+    EXPECT_EQ(registry->boundShortcut(name), std::nullopt);
+}
+
 TEST_F(RegistryTest, ARefusedRegistrationIsLoggedAndRetried) {
     ScopedLogCapture log;
     refuse(optionC);
@@ -394,6 +425,32 @@ TEST_F(RegistryTest, ForeignAndStaleHotKeyEventsAreNotHandled) {
     registry->removeHandlers(name); // destroys the hot key
     EXPECT_EQ(center.hotKey(id), nullptr);
     EXPECT_FALSE(center.handleHotKeyEvent({{HotKeyCenter::signature, id}, {}}));
+}
+
+TEST_F(RegistryTest, StateChangesFromAnotherThreadHappenOnTheMainThread) {
+    const Name name = registry->makeName(QStringLiteral("pick"), optionC);
+    registry->addKeyUpHandler(name, [] {});
+    HotKeyCenter& center = registry->hotKeyCenter();
+    std::optional<KeyEventStream> stream = registry->keyEvents(commandS);
+    ASSERT_TRUE(serviceHas(commandS));
+
+    std::thread([&] {
+        center.setMenuOpen(true);
+        stream.reset(); // ends the stream
+    }).join();
+    // Nothing was written from the other thread...
+    EXPECT_FALSE(center.isMenuOpen());
+    EXPECT_EQ(center.mode(), HotKeyCenter::Mode::normal);
+    EXPECT_TRUE(serviceHas(commandS));
+    // ...the main thread carries the changes out.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(center.isMenuOpen());
+    EXPECT_EQ(center.mode(), HotKeyCenter::Mode::menuOpen);
+    std::thread([&] { center.setMenuOpen(false); }).join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(center.mode(), HotKeyCenter::Mode::normal);
+    EXPECT_TRUE(serviceHas(optionC));
+    EXPECT_FALSE(serviceHas(commandS));
 }
 
 TEST_F(RegistryTest, WhileAMenuIsOpenTheKeysAreMatchedInTheApplication) {

@@ -2,12 +2,12 @@
 // with xdotool, a second X client holds a competing grab.
 
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "backends/x11/X11HotKeyService.h"
+#include "backends/x11/X11KeyboardLayout.h"
 #include "platform/Logger.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
-#include "platform/linux/X11HotKeyService.h"
-#include "platform/linux/X11KeyboardLayout.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -106,7 +106,7 @@ bool isPressThenRelease(const std::vector<HotKeyService::Event>& events) {
 }
 
 TEST_F(X11HotKeyServiceTest, AGrabSeesPressAndReleaseAlsoWithNumLockOn) {
-    const auto registration = service->registerHotKey(keyC, option, alpha);
+    const auto registration = service->registerHotKey({alpha, {}, {keyC, option}});
     ASSERT_TRUE(registration.handle) << registration.error.toStdString();
 
     ASSERT_TRUE(xdotool({"key", "alt+c"}));
@@ -136,7 +136,7 @@ TEST_F(X11HotKeyServiceTest, AGrabSeesPressAndReleaseAlsoWithNumLockOn) {
 }
 
 TEST_F(X11HotKeyServiceTest, AHeldKeyIsOnePressAndOneRelease) {
-    const auto registration = service->registerHotKey(keyC, option, alpha);
+    const auto registration = service->registerHotKey({alpha, {}, {keyC, option}});
     ASSERT_TRUE(registration.handle) << registration.error.toStdString();
     QProcess::execute(QStringLiteral("xset"), {"r", "rate", "100", "30"});
     ASSERT_TRUE(xdotool({"keydown", "alt+c"}));
@@ -151,7 +151,7 @@ TEST_F(X11HotKeyServiceTest, AHeldKeyIsOnePressAndOneRelease) {
 TEST_F(X11HotKeyServiceTest, TheKeysStillCountWhileOurOwnWindowHoldsTheKeyboard) {
     // As during a pick, whose overlay grabs the keyboard: the keys then come to that
     // window, not to the root's grab.
-    const auto registration = service->registerHotKey(keyC, option, alpha);
+    const auto registration = service->registerHotKey({alpha, {}, {keyC, option}});
     ASSERT_TRUE(registration.handle) << registration.error.toStdString();
     QWindow window;
     window.setGeometry(0, 0, 200, 200);
@@ -176,7 +176,7 @@ TEST_F(X11HotKeyServiceTest, AGrabHeldByAnotherClientIsAFailedRegistration) {
     const std::uint16_t alt = service->modifierBits().alt;
     // The other client holds only the Num Lock variant: a partial grab must be undone.
     ASSERT_TRUE(other.grab(x11KeyC, alt | service->modifierBits().numLock));
-    const auto refused = service->registerHotKey(keyC, option, alpha);
+    const auto refused = service->registerHotKey({alpha, {}, {keyC, option}});
     EXPECT_FALSE(refused.handle);
     EXPECT_TRUE(refused.error.contains(QLatin1String("another application")))
         << refused.error.toStdString();
@@ -185,7 +185,7 @@ TEST_F(X11HotKeyServiceTest, AGrabHeldByAnotherClientIsAFailedRegistration) {
     other.ungrab(x11KeyC, alt);
 
     other.ungrab(x11KeyC, alt | service->modifierBits().numLock);
-    const auto accepted = service->registerHotKey(keyC, option, alpha);
+    const auto accepted = service->registerHotKey({alpha, {}, {keyC, option}});
     EXPECT_TRUE(accepted.handle) << accepted.error.toStdString();
 }
 

@@ -3,16 +3,19 @@
 //   Xvfb :98 -screen 0 640x480x24 &  DISPLAY=:98 x11_capture_tests
 //   scripts/with-two-monitors.sh 800x600 640x480 x11_capture_tests   (the ctest x11_capture_two_monitors)
 
+#include "backends/x11/X11FramePresenter.h"
+#include "backends/x11/X11ScreenCapture.h"
 #include "platform/ScreenGeometry.h"
-#include "platform/linux/X11ScreenCapture.h"
 
 #include <QColorSpace>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <gtest/gtest.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -189,6 +192,69 @@ TEST(X11CaptureFailure, AMonitorSwitchedOffDuringTheCaptureFailsItWhole) {
     EXPECT_EQ(*result.error,
               QStringLiteral("Monitor %1 disappeared during the capture").arg(second));
     EXPECT_TRUE(result.snapshots.empty());
+}
+
+// The overlays present their frame while a capture may still run (a pick started again at
+// once): presenting takes the slow way then instead of waiting for the capture to end.
+TEST(X11FramePresenterTest, PresentsWhileACaptureRunsWithoutWaitingForIt) {
+    if (!hasDisplay()) {
+        GTEST_SKIP() << "no X server ($DISPLAY is not set)";
+    }
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<void> listed;
+    X11CaptureOptions options;
+    options.afterListing = [&] {
+        listed.set_value();
+        released.wait();
+    };
+    X11ScreenCapture capture({}, options);
+    X11FramePresenter presenter(capture);
+
+    QWindow window;
+    window.setGeometry(0, 0, 320, 240);
+    window.create();
+    ASSERT_TRUE(presenter.prepare(window));
+    window.show();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!window.isExposed() && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    ASSERT_TRUE(window.isExposed());
+
+    bool captured = false;
+    capture.captureAllDisplays([&](CaptureResult) { captured = true; });
+    ASSERT_EQ(listed.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+
+    // Larger than a loupe, so that it would go through the capture's strips.
+    QImage frame(320, 240, QImage::Format_RGB32);
+    frame.fill(QColor(0x12, 0x34, 0x56));
+    auto presenting = std::async(std::launch::async, [&] {
+        const bool presented = presenter.present(window, frame, QPoint(0, 0));
+        presenter.waitUntilPresented();
+        return presented;
+    });
+    const bool returned = presenting.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    release.set_value();
+    ASSERT_TRUE(returned) << "presenting waited for the running capture";
+    EXPECT_TRUE(presenting.get());
+
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const auto cookie =
+        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                      static_cast<xcb_window_t>(window.winId()), 160, 120, 1, 1, ~0u);
+    xcb_get_image_reply_t* pixel = xcb_get_image_reply(connection, cookie, nullptr);
+    ASSERT_NE(pixel, nullptr);
+    EXPECT_EQ(*reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(pixel)) & 0xffffffu,
+              0x123456u);
+    std::free(pixel);
+    xcb_disconnect(connection);
+
+    const auto captureDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!captured && std::chrono::steady_clock::now() < captureDeadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    EXPECT_TRUE(captured);
 }
 
 } // namespace

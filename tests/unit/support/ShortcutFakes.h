@@ -9,6 +9,7 @@
 #include "platform/Scheduler.h"
 #include "support/FakeScheduler.h"
 
+#include <QKeyEvent>
 #include <algorithm>
 #include <map>
 #include <set>
@@ -22,14 +23,19 @@ public:
         HotKeyID id;
     };
 
-    Registration registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
-                                HotKeyID id) override {
+    Registration registerHotKey(const Request& request) override {
         ++registerCalls;
+        descriptions.push_back(request.description);
+        const auto [keyCode, modifiers] = request.preferredTrigger;
         if (refused.contains({keyCode, modifiers}))
-            return {std::nullopt, QStringLiteral("another application already uses it")};
+            return {std::nullopt, std::nullopt,
+                    QStringLiteral("another application already uses it")};
+        // A desktop may bind other keys than the ones asked for.
+        const auto chosen = rebinds.find({keyCode, modifiers});
+        const Trigger bound = chosen == rebinds.end() ? request.preferredTrigger : chosen->second;
         const Handle handle = ++lastHandle;
-        registered[handle] = {keyCode, modifiers, id};
-        return {handle, {}};
+        registered[handle] = {bound.keyCode, bound.carbonModifiers, request.id};
+        return {handle, bound, {}};
     }
     void unregisterHotKey(Handle handle) override { registered.erase(handle); }
     bool installEventHandler(std::function<bool(const Event&)> h) override {
@@ -65,6 +71,8 @@ public:
 
     std::map<Handle, Registered> registered;
     std::set<std::pair<std::uint32_t, std::uint32_t>> refused;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, Trigger> rebinds;
+    std::vector<QString> descriptions;
     std::vector<SymbolicHotKey> symbolic;
     KeyRepeat repeat{std::chrono::milliseconds(500), std::chrono::milliseconds(50)};
     std::function<bool(const Event&)> handler;
@@ -78,7 +86,12 @@ public:
         const auto it = keys.find(keyCode);
         return it == keys.end() ? std::nullopt : std::optional(it->second);
     }
+    std::optional<std::int64_t> virtualKeyCode(const QKeyEvent& event) const override {
+        const auto it = scanCodes.find(event.nativeScanCode());
+        return it == scanCodes.end() ? std::nullopt : std::optional(it->second);
+    }
     std::map<std::int64_t, QString> keys;
+    std::map<quint32, std::int64_t> scanCodes;
 };
 
 // A US layout for the keys the tests use.
@@ -87,5 +100,7 @@ inline FakeKeyboardLayout usLayout() {
     layout.keys = {{0, QStringLiteral("a")},  {1, QStringLiteral("s")}, {8, QStringLiteral("c")},
                    {16, QStringLiteral("y")}, {6, QStringLiteral("z")}, {18, QStringLiteral("1")},
                    {44, QStringLiteral("/")}, {87, QStringLiteral("5")}};
+    // X11 keycodes: C, F5, left Control, left Alt.
+    layout.scanCodes = {{54, 8}, {71, 96}, {37, 59}, {64, 58}};
     return layout;
 }

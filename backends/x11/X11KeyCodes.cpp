@@ -1,4 +1,4 @@
-#include "platform/linux/X11KeyCodes.h"
+#include "backends/x11/X11KeyCodes.h"
 
 #include <array>
 #include <utility>

@@ -25,8 +25,8 @@ public:
     X11HotKeyService(const X11HotKeyService&) = delete;
     X11HotKeyService& operator=(const X11HotKeyService&) = delete;
 
-    Registration registerHotKey(std::uint32_t keyCode, std::uint32_t carbonModifiers,
-                                HotKeyID id) override;
+    // Grabs exactly the preferred trigger; the description has no place in X11.
+    Registration registerHotKey(const Request& request) override;
     void unregisterHotKey(Handle handle) override;
     bool installEventHandler(std::function<bool(const Event&)> handler) override;
     // X11 has no list of the desktop's shortcuts; a taken key shows as a refused grab.
@@ -57,7 +57,7 @@ private:
 
     ModifierBits readModifierBits() const;
     std::vector<std::uint16_t> lockCombinations() const;
-    std::optional<std::uint16_t> xModifiers(std::uint32_t keyCode, std::uint32_t carbon) const;
+    std::optional<std::uint16_t> xModifiers(std::uint32_t carbon) const;
     // Grabs every lock combination or none; answers why it failed.
     std::optional<QString> grab(Grab& grab);
     void ungrab(Grab& grab);

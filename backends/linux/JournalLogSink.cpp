@@ -1,4 +1,4 @@
-#include "platform/linux/JournalLogSink.h"
+#include "backends/linux/JournalLogSink.h"
 
 #include <QtGlobal>
 #include <syslog.h>

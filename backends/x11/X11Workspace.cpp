@@ -1,7 +1,8 @@
-#include "platform/linux/X11Workspace.h"
+#include "backends/x11/X11Workspace.h"
 
+#include "backends/x11/X11Screens.h"
+#include "backends/x11/XcbReply.h"
 #include "platform/ScreenGeometry.h"
-#include "platform/linux/X11Screens.h"
 
 #include <QClipboard>
 #include <QCursor>
@@ -16,18 +17,13 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
-
 xcb_window_t rootWindow(xcb_connection_t* c) {
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     return screen ? screen->root : xcb_window_t(XCB_WINDOW_NONE);
 }
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+    XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
         c, xcb_intern_atom(c, false, std::uint16_t(std::strlen(name)), name), nullptr));
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
@@ -50,19 +46,19 @@ int virtualKeyCodeOfQtKey(int qtKey) {
     // honoured, and servers whose key codes are not evdev's still work.
     switch (qtKey) {
     case Qt::Key_Return:
-        return 36;
+        return int(VirtualKey::returnKey);
     case Qt::Key_Enter: // keypad Enter
-        return 76;
+        return int(VirtualKey::keypadEnter);
     case Qt::Key_Escape:
-        return 53;
+        return int(VirtualKey::escape);
     case Qt::Key_Left:
-        return 123;
+        return int(VirtualKey::leftArrow);
     case Qt::Key_Right:
-        return 124;
+        return int(VirtualKey::rightArrow);
     case Qt::Key_Down:
-        return 125;
+        return int(VirtualKey::downArrow);
     case Qt::Key_Up:
-        return 126;
+        return int(VirtualKey::upArrow);
     default:
         return -1;
     }
@@ -112,7 +108,7 @@ std::optional<Workspace::WindowID> X11Workspace::activeWindow() const {
         return std::nullopt;
     }
     const xcb_atom_t property = atom(c, "_NET_ACTIVE_WINDOW");
-    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+    XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         c, xcb_get_property(c, false, rootWindow(c), property, XCB_ATOM_WINDOW, 0, 1), nullptr));
     if (!reply || reply->type != XCB_ATOM_WINDOW ||
         xcb_get_property_value_length(reply.get()) < 4) {
@@ -132,7 +128,7 @@ void X11Workspace::activateWindow(WindowID window) {
     }
     // A window that went away meanwhile is left alone.
     xcb_generic_error_t* error = nullptr;
-    Reply<xcb_get_window_attributes_reply_t> attributes(
+    XcbReply<xcb_get_window_attributes_reply_t> attributes(
         xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), &error));
     std::free(error);
     if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) {

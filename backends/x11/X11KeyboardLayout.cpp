@@ -1,7 +1,8 @@
-#include "platform/linux/X11KeyboardLayout.h"
+#include "backends/x11/X11KeyboardLayout.h"
 
-#include "platform/linux/X11KeyCodes.h"
+#include "backends/x11/X11KeyCodes.h"
 
+#include <QKeyEvent>
 #include <memory>
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
@@ -76,13 +77,6 @@ std::optional<QString> X11KeyboardLayout::text(std::int64_t virtualKeyCode) cons
     return QString::fromUcs4(&character, 1);
 }
 
-std::unique_ptr<KeyboardLayout> makePlatformKeyboardLayout() {
-    if (auto layout = X11KeyboardLayout::create())
-        return layout;
-    // KeyboardLayout::none() answers none for every key.
-    class NoLayout final : public KeyboardLayout {
-    public:
-        std::optional<QString> text(std::int64_t) const override { return std::nullopt; }
-    };
-    return std::make_unique<NoLayout>();
+std::optional<std::int64_t> X11KeyboardLayout::virtualKeyCode(const QKeyEvent& event) const {
+    return X11KeyCodes::virtualKeyCode(event.nativeScanCode());
 }

@@ -20,6 +20,7 @@ public:
     X11KeyboardLayout& operator=(const X11KeyboardLayout&) = delete;
 
     std::optional<QString> text(std::int64_t virtualKeyCode) const override;
+    std::optional<std::int64_t> virtualKeyCode(const QKeyEvent& event) const override;
 
 private:
     X11KeyboardLayout(xcb_connection_t* connection, xkb_context* context, std::int32_t device);

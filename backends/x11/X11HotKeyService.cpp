@@ -1,8 +1,9 @@
-#include "platform/linux/X11HotKeyService.h"
+#include "backends/x11/X11HotKeyService.h"
 
-#include "KeyboardShortcuts/HotKey.h"
+#include "backends/x11/X11KeyCodes.h"
+#include "backends/x11/XcbReply.h"
 #include "platform/Logger.h"
-#include "platform/linux/X11KeyCodes.h"
+#include "platform/VirtualKeys.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -21,16 +22,9 @@ const Logger& logger() {
     return instance;
 }
 
-template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
-template <typename T> Reply<T> reply(T* pointer) {
-    return Reply<T>(pointer, &std::free);
+template <typename T> XcbReply<T> reply(T* pointer) {
+    return XcbReply<T>(pointer);
 }
-
-constexpr std::uint32_t carbonCommand = 0x100;
-constexpr std::uint32_t carbonShift = 0x200;
-constexpr std::uint32_t carbonOption = 0x800;
-constexpr std::uint32_t carbonControl = 0x1000;
-constexpr std::uint32_t carbonFunction = 0x20000;
 
 constexpr std::uint8_t badAccess = 10;
 
@@ -162,20 +156,19 @@ std::uint16_t X11HotKeyService::significantState(std::uint16_t state) const {
     return state & keyboardModifiers & ~locks;
 }
 
-std::optional<std::uint16_t> X11HotKeyService::xModifiers(std::uint32_t keyCode,
-                                                          std::uint32_t carbon) const {
-    // X11 has no Function modifier: it does not count for the function-flag keys, and
-    // any other shortcut that needs it cannot be grabbed.
-    if ((carbon & carbonFunction) && !KeyboardShortcuts::functionFlagKeys().contains(keyCode))
+std::optional<std::uint16_t> X11HotKeyService::xModifiers(std::uint32_t carbon) const {
+    // X11 has no Function modifier. The mask arrives normalised (no Function bit where it
+    // does not count), so a shortcut that still carries it cannot be grabbed.
+    if (carbon & CarbonModifier::function)
         return std::nullopt;
     std::uint16_t modifiers = 0;
-    if (carbon & carbonShift)
+    if (carbon & CarbonModifier::shift)
         modifiers |= XCB_MOD_MASK_SHIFT;
-    if (carbon & carbonControl)
+    if (carbon & CarbonModifier::control)
         modifiers |= XCB_MOD_MASK_CONTROL;
-    if (carbon & carbonOption)
+    if (carbon & CarbonModifier::option)
         modifiers |= m_bits.alt;
-    if (carbon & carbonCommand)
+    if (carbon & CarbonModifier::command)
         modifiers |= m_bits.super;
     return modifiers;
 }
@@ -213,29 +206,30 @@ void X11HotKeyService::ungrab(Grab& grab) {
     xcb_flush(m_connection);
 }
 
-HotKeyService::Registration X11HotKeyService::registerHotKey(std::uint32_t keyCode,
-                                                             std::uint32_t carbonModifiers,
-                                                             HotKeyID id) {
+HotKeyService::Registration X11HotKeyService::registerHotKey(const Request& request) {
+    const std::uint32_t keyCode = request.preferredTrigger.keyCode;
+    const std::uint32_t carbonModifiers = request.preferredTrigger.carbonModifiers;
     const auto keycode = X11KeyCodes::x11KeyCode(keyCode);
     if (!keycode)
-        return {std::nullopt, QStringLiteral("the key has no X11 key code")};
-    const auto modifiers = xModifiers(keyCode, carbonModifiers);
+        return {std::nullopt, std::nullopt, QStringLiteral("the key has no X11 key code")};
+    const auto modifiers = xModifiers(carbonModifiers);
     if (!modifiers)
-        return {std::nullopt, QStringLiteral("X11 has no Function modifier")};
+        return {std::nullopt, std::nullopt, QStringLiteral("X11 has no Function modifier")};
     for (const auto& [handle, existing] : m_grabs) {
         if (existing.keycode == *keycode && existing.modifiers == *modifiers)
-            return {std::nullopt, QStringLiteral("the key combination is already registered")};
+            return {std::nullopt, std::nullopt,
+                    QStringLiteral("the key combination is already registered")};
     }
     Grab grab;
-    grab.id = id;
+    grab.id = request.id;
     grab.carbonModifiers = carbonModifiers;
     grab.keycode = *keycode;
     grab.modifiers = *modifiers;
     if (auto failure = this->grab(grab))
-        return {std::nullopt, *failure};
+        return {std::nullopt, std::nullopt, *failure};
     const Handle handle = ++m_lastHandle;
     m_grabs.emplace(handle, std::move(grab));
-    return {handle, {}};
+    return {handle, request.preferredTrigger, {}};
 }
 
 void X11HotKeyService::unregisterHotKey(Handle handle) {
@@ -273,9 +267,7 @@ void X11HotKeyService::mappingChanged() {
         ungrab(it->second);
     m_bits = bits;
     for (auto& [handle, grab] : m_grabs) {
-        const auto keyCode = X11KeyCodes::virtualKeyCode(grab.keycode);
-        grab.modifiers = xModifiers(std::uint32_t(keyCode.value_or(0)), grab.carbonModifiers)
-                             .value_or(grab.modifiers);
+        grab.modifiers = xModifiers(grab.carbonModifiers).value_or(grab.modifiers);
         if (const auto failure = this->grab(grab))
             logger().error("Could not grab a global shortcut again after a keyboard change: "
                            "%{public}s",
@@ -333,23 +325,4 @@ bool X11HotKeyService::nativeEventFilter(const QByteArray& eventType, void* mess
         return true;
     }
     return false;
-}
-
-std::unique_ptr<HotKeyService> makePlatformHotKeyService() {
-    if (auto service = X11HotKeyService::create())
-        return service;
-
-    // Refuses every registration, with the reason in the log line of the refusal.
-    class Unavailable final : public HotKeyService {
-    public:
-        Registration registerHotKey(std::uint32_t, std::uint32_t, HotKeyID) override {
-            return {std::nullopt, QStringLiteral("global shortcuts need X11 (the display is %1)")
-                                      .arg(QGuiApplication::platformName())};
-        }
-        void unregisterHotKey(Handle) override {}
-        bool installEventHandler(std::function<bool(const Event&)>) override { return true; }
-        std::vector<SymbolicHotKey> symbolicHotKeys() const override { return {}; }
-        KeyRepeat keyRepeat() const override { return {}; }
-    };
-    return std::make_unique<Unavailable>();
 }

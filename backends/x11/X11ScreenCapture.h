@@ -16,13 +16,17 @@
 // server fault in every 4 KiB page of it (hundreds of ms under Xvfb), small pages on our
 // side cost about 100 ms, and a warm whole frame would keep 33 MB per monitor while idle.
 //
-// The same strips carry the frozen frame back to the overlays (FramePresenter): a pixmap
-// copy of the monitor in the server was tried and measured 4-12 ms when the server's
-// heap was warm but 100-170 ms when it had to fault in fresh memory, which it did on
-// about one pick in four; the strips are always warm and cost 6-10 ms per 4K monitor.
+// The same strips carry the frozen frame back to the overlays (X11FramePresenter): a
+// pixmap copy of the monitor in the server was tried and measured 4-12 ms when the
+// server's heap was warm but 100-170 ms when it had to fault in fresh memory, which it did
+// on about one pick in four; the strips are always warm and cost 6-10 ms per 4K monitor.
+//
+// The parts: X11Connection (the connection and what the server offers), X11Monitors (the
+// monitor list), X11SharedMemory (segments and strips), X11FramePresenter.
 
-#include "app/ScreenCapture.h"
-#include "platform/FramePresenter.h"
+#include "backends/x11/X11Connection.h"
+#include "backends/x11/X11SharedMemory.h"
+#include "platform/ScreenCapture.h"
 
 #include <QByteArray>
 #include <QColorSpace>
@@ -34,6 +38,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // How the pixels travel from the server.
@@ -54,7 +59,18 @@ struct X11CaptureOptions {
     std::function<void()> afterListing;
 };
 
-class X11ScreenCapture : public ScreenCapture, public FramePresenter {
+// What the frame presenter borrows while no capture runs: the capture's connection, its
+// strips, and a graphics context on that connection (0 until the presenter makes one).
+struct X11StripsChannel {
+    X11Connection& connection;
+    X11Strips& strips;
+    xcb_gcontext_t& gc;
+    std::size_t stripBytes;
+};
+
+class QScreen;
+
+class X11ScreenCapture : public ScreenCapture {
 public:
     using Transfer = X11Transfer;
     using Options = X11CaptureOptions;
@@ -77,11 +93,12 @@ public:
 
     void captureAllDisplays(std::function<void(CaptureResult)> completion) override;
 
-    // Presenting shares the capture's connection and strips; it waits for a capture that
-    // runs (never long: a pick's capture is over before its overlays exist).
-    bool prepare(QWindow& window) override;
-    bool present(QWindow& window, const QImage& image, QPoint at) override;
-    void waitUntilPresented() override;
+    // Runs `use` with the connection and strips unless a capture runs; none then (so the
+    // caller never waits behind a capture). False without shared memory.
+    std::optional<bool> withIdleStrips(const std::function<bool(X11StripsChannel&)>& use);
+
+    // The colour space a monitor's capture is tagged with.
+    static QColorSpace colorSpace(const QScreen* screen);
 
     // The screens as Qt has them, primary first. Main thread only.
     static std::vector<ScreenDescription> describeScreens();

@@ -1,19 +1,13 @@
-#include "platform/linux/X11Screens.h"
+#include "backends/x11/X11Screens.h"
+
+#include "backends/x11/X11Monitors.h"
+#include "backends/x11/XcbReply.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 #include <cstdlib>
 #include <memory>
 #include <xcb/randr.h>
-
-namespace {
-
-struct FreeDeleter {
-    void operator()(void* reply) const { std::free(reply); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
-
-} // namespace
 
 namespace X11Screens {
 
@@ -27,30 +21,27 @@ std::optional<std::uint32_t> randrOutputId(xcb_connection_t* connection, xcb_win
     if (!connection || name.isEmpty()) {
         return std::nullopt;
     }
-    // The same rule as the capture's: the RandR 1.5 monitor of that name, known by its
-    // first output, or by its name when it has none (xrandr --setmonitor).
+    // The same rule as the capture's: the RandR 1.5 monitor of that name.
     xcb_generic_error_t* error = nullptr;
-    Reply<xcb_randr_get_monitors_reply_t> monitors(xcb_randr_get_monitors_reply(
+    XcbReply<xcb_randr_get_monitors_reply_t> monitors(xcb_randr_get_monitors_reply(
         connection, xcb_randr_get_monitors(connection, root, true), &error));
     std::free(error);
     if (monitors) {
         for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
              xcb_randr_monitor_info_next(&it)) {
-            Reply<xcb_get_atom_name_reply_t> atom(xcb_get_atom_name_reply(
+            XcbReply<xcb_get_atom_name_reply_t> atom(xcb_get_atom_name_reply(
                 connection, xcb_get_atom_name(connection, it.data->name), nullptr));
             if (!atom || QString::fromUtf8(xcb_get_atom_name_name(atom.get()),
                                            xcb_get_atom_name_name_length(atom.get())) != name) {
                 continue;
             }
-            return xcb_randr_monitor_info_outputs_length(it.data) > 0
-                       ? xcb_randr_monitor_info_outputs(it.data)[0]
-                       : std::uint32_t(it.data->name);
+            return X11Monitors::displayID(*it.data);
         }
     }
 
     // Older servers: Qt names its screens after their outputs.
     error = nullptr;
-    Reply<xcb_randr_get_screen_resources_current_reply_t> resources(
+    XcbReply<xcb_randr_get_screen_resources_current_reply_t> resources(
         xcb_randr_get_screen_resources_current_reply(
             connection, xcb_randr_get_screen_resources_current(connection, root), &error));
     std::free(error);
@@ -61,7 +52,7 @@ std::optional<std::uint32_t> randrOutputId(xcb_connection_t* connection, xcb_win
         xcb_randr_get_screen_resources_current_outputs(resources.get());
     const int count = xcb_randr_get_screen_resources_current_outputs_length(resources.get());
     for (int i = 0; i < count; ++i) {
-        Reply<xcb_randr_get_output_info_reply_t> info(xcb_randr_get_output_info_reply(
+        XcbReply<xcb_randr_get_output_info_reply_t> info(xcb_randr_get_output_info_reply(
             connection,
             xcb_randr_get_output_info(connection, outputs[i], resources->config_timestamp),
             nullptr));

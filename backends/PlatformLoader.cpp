@@ -1,0 +1,24 @@
+#include "backends/PlatformLoader.h"
+
+#include "backends/null/NullPlatformServices.h"
+#include "backends/x11/X11PlatformServices.h"
+#include "platform/Logger.h"
+
+#include <QGuiApplication>
+
+std::unique_ptr<PlatformServices> loadPlatform() {
+    const Logger logger("App");
+    const QByteArray forced = qgetenv("DAUBLY_PLATFORM");
+    std::unique_ptr<PlatformServices> services;
+    if (forced != "null")
+        services = X11PlatformServices::create();
+    if (!services) {
+        services = NullPlatformServices::create();
+        if (forced != "null")
+            logger.error("No backend fits this session (the display is %{public}s): global "
+                         "shortcuts and screen capture are unavailable",
+                         QGuiApplication::platformName());
+    }
+    logger.log("Platform backend: %{public}s", services->name());
+    return services;
+}

@@ -1,0 +1,41 @@
+#include "backends/x11/X11PlatformServices.h"
+
+#include "backends/x11/X11FramePresenter.h"
+#include "backends/x11/X11HotKeyService.h"
+#include "backends/x11/X11KeyboardLayout.h"
+#include "backends/x11/X11ScreenCapture.h"
+#include "backends/x11/X11Workspace.h"
+
+#include <QGuiApplication>
+
+namespace {
+
+class Services final : public PlatformServices {
+public:
+    QString name() const override { return QStringLiteral("x11"); }
+    ScreenCapture& screenCapture() override { return m_capture; }
+    Workspace& workspace() override { return m_workspace; }
+    FramePresenter* framePresenter() override { return &m_presenter; }
+    HotKeyService& hotKeys() override {
+        return m_hotKeys ? *m_hotKeys : HotKeyService::unavailable();
+    }
+    const KeyboardLayout& keyboardLayout() override {
+        return m_layout ? *m_layout : KeyboardLayout::us();
+    }
+
+private:
+    X11ScreenCapture m_capture;
+    // Borrows the capture's kept strips.
+    X11FramePresenter m_presenter{m_capture};
+    X11Workspace m_workspace;
+    std::unique_ptr<X11HotKeyService> m_hotKeys = X11HotKeyService::create();
+    std::unique_ptr<X11KeyboardLayout> m_layout = X11KeyboardLayout::create();
+};
+
+} // namespace
+
+std::unique_ptr<PlatformServices> X11PlatformServices::create() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    return std::make_unique<Services>();
+}

@@ -1,0 +1,476 @@
+#include "backends/x11/X11ScreenCapture.h"
+
+#include "backends/x11/X11Monitors.h"
+#include "backends/x11/XcbReply.h"
+#include "platform/ScreenGeometry.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <sys/mman.h>
+#include <sys/shm.h>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr std::size_t hugePageSize = std::size_t{2} << 20;
+
+// Copies `pixels` 32-bit pixels and sets their unused top byte: a depth-24 root window
+// leaves it 0, and QImage::Format_RGB32 wants 0xff there or some paint paths treat the
+// pixel as transparent.
+void copyOpaque(const std::uint32_t* source, std::uint32_t* target, std::size_t pixels) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xff000000u));
+    for (; i + 4 <= pixels; i += 4) {
+        const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i), _mm_or_si128(value, alpha));
+    }
+#endif
+    for (; i < pixels; ++i) {
+        target[i] = source[i] | 0xff000000u;
+    }
+}
+
+// A private anonymous buffer that a QImage can own: unmapped by the image's cleanup.
+struct Mapping {
+    void* address = nullptr;
+    std::size_t length = 0;
+};
+
+void unmapMapping(void* info) {
+    auto* mapping = static_cast<Mapping*>(info);
+    munmap(mapping->address, mapping->length);
+    delete mapping;
+}
+
+// Fresh memory for one frame. Huge pages cut the page faults of 33 MB from about eight
+// thousand to seventeen (populating first is optional: the copy faults them in as it goes).
+// Whether madvise(MADV_HUGEPAGE) can give us huge pages: not when the system turned them off.
+bool hugePagesAvailable() {
+    static const bool available = [] {
+        QFile file(QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled"));
+        return file.open(QIODevice::ReadOnly) && !file.readAll().contains("[never]");
+    }();
+    return available;
+}
+
+std::optional<Mapping> mapFrameBuffer(std::size_t bytes, bool hugePages, bool populate) {
+    // Where the system gives no huge pages, one populating call is about twice as fast as
+    // eight thousand faults.
+    if (hugePages && !hugePagesAvailable()) {
+        hugePages = false;
+        populate = true;
+    }
+    const std::size_t length = (bytes + hugePageSize - 1) / hugePageSize * hugePageSize;
+    // Over-allocate so that the frame can start on a huge-page boundary.
+    const std::size_t reserved = hugePages ? length + hugePageSize : length;
+    void* base =
+        mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) {
+        return std::nullopt;
+    }
+    auto* start = static_cast<std::uint8_t*>(base);
+    if (hugePages) {
+        auto* aligned = reinterpret_cast<std::uint8_t*>(
+            (reinterpret_cast<std::uintptr_t>(start) + hugePageSize - 1) & ~(hugePageSize - 1));
+        if (aligned > start) {
+            munmap(start, static_cast<std::size_t>(aligned - start));
+        }
+        const std::size_t tail = reserved - static_cast<std::size_t>(aligned - start) - length;
+        if (tail > 0) {
+            munmap(aligned + length, tail);
+        }
+        start = aligned;
+        madvise(start, length, MADV_HUGEPAGE); // advice only: without it, small pages
+    }
+#if defined(MADV_POPULATE_WRITE)
+    if (populate) {
+        madvise(start, length, MADV_POPULATE_WRITE); // older kernels refuse: faults later
+    }
+#endif
+    return Mapping{start, length};
+}
+
+QImage wrapMapping(Mapping mapping, const QRect& rect, QImage::Format format) {
+    auto* owned = new Mapping(mapping);
+    return QImage(static_cast<uchar*>(owned->address), rect.width(), rect.height(),
+                  rect.width() * 4, format, unmapMapping, owned);
+}
+
+X11Error outOfMemory(const QRect& rect) {
+    return {
+        QStringLiteral("Out of memory for a %1 x %2 capture").arg(rect.width()).arg(rect.height())};
+}
+
+const QString readingTheScreen = QStringLiteral("Could not read the screen");
+
+} // namespace
+
+// Everything that talks to the server. One capture at a time (the mutex), on the pool's
+// thread or on the caller's in grab(); the frame presenter borrows the connection and
+// strips only while no capture runs.
+class X11ScreenCapture::Worker {
+public:
+    Worker(QByteArray displayName, Options options)
+        : m_connection(std::move(displayName))
+        , m_options(std::move(options))
+        , m_strips(m_options.stripBytes, m_options.keepStrips) {}
+
+    ~Worker() { disconnect(); }
+
+    CaptureResult capture(const std::vector<ScreenDescription>& screens) {
+        std::lock_guard lock(m_mutex);
+        CaptureResult result;
+        if (auto error = captureInto(screens, result.snapshots)) {
+            result.snapshots.clear();
+            result.error = std::move(error->message);
+        }
+        m_connection.dropQueuedEvents();
+        return result;
+    }
+
+    Transfer lastTransfer() const {
+        std::lock_guard lock(m_mutex);
+        return m_lastTransfer;
+    }
+
+    std::optional<bool> withIdleStrips(const std::function<bool(X11StripsChannel&)>& use) {
+        std::unique_lock lock(m_mutex, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            return std::nullopt;
+        }
+        if (connect() || !m_connection.hasShm() || m_options.transfer == Transfer::getImage) {
+            return false;
+        }
+        X11StripsChannel channel{m_connection, m_strips, m_presentGC, m_options.stripBytes};
+        const bool used = use(channel);
+        if (!m_connection.hasShm()) {
+            m_strips.release(m_connection); // refused: the slow path from now on
+        }
+        return used;
+    }
+
+private:
+    std::optional<X11Error> connect() {
+        if (!m_connection.get() || xcb_connection_has_error(m_connection.get())) {
+            disconnect();
+        }
+        return m_connection.open();
+    }
+
+    void disconnect() {
+        m_strips.release(m_connection);
+        m_connection.close();
+        m_presentGC = 0;
+    }
+
+    std::optional<X11Error> captureInto(const std::vector<ScreenDescription>& screens,
+                                        std::vector<DisplaySnapshot>& snapshots) {
+        if (auto error = connect()) {
+            return error;
+        }
+        auto listed = X11Monitors::list(m_connection);
+        if (auto* error = std::get_if<X11Error>(&listed)) {
+            return std::move(*error);
+        }
+        const auto& monitors = std::get<std::vector<X11Monitor>>(listed);
+        if (m_options.afterListing) {
+            m_options.afterListing();
+        }
+        std::vector<X11Monitor> captured;
+        for (const ScreenDescription& screen : screens) {
+            const X11Monitor* monitor =
+                X11Monitors::match(screen.name, screen.geometry, screen.devicePixelRatio, monitors);
+            if (!monitor) {
+                continue; // a screen the server does not list: nothing to capture
+            }
+            auto image = grabRect(monitor->rect);
+            if (auto* error = std::get_if<X11Error>(&image)) {
+                const auto gone = X11Monitors::firstGone(m_connection, {*monitor});
+                return gone ? disappeared(*gone) : std::move(*error);
+            }
+            QImage& pixels = std::get<QImage>(image);
+            pixels.setColorSpace(screen.colorSpace.isValid() ? screen.colorSpace
+                                                             : QColorSpace(QColorSpace::SRgb));
+            snapshots.push_back(
+                DisplaySnapshot{monitor->displayID, std::move(pixels), screen.frame, screen.name});
+            captured.push_back(*monitor);
+        }
+        // A monitor unplugged or moved while we read it may still have given pixels (of
+        // whatever took its place): the frames would then be wrong.
+        if (const auto gone = X11Monitors::firstGone(m_connection, captured)) {
+            return disappeared(*gone);
+        }
+        return std::nullopt;
+    }
+
+    static X11Error disappeared(const X11Monitor& monitor) {
+        return {
+            QStringLiteral("Monitor %1 disappeared during the capture")
+                .arg(monitor.name.isEmpty() ? QString::number(monitor.displayID) : monitor.name)};
+    }
+
+    std::variant<QImage, X11Error> grabRect(const QRect& rect) {
+        if (rect.isEmpty()) {
+            return X11Error{QStringLiteral("Monitor has no pixels")};
+        }
+        if (m_connection.hasShm() && m_options.transfer != Transfer::getImage) {
+            auto image = m_options.transfer == Transfer::shmStrips ? grabThroughStrips(rect)
+                                                                   : grabIntoSegment(rect);
+            const auto* error = std::get_if<X11Error>(&image);
+            if (!error || !error->refused) {
+                m_lastTransfer = m_options.transfer;
+                return image;
+            }
+            // The server could not attach our memory: use the slow path from now on.
+            m_connection.giveUpShm();
+            m_strips.release(m_connection);
+        }
+        m_lastTransfer = Transfer::getImage;
+        return grabWithGetImage(rect);
+    }
+
+    // The pixels inside the replies, a strip at a time: one reply of a whole 4K frame would
+    // sit just under glibc's largest mmap threshold and stay on the worker's heap after it
+    // is freed (malloc_trim does not shrink a thread's arena).
+    std::variant<QImage, X11Error> grabWithGetImage(const QRect& rect) {
+        xcb_connection_t* c = m_connection.get();
+        const std::size_t rowBytes = std::size_t(rect.width()) * 4;
+        const int rowsPerStrip = static_cast<int>(std::clamp<std::size_t>(
+            m_options.stripBytes / rowBytes, 1, std::size_t(rect.height())));
+        const int stripCount = (rect.height() + rowsPerStrip - 1) / rowsPerStrip;
+        auto rowsOf = [&](int strip) {
+            return std::min(rowsPerStrip, rect.height() - strip * rowsPerStrip);
+        };
+        auto request = [&](int strip) {
+            return xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_connection.root(),
+                                 static_cast<std::int16_t>(rect.x()),
+                                 static_cast<std::int16_t>(rect.y() + strip * rowsPerStrip),
+                                 static_cast<std::uint16_t>(rect.width()),
+                                 static_cast<std::uint16_t>(rowsOf(strip)), ~0u);
+        };
+        std::array<xcb_get_image_cookie_t, 2> cookies{};
+        for (int strip = 0; strip < std::min(stripCount, 2); ++strip) {
+            cookies[strip] = request(strip);
+        }
+        auto mapping = mapFrameBuffer(rowBytes * std::size_t(rect.height()), m_options.hugePages,
+                                      m_options.populate);
+        std::optional<X11Error> failed;
+        if (!mapping) {
+            failed = outOfMemory(rect);
+        }
+        for (int strip = 0; strip < stripCount; ++strip) {
+            const int slot = strip % 2;
+            xcb_generic_error_t* failure = nullptr;
+            XcbReply<xcb_get_image_reply_t> reply(xcb_get_image_reply(c, cookies[slot], &failure));
+            if (!failed && !reply) {
+                failed = X11Error::fromReply(failure, readingTheScreen);
+            } else {
+                std::free(failure);
+            }
+            const std::size_t pixels = std::size_t(rowsOf(strip)) * std::size_t(rect.width());
+            if (!failed && std::size_t(xcb_get_image_data_length(reply.get())) < pixels * 4) {
+                failed = X11Error{QStringLiteral("The X server sent a short image")};
+            }
+            if (failed) {
+                // Collect the request still in flight, then stop.
+                if (strip + 1 < stripCount) {
+                    std::free(xcb_get_image_reply(c, cookies[1 - slot], nullptr));
+                }
+                break;
+            }
+            if (strip + 2 < stripCount) {
+                cookies[slot] = request(strip + 2);
+            }
+            copyOpaque(reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply.get())),
+                       static_cast<std::uint32_t*>(mapping->address) +
+                           std::size_t(strip) * std::size_t(rowsPerStrip) *
+                               std::size_t(rect.width()),
+                       pixels);
+        }
+        if (failed) {
+            if (mapping) {
+                munmap(mapping->address, mapping->length);
+            }
+            return std::move(*failed);
+        }
+        return wrapMapping(*mapping, rect, QImage::Format_RGB32);
+    }
+
+    xcb_shm_get_image_cookie_t requestStrip(const QRect& rect, int firstRow, int rows,
+                                            const X11Segment& segment) {
+        return xcb_shm_get_image(
+            m_connection.get(), m_connection.root(), static_cast<std::int16_t>(rect.x()),
+            static_cast<std::int16_t>(rect.y() + firstRow),
+            static_cast<std::uint16_t>(rect.width()), static_cast<std::uint16_t>(rows), ~0u,
+            XCB_IMAGE_FORMAT_Z_PIXMAP, segment.id, 0);
+    }
+
+    // The server fills one strip while the other is copied out.
+    std::variant<QImage, X11Error> grabThroughStrips(const QRect& rect) {
+        xcb_connection_t* c = m_connection.get();
+        const std::size_t rowBytes = std::size_t(rect.width()) * 4;
+        const int rowsPerStrip = static_cast<int>(std::clamp<std::size_t>(
+            m_options.stripBytes / rowBytes, 1, std::size_t(rect.height())));
+        const std::size_t stripSize = rowBytes * std::size_t(rowsPerStrip);
+        if (auto error = m_strips.ensure(m_connection, stripSize)) {
+            return std::move(*error);
+        }
+        const int stripCount = (rect.height() + rowsPerStrip - 1) / rowsPerStrip;
+        auto rowsOf = [&](int strip) {
+            return std::min(rowsPerStrip, rect.height() - strip * rowsPerStrip);
+        };
+        std::array<xcb_shm_get_image_cookie_t, 2> cookies{};
+        for (int strip = 0; strip < std::min(stripCount, 2); ++strip) {
+            cookies[strip] =
+                requestStrip(rect, strip * rowsPerStrip, rowsOf(strip), m_strips[strip]);
+        }
+        // The server fills the first strips while the frame's memory is faulted in.
+        auto mapping = mapFrameBuffer(rowBytes * std::size_t(rect.height()), m_options.hugePages,
+                                      m_options.populate);
+        if (!mapping) {
+            for (int strip = 0; strip < std::min(stripCount, 2); ++strip) {
+                std::free(xcb_shm_get_image_reply(c, cookies[strip], nullptr));
+            }
+            return outOfMemory(rect);
+        }
+        auto* target = static_cast<std::uint8_t*>(mapping->address);
+        std::optional<X11Error> failed;
+        for (int strip = 0; strip < stripCount; ++strip) {
+            const int slot = strip % 2;
+            xcb_generic_error_t* failure = nullptr;
+            XcbReply<xcb_shm_get_image_reply_t> reply(
+                xcb_shm_get_image_reply(c, cookies[slot], &failure));
+            if (!reply) {
+                failed = X11Error::fromReply(failure, readingTheScreen);
+                // Collect the other request in flight before giving up.
+                if (strip + 1 < stripCount) {
+                    std::free(xcb_shm_get_image_reply(c, cookies[1 - slot], nullptr));
+                }
+                break;
+            }
+            const std::size_t rows = std::size_t(rowsOf(strip));
+            copyOpaque(reinterpret_cast<const std::uint32_t*>(m_strips[slot].data),
+                       reinterpret_cast<std::uint32_t*>(target + std::size_t(strip) * stripSize),
+                       rows * std::size_t(rect.width()));
+            if (strip + 2 < stripCount) {
+                cookies[slot] = requestStrip(rect, (strip + 2) * rowsPerStrip, rowsOf(strip + 2),
+                                             m_strips[slot]);
+            }
+        }
+        m_strips.clear(m_connection);
+        if (failed) {
+            munmap(mapping->address, mapping->length);
+            return std::move(*failed);
+        }
+        return wrapMapping(*mapping, rect, QImage::Format_RGB32);
+    }
+
+    // One fresh segment as large as the monitor, which the image then owns.
+    std::variant<QImage, X11Error> grabIntoSegment(const QRect& rect) {
+        xcb_connection_t* c = m_connection.get();
+        const std::size_t size = std::size_t(rect.width()) * std::size_t(rect.height()) * 4;
+        auto attached = X11SharedMemory::attach(m_connection, size, m_options.populate);
+        if (auto* error = std::get_if<X11Error>(&attached)) {
+            return std::move(*error);
+        }
+        X11Segment& segment = std::get<X11Segment>(attached);
+        xcb_generic_error_t* failure = nullptr;
+        XcbReply<xcb_shm_get_image_reply_t> reply(
+            xcb_shm_get_image_reply(c, requestStrip(rect, 0, rect.height(), segment), &failure));
+        xcb_discard_reply(c, xcb_shm_detach_checked(c, segment.id).sequence);
+        if (!reply) {
+            X11SharedMemory::unmap(segment);
+            return X11Error::fromReply(failure, readingTheScreen);
+        }
+        auto* pixels = reinterpret_cast<std::uint32_t*>(segment.data);
+        copyOpaque(pixels, pixels, size / 4);
+        if (segment.sysV) {
+            auto* data = segment.data;
+            return QImage(
+                data, rect.width(), rect.height(), rect.width() * 4, QImage::Format_RGB32,
+                [](void* info) { shmdt(info); }, data);
+        }
+        return wrapMapping(Mapping{segment.data, segment.size}, rect, QImage::Format_RGB32);
+    }
+
+    X11Connection m_connection;
+    const Options m_options;
+    mutable std::mutex m_mutex;
+    X11Strips m_strips;
+    xcb_gcontext_t m_presentGC = 0;
+    Transfer m_lastTransfer = Transfer::shmStrips;
+};
+
+X11ScreenCapture::X11ScreenCapture(QByteArray displayName, Options options)
+    : m_worker(std::make_unique<Worker>(std::move(displayName), std::move(options)))
+    , m_context(std::make_unique<QObject>()) {
+    // One worker: captures run one after another, on a thread that stays for the next pick.
+    m_pool.setMaxThreadCount(1);
+    m_pool.setExpiryTimeout(-1);
+}
+
+X11ScreenCapture::~X11ScreenCapture() {
+    m_pool.waitForDone();
+    // Completions still queued are dropped with their context.
+    m_context.reset();
+}
+
+void X11ScreenCapture::captureAllDisplays(std::function<void(CaptureResult)> completion) {
+    auto screens = describeScreens();
+    QObject* context = m_context.get();
+    m_pool.start([this, context, screens = std::move(screens), completion = std::move(completion)] {
+        // Shared and moved out on the main thread: invokeMethod may keep a copy of the functor
+        // on this thread for a moment, and no copy here may hold the pixels after the pick.
+        auto result = std::make_shared<CaptureResult>(m_worker->capture(screens));
+        QMetaObject::invokeMethod(
+            context, [completion, result] { completion(std::exchange(*result, {})); },
+            Qt::QueuedConnection);
+    });
+}
+
+QColorSpace X11ScreenCapture::colorSpace(const QScreen*) {
+    // The X server keeps no colour profile per monitor: its pixels are what the
+    // applications drew, which is sRGB.
+    return QColorSpace(QColorSpace::SRgb);
+}
+
+std::vector<X11ScreenCapture::ScreenDescription> X11ScreenCapture::describeScreens() {
+    std::vector<ScreenDescription> descriptions;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.isEmpty()) {
+        return descriptions;
+    }
+    const QRectF primary = screens.first()->geometry();
+    for (QScreen* screen : screens) {
+        descriptions.push_back(ScreenDescription{
+            screen->name(), screen->geometry(), screen->devicePixelRatio(),
+            ScreenGeometry::designFrame(screen->geometry(), primary), colorSpace(screen)});
+    }
+    return descriptions;
+}
+
+CaptureResult X11ScreenCapture::grab(const std::vector<ScreenDescription>& screens) {
+    return m_worker->capture(screens);
+}
+
+std::optional<bool>
+X11ScreenCapture::withIdleStrips(const std::function<bool(X11StripsChannel&)>& use) {
+    return m_worker->withIdleStrips(use);
+}
+
+X11ScreenCapture::Transfer X11ScreenCapture::lastTransfer() const {
+    return m_worker->lastTransfer();
+}

@@ -1,0 +1,2 @@
+// Must not compile: the colour model has no Qt.
+#include <QString>
