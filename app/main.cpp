@@ -1,6 +1,8 @@
+#include "app/ColorHistory.h"
 #include "app/SingleInstance.h"
 #include "app/TintwellApp.h"
 #include "platform/Logger.h"
+#include "platform/UserDefaults.h"
 #include "platform/linux/JournalLogSink.h"
 
 #include <QApplication>
@@ -28,6 +30,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // A runaway history in the settings file costs nothing beyond what the menu shows.
+    UserDefaults::setStandardReadLimits(
+        {.arrayLengths = {{ColorHistory::storageKey(), qsizetype(ColorHistory::capacity)}}});
     TintwellApp app;
     QObject::connect(&instance, &SingleInstance::activationRequested, &app,
                      &TintwellApp::openSettings);
