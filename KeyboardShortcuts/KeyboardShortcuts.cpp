@@ -8,6 +8,8 @@
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QThread>
 
 namespace KeyboardShortcuts {
@@ -305,12 +307,30 @@ QString Registry::storageKey(const Name& name) {
 }
 
 std::optional<Shortcut> Registry::getShortcut(const Name& name) const {
-    const QJsonValue value = m_services.defaults.value(storageKey(name));
+    const QString key = storageKey(name);
+    const QJsonValue value = m_services.defaults.value(key);
     // False (removed), true, numbers and the rest read as none; a string that does not
     // decode is left as it is until the next store replaces it.
-    if (!value.isString())
-        return std::nullopt;
-    return Shortcut::fromJson(value.toString().toUtf8());
+    std::optional<Shortcut> shortcut;
+    if (value.isString())
+        shortcut = Shortcut::fromJson(value.toString().toUtf8());
+    const bool removed = value.isUndefined() || (value.isBool() && !value.toBool());
+    if (shortcut || removed)
+        return shortcut;
+    // Otherwise the name silently has no hot key: say so, once for each stored value.
+    auto reported = m_reportedUnreadable.constFind(key);
+    if (reported == m_reportedUnreadable.constEnd() || reported.value() != value) {
+        m_reportedUnreadable.insert(key, value);
+        QString text =
+            QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+        text = text.mid(1, text.size() - 2);
+        constexpr qsizetype shown = 80;
+        if (text.size() > shown)
+            text = text.left(shown) + QStringLiteral("…");
+        logger().error("Ignored the stored shortcut %{public}s: %{public}s is not a shortcut", key,
+                       text);
+    }
+    return std::nullopt;
 }
 
 void Registry::postChange(const Name& name) {
