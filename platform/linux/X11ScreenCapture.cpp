@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QScreen>
 #include <QSysInfo>
 #include <QWindow>
@@ -260,8 +261,12 @@ private:
             m_options.afterListing();
         }
         std::vector<Monitor> captured;
+        // Without a monitor list the root window is the one monitor, whatever size Qt's
+        // one screen has: Qt keeps the last monitor's geometry for the screen it makes up.
+        const bool rootOnly = screens.size() == 1 && monitors->size() == 1 &&
+                              monitors->front().nameAtom == XCB_ATOM_NONE;
         for (const ScreenDescription& screen : screens) {
-            const Monitor* monitor = match(screen, *monitors);
+            const Monitor* monitor = rootOnly ? &monitors->front() : match(screen, *monitors);
             if (!monitor) {
                 continue; // a screen the server does not list: nothing to capture
             }
@@ -269,6 +274,14 @@ private:
             if (!image) {
                 const auto gone = firstGone({*monitor});
                 return gone ? disappeared(*gone) : error;
+            }
+            const QSize native = nativeSize(screen);
+            if (rootOnly && image->size() != native && !native.isEmpty()) {
+                // Pixel for pixel where the screen and the root overlap; black beyond.
+                QImage sized(native, image->format());
+                sized.fill(Qt::black);
+                QPainter(&sized).drawImage(0, 0, *image);
+                image = std::move(sized);
             }
             image->setColorSpace(screen.colorSpace.isValid() ? screen.colorSpace
                                                              : QColorSpace(QColorSpace::SRgb));
@@ -308,6 +321,11 @@ private:
         return std::nullopt;
     }
 
+    static QSize nativeSize(const ScreenDescription& screen) {
+        return {static_cast<int>(std::lround(screen.geometry.width() * screen.devicePixelRatio)),
+                static_cast<int>(std::lround(screen.geometry.height() * screen.devicePixelRatio))};
+    }
+
     // By RandR name (Qt names its screens after the monitors), else by native geometry.
     static const Monitor* match(const ScreenDescription& screen,
                                 const std::vector<Monitor>& monitors) {
@@ -317,11 +335,7 @@ private:
             }
         }
         // Qt keeps a screen's native top-left and divides only its size by the ratio.
-        const QRect native(
-            screen.geometry.topLeft(),
-            QSize(
-                static_cast<int>(std::lround(screen.geometry.width() * screen.devicePixelRatio)),
-                static_cast<int>(std::lround(screen.geometry.height() * screen.devicePixelRatio))));
+        const QRect native(screen.geometry.topLeft(), nativeSize(screen));
         for (const Monitor& monitor : monitors) {
             if (monitor.rect == native) {
                 return &monitor;
@@ -441,8 +455,8 @@ private:
 
     std::optional<std::vector<Monitor>> listMonitors(std::optional<QString>& error) {
         std::vector<Monitor> monitors;
-        if (!m_randr) {
-            // No monitor list: the root window is the one monitor, and Qt sees one screen.
+        // No monitor list: the root window is the one monitor, and Qt sees one screen.
+        const auto rootAsMonitor = [&]() -> std::optional<std::vector<Monitor>> {
             const auto cookie = xcb_get_geometry(m_connection, m_root);
             xcb_generic_error_t* failure = nullptr;
             XcbReply<xcb_get_geometry_reply_t> geometry(
@@ -456,6 +470,9 @@ private:
             monitors.push_back(
                 Monitor{XCB_ATOM_NONE, {}, 0, QRect(0, 0, geometry->width, geometry->height)});
             return monitors;
+        };
+        if (!m_randr) {
+            return rootAsMonitor();
         }
         xcb_generic_error_t* failure = nullptr;
         XcbReply<xcb_randr_get_monitors_reply_t> reply(xcb_randr_get_monitors_reply(
@@ -486,6 +503,11 @@ private:
                 monitors[i].name = QString::fromUtf8(xcb_get_atom_name_name(name.get()),
                                                      xcb_get_atom_name_name_length(name.get()));
             }
+        }
+        // RandR present but listing nothing ("xrandr --fb", every output off): Qt then
+        // shows one screen over the root window too.
+        if (monitors.empty()) {
+            return rootAsMonitor();
         }
         return monitors;
     }
