@@ -2,6 +2,7 @@
 #include "app/SingleInstance.h"
 #include "app/TintwellApp.h"
 #include "platform/Logger.h"
+#include "platform/QtMessageLog.h"
 #include "platform/UserDefaults.h"
 #include "platform/linux/JournalLogSink.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     // A tray application: closing a window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     Logger::setSink(JournalLogSink::systemSink());
+    installQtMessageLog();
 
     SingleInstance instance;
     switch (instance.acquire()) {
