@@ -475,18 +475,24 @@ private:
                 ++m_p; // a comma before the closing bracket, forgiven
                 break;
             }
-            const bool keep = out && (limit < 0 || array.size() < limit);
+            const bool keep = out && (limit < 0 || count < limit);
             m_path.push_back({QString(), count});
-            QJsonValue value;
             QString reason;
-            const Outcome outcome = parseValue(keep ? &value : nullptr, depth, reason);
+            Outcome outcome;
+            if (keep) {
+                QJsonValue value;
+                outcome = parseValue(&value, depth, reason);
+                if (outcome == Outcome::value) {
+                    array.append(value);
+                }
+            } else {
+                outcome = parseValue(nullptr, depth, reason);
+            }
             if (outcome == Outcome::failed) {
                 return outcome;
             }
             if (outcome == Outcome::dropped) {
                 reportDropped(reason, keep);
-            } else if (keep) {
-                array.append(value);
             }
             m_path.pop_back();
             ++count;

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Start-up of the real program with a huge settings file: 3.5 million history entries
+# (about 49 MB) beside the usual settings. Reports the time from the start until
+# "Daubly ... started" is logged, the peak resident memory (VmHWM) then, and the size
+# of the settings file before and after.
+#
+#   cmake --build --preset release --target daubly
+#   bench/huge_settings.sh [path/to/daubly] [entries]   (default build/release/daubly, 3500000)
+# Needs Xvfb (scripts/deps.sh run).
+
+set -euo pipefail
+DAUBLY=$(realpath "${1:-build/release/daubly}")
+ENTRIES=${2:-3500000}
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/huge-settings.XXXXXX")
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$WORK"' EXIT
+
+export XDG_CONFIG_HOME=$WORK/config XDG_RUNTIME_DIR=$WORK/runtime DAUBLY_LOG_TO_STDERR=1
+mkdir -p "$XDG_CONFIG_HOME/daubly" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+settings=$XDG_CONFIG_HOME/daubly/defaults.json
+awk -v n="$ENTRIES" 'BEGIN {
+    printf "{\"copyFormat\": \"hex\", \"hasCompletedOnboarding\": true, \"recentColors\": [";
+    for (i = 0; i < n; i++) printf "%s[0.%d,0.5,0.25]", (i ? "," : ""), i % 1000;
+    print "]}" }' >"$settings"
+before=$(stat -c %s "$settings")
+
+for ((n = 120; n < 200; n++)); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+done
+Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=":$n"
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+
+start=$(date +%s%N)
+"$DAUBLY" >"$WORK/daubly.log" 2>&1 &
+pid=$!
+pids+=("$pid")
+until grep -q 'Daubly .* started' "$WORK/daubly.log"; do
+    kill -0 "$pid" 2>/dev/null || { cat "$WORK/daubly.log" >&2; exit 1; }
+    sleep 0.01
+done
+elapsed=$((($(date +%s%N) - start) / 1000000))
+peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
+after=$(stat -c %s "$settings")
+echo "entries $ENTRIES: file $before bytes; started in $elapsed ms; peak $((peak / 1024)) MB;" \
+    "file after start $after bytes"
