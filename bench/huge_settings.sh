@@ -6,7 +6,7 @@
 #
 #   cmake --build --preset release --target daubly
 #   bench/huge_settings.sh [path/to/daubly] [entries]   (default build/release/daubly, 3500000)
-# Needs Xvfb (scripts/deps.sh run).
+# Needs Xvfb, openbox and trayer (scripts/deps.sh run).
 
 set -euo pipefail
 DAUBLY=$(realpath "${1:-build/release/daubly}")
@@ -24,13 +24,9 @@ awk -v n="$ENTRIES" 'BEGIN {
     print "]}" }' >"$settings"
 before=$(stat -c %s "$settings")
 
-for ((n = 120; n < 200; n++)); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
-done
-Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$n"
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+source "$(dirname "$0")/../scripts/virtual-display.sh"
+start_virtual_display 1280x800
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; stop_virtual_display; rm -rf "$WORK"' EXIT
 
 start=$(date +%s%N)
 "$DAUBLY" >"$WORK/daubly.log" 2>&1 &

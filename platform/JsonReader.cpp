@@ -375,6 +375,22 @@ private:
         }
     }
 
+    enum class Next { more, end, failed };
+
+    // After a member or an element: a comma (more follow) or the container's end.
+    Next afterElement(char close, const char* container, const char* closeName) {
+        skipSpace();
+        if (m_p == m_end) {
+            fail(QStringLiteral("the text ends inside %1").arg(QLatin1String(container)));
+            return Next::failed;
+        }
+        if (*m_p == ',' || *m_p == close) {
+            return *m_p++ == ',' ? Next::more : Next::end;
+        }
+        fail(QStringLiteral("a comma or a closing %1 is missing").arg(QLatin1String(closeName)));
+        return Next::failed;
+    }
+
     Outcome parseObject(QJsonValue* out, int depth) {
         if (depth > maxDepth) {
             return fail(QStringLiteral("nested too deeply"));
@@ -429,19 +445,13 @@ private:
             }
             m_path.pop_back();
             ++members;
-            skipSpace();
-            if (m_p == m_end) {
-                return fail(QStringLiteral("the text ends inside an object"));
+            const Next next = afterElement('}', "an object", "brace");
+            if (next == Next::failed) {
+                return Outcome::failed;
             }
-            if (*m_p == ',') {
-                ++m_p;
-                continue;
-            }
-            if (*m_p == '}') {
-                ++m_p;
+            if (next == Next::end) {
                 break;
             }
-            return fail(QStringLiteral("a comma or a closing brace is missing"));
         }
         if (out) {
             *out = object;
@@ -496,19 +506,13 @@ private:
             }
             m_path.pop_back();
             ++count;
-            skipSpace();
-            if (m_p == m_end) {
-                return fail(QStringLiteral("the text ends inside an array"));
+            const Next next = afterElement(']', "an array", "bracket");
+            if (next == Next::failed) {
+                return Outcome::failed;
             }
-            if (*m_p == ',') {
-                ++m_p;
-                continue;
-            }
-            if (*m_p == ']') {
-                ++m_p;
+            if (next == Next::end) {
                 break;
             }
-            return fail(QStringLiteral("a comma or a closing bracket is missing"));
         }
         if (limit >= 0 && count > limit && out) {
             m_result.trimmed.insert(m_path.front().key, count);

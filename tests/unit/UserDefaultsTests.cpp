@@ -30,6 +30,11 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
+    // The settings folder holding only a file of these bytes.
+    void startFrom(const QByteArray& bytes) const {
+        QDir(m_dir.path() + "/daubly").removeRecursively();
+        writeFile(bytes);
+    }
     QStringList filesBesideStore() const {
         return QDir(m_dir.path() + "/daubly").entryList(QDir::Files, QDir::Name);
     }
@@ -115,8 +120,7 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
                           {"binary", QByteArray("\x00\xff\xfe", 3)}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QDir(m_dir.path() + "/daubly").removeRecursively();
-        writeFile(c.bytes);
+        startFrom(c.bytes);
         ScopedLogCapture log;
 
         UserDefaults store(path());
@@ -184,8 +188,7 @@ TEST_F(UserDefaultsTest, AnUnreadableValueCostsOnlyItself) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QDir(m_dir.path() + "/daubly").removeRecursively();
-        writeFile(c.bytes);
+        startFrom(c.bytes);
         ScopedLogCapture log;
 
         UserDefaults store(path());
