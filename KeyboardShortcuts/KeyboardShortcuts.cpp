@@ -268,7 +268,30 @@ bool isActiveFlag(const QVariantMap& userInfo) {
 
 Registry::Registry(Services services, QObject* parent)
     : QObject(parent)
-    , m_services(services) {}
+    , m_services(services) {
+    // A shortcut changed in the settings file by hand moves its hot key at once.
+    connect(&m_services.defaults, &UserDefaults::changedOutside, this,
+            [this](const QStringList& keys) {
+                std::vector<Shortcut> unused;
+                for (const auto& [shortcut, hotKey] : m_registeredHotKeys) {
+                    if (!isShortcutInUse(shortcut, std::nullopt))
+                        unused.push_back(shortcut);
+                }
+                for (const Shortcut& shortcut : m_failedShortcuts) {
+                    if (!isShortcutInUse(shortcut, std::nullopt))
+                        unused.push_back(shortcut);
+                }
+                for (const Shortcut& shortcut : unused)
+                    unregisterShortcut(shortcut);
+                for (const QString& key : keys) {
+                    if (!key.startsWith(storagePrefix))
+                        continue;
+                    const Name name = Name::fromRawValue(key.mid(storagePrefix.size()));
+                    registerShortcutIfNeeded(name);
+                    postChange(name);
+                }
+            });
+}
 
 Registry::~Registry() {
     // Hot keys unregister through the center, so they go first.

@@ -361,6 +361,7 @@ void UserDefaults::reloadFromDisk() {
                  changed.join(QStringLiteral(", ")));
     for (const QString& key : changed)
         Q_EMIT valueChanged(key);
+    Q_EMIT changedOutside(changed);
 }
 
 bool UserDefaults::save() {

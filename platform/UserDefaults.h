@@ -71,6 +71,9 @@ public:
 
 Q_SIGNALS:
     void valueChanged(const QString& key);
+    // After valueChanged for each of `keys`, when the change was made to the file outside
+    // this store (by hand, by a dotfile manager).
+    void changedOutside(const QStringList& keys);
 
 private:
     // Identifies one version of the file: an outside write changes at least one field.

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace KeyboardShortcuts;
@@ -174,6 +175,24 @@ TEST_F(RegistryTest, AStoredValueThatIsNoShortcutIsReportedOnce) {
         });
         EXPECT_EQ(ignored, c.reported ? 1 : 0) << testing::PrintToString(lines);
     }
+}
+
+TEST_F(RegistryTest, AShortcutChangedInTheFileByHandMovesTheHotKey) {
+    const Name name = registry->makeName(QStringLiteral("activatePicker"), optionC);
+    registry->addKeyUpHandler(name, [] {});
+    scheduler.runDue();
+    ASSERT_TRUE(serviceHas(optionC));
+    changes.clear();
+
+    QFile file(path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(
+        R"({"KeyboardShortcuts_activatePicker": "{\"carbonKeyCode\":1,\"carbonModifiers\":256}"})");
+    file.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !changes.empty(); }, 5000));
+    EXPECT_EQ(changes, std::vector<QString>{"activatePicker"});
+    EXPECT_TRUE(serviceHas(commandS));
+    EXPECT_FALSE(serviceHas(optionC));
 }
 
 TEST_F(RegistryTest, ANewNameStoresItsInitialShortcutOnlyWhenNothingIsStored) {
