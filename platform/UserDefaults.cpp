@@ -177,7 +177,7 @@ void UserDefaults::removeValue(const QString& key) {
 
 std::optional<UserDefaults::FileStamp> UserDefaults::stampOf(const QString& path) {
     struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
     return FileStamp{status.st_dev, status.st_ino, status.st_size,
                      qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
@@ -221,6 +221,11 @@ void UserDefaults::load() {
     const QFileInfo info(target);
     if (!info.exists())
         return;
+    // A folder or a pipe in its place would fail the read or block it.
+    if (!info.isFile()) {
+        keepAside(target, QStringLiteral("it is not a regular file"));
+        return;
+    }
     if (info.size() > m_limits.maxFileSize) {
         keepAside(
             target,

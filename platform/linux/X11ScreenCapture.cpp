@@ -266,6 +266,11 @@ private:
         const bool rootOnly = screens.size() == 1 && monitors->size() == 1 &&
                               monitors->front().nameAtom == XCB_ATOM_NONE;
         for (const ScreenDescription& screen : screens) {
+            // Qt started without any monitor makes up a screen with no size: an overlay
+            // there would hold the grab unseen.
+            if (screen.geometry.isEmpty()) {
+                continue;
+            }
             const Monitor* monitor = rootOnly ? &monitors->front() : match(screen, *monitors);
             if (!monitor) {
                 continue; // a screen the server does not list: nothing to capture

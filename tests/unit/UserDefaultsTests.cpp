@@ -142,6 +142,24 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
     }
 }
 
+TEST_F(UserDefaultsTest, APipeOrAFolderInPlaceOfTheFileIsKeptAside) {
+    // A pipe would block the read for ever.
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        {"pipe", [this] { return ::mkfifo(QFile::encodeName(path()).constData(), 0600) == 0; }},
+        {"folder", [this] { return QDir().mkpath(path()); }},
+    };
+    for (const auto& [name, make] : cases) {
+        SCOPED_TRACE(name);
+        QDir(m_dir.path() + "/daubly").removeRecursively();
+        QDir().mkpath(m_dir.path() + "/daubly");
+        ASSERT_TRUE(make());
+        UserDefaults store(path());
+        EXPECT_TRUE(store.keys().isEmpty());
+        store.setValue("copyFormat", "hex");
+        EXPECT_EQ(UserDefaults(path()).stringValue("copyFormat"), QStringLiteral("hex"));
+    }
+}
+
 TEST_F(UserDefaultsTest, ChangeSignalFiresOnlyForARealChange) {
     UserDefaults store(path());
     QSignalSpy spy(&store, &UserDefaults::valueChanged);
