@@ -10,6 +10,8 @@
 #include "KeyboardShortcuts/HotKey.h"
 #include "KeyboardShortcuts/Shortcut.h"
 
+#include <QHash>
+#include <QJsonValue>
 #include <QMetaType>
 #include <QObject>
 #include <QPointer>
@@ -236,6 +238,8 @@ private:
     Services m_services;
     std::unique_ptr<HotKeyCenter> m_center;
     bool m_centerCreationScheduled = false;
+    // Stored values that are no shortcut, by key, once reported.
+    mutable QHash<QString, QJsonValue> m_reportedUnreadable;
     std::map<Shortcut, std::shared_ptr<HotKey>> m_registeredHotKeys;
     std::set<Name> m_disabledNames;
     std::vector<Subscriber> m_subscribers;

@@ -8,6 +8,8 @@
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <algorithm>
 
 // The registry: stored shortcuts, their registration with the hot key service, and the
@@ -23,7 +25,30 @@ const QString storagePrefix = QStringLiteral("KeyboardShortcuts_");
 
 Registry::Registry(Services services, QObject* parent)
     : QObject(parent)
-    , m_services(services) {}
+    , m_services(services) {
+    // A shortcut changed in the settings file by hand moves its hot key at once.
+    connect(&m_services.defaults, &UserDefaults::changedOutside, this,
+            [this](const QStringList& keys) {
+                std::vector<Shortcut> unused;
+                for (const auto& [shortcut, hotKey] : m_registeredHotKeys) {
+                    if (!isShortcutInUse(shortcut, std::nullopt))
+                        unused.push_back(shortcut);
+                }
+                for (const Shortcut& shortcut : m_failedShortcuts) {
+                    if (!isShortcutInUse(shortcut, std::nullopt))
+                        unused.push_back(shortcut);
+                }
+                for (const Shortcut& shortcut : unused)
+                    unregisterShortcut(shortcut);
+                for (const QString& key : keys) {
+                    if (!key.startsWith(storagePrefix))
+                        continue;
+                    const Name name = Name::fromRawValue(key.mid(storagePrefix.size()));
+                    registerShortcutIfNeeded(name);
+                    postChange(name);
+                }
+            });
+}
 
 Registry::~Registry() {
     // Hot keys unregister through the center, so they go first.
@@ -62,12 +87,30 @@ QString Registry::storageKey(const Name& name) {
 }
 
 std::optional<Shortcut> Registry::getShortcut(const Name& name) const {
-    const QJsonValue value = m_services.defaults.value(storageKey(name));
+    const QString key = storageKey(name);
+    const QJsonValue value = m_services.defaults.value(key);
     // False (removed), true, numbers and the rest read as none; a string that does not
     // decode is left as it is until the next store replaces it.
-    if (!value.isString())
-        return std::nullopt;
-    return Shortcut::fromJson(value.toString().toUtf8());
+    std::optional<Shortcut> shortcut;
+    if (value.isString())
+        shortcut = Shortcut::fromJson(value.toString().toUtf8());
+    const bool removed = value.isUndefined() || (value.isBool() && !value.toBool());
+    if (shortcut || removed)
+        return shortcut;
+    // Otherwise the name silently has no hot key: say so, once for each stored value.
+    auto reported = m_reportedUnreadable.constFind(key);
+    if (reported == m_reportedUnreadable.constEnd() || reported.value() != value) {
+        m_reportedUnreadable.insert(key, value);
+        QString text =
+            QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+        text = text.mid(1, text.size() - 2);
+        constexpr qsizetype shown = 80;
+        if (text.size() > shown)
+            text = text.left(shown) + QStringLiteral("…");
+        logger().error("Ignored the stored shortcut %{public}s: %{public}s is not a shortcut", key,
+                       text);
+    }
+    return std::nullopt;
 }
 
 void Registry::postChange(const Name& name) {

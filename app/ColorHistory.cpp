@@ -30,6 +30,10 @@ std::optional<PickedColor> colorFrom(const QJsonValue& element) {
 
 } // namespace
 
+const QString& ColorHistory::storageKey() {
+    return key;
+}
+
 ColorHistory::ColorHistory(UserDefaults& defaults, QObject* parent)
     : QObject(parent)
     , m_defaults(defaults) {

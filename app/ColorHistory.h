@@ -15,6 +15,8 @@ class ColorHistory : public QObject {
 
 public:
     static constexpr std::size_t capacity = 5;
+    // The settings key the list is stored under.
+    static const QString& storageKey();
 
     // Loads the stored list. Follows later changes of the key made by other writers
     // of the same store.

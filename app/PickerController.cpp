@@ -67,6 +67,7 @@ void PickerController::captureFinished(std::int64_t attempt, Scheduler::Clock::t
         if (attempt == m_attempt) {
             setPhase(Phase::idle);
             showPermissionOnboardingIfNeeded();
+            Q_EMIT captureFailed(*result.error);
         }
         return;
     }
@@ -75,6 +76,7 @@ void PickerController::captureFinished(std::int64_t attempt, Scheduler::Clock::t
     if (result.snapshots.empty()) {
         m_logger.error("Screen capture returned no screen");
         setPhase(Phase::idle);
+        Q_EMIT captureFailed(tr("No screen could be captured."));
         return;
     }
 

@@ -87,6 +87,8 @@ public:
 
 Q_SIGNALS:
     void phaseChanged(PickerController::Phase phase);
+    // The running pick could not capture the screens; `reason` says why, for the user.
+    void captureFailed(const QString& reason);
 
 private:
     void setPhase(Phase phase);

@@ -1,8 +1,17 @@
 #include "app/PickerSession.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <utility>
+
+namespace {
+
+// The picks begun so far (main thread): a copied pick's clean-up, which runs after its
+// fade, tells by this whether a newer pick has taken the screen meanwhile.
+std::uint64_t picksBegun = 0;
+
+} // namespace
 
 PickerSession::PickerSession(std::vector<DisplaySnapshot> snapshots, ColorFormat format,
                              Workspace& workspace, Scheduler& scheduler, OverlayFactory makeOverlay)
@@ -88,6 +97,7 @@ void PickerSession::begin() {
         return;
     }
     m_didBegin = true;
+    m_pickNumber = ++picksBegun;
     guarded("begin", [this] {
         Overlays& overlays = *m_overlays;
         overlays.previousWindow = m_workspace.activeWindow();
@@ -137,13 +147,18 @@ void PickerSession::begin() {
             [this](int keyCode) { guarded("handleKeyDown", [&] { handleKeyDown(keyCode); }); });
         m_keyMonitorInstalled = true;
 
-        auto cancelling = [this] {
-            if (!m_isFinished) {
-                guarded("cancel", [this] { cancel(); });
-            }
+        auto cancelling = [this](const char* source) {
+            return [this, source] {
+                if (!m_isFinished) {
+                    m_logger.log("Pick ended by %{public}s", source);
+                    guarded("cancel", [this] { cancel(); });
+                }
+            };
         };
-        m_observers.push_back(connect(&m_workspace, &Workspace::screensChanged, this, cancelling));
-        m_observers.push_back(connect(&m_workspace, &Workspace::inputLost, this, cancelling));
+        m_observers.push_back(connect(&m_workspace, &Workspace::screensChanged, this,
+                                      cancelling("a change of screens")));
+        m_observers.push_back(
+            connect(&m_workspace, &Workspace::inputLost, this, cancelling("lost input")));
 
         m_lastMouseLocation = m_workspace.mouseLocation();
         updateSelection();
@@ -204,6 +219,7 @@ void PickerSession::handleKeyDown(int keyCode) {
         commit();
         break;
     case VirtualKey::escape:
+        m_logger.log("Pick ended by %{public}s", "Escape");
         cancel();
         break;
     case VirtualKey::leftArrow:
@@ -254,6 +270,7 @@ void PickerSession::overlayViewDidClick(OverlayView*) {
 void PickerSession::overlayViewDidRequestCancel(OverlayView*) {
     guarded("rightMouseDown", [this] {
         if (!m_isFinished) {
+            m_logger.log("Pick ended by %{public}s", "a right click");
             cancel();
         }
     });
@@ -287,13 +304,18 @@ void PickerSession::commit() {
     std::shared_ptr<Overlays> overlays = m_overlays;
     Workspace& workspace = m_workspace;
     Scheduler& scheduler = m_scheduler;
-    m_scheduler.schedule(copiedDelay, [overlays, &workspace, &scheduler] {
+    const std::uint64_t pick = m_pickNumber;
+    m_scheduler.schedule(copiedDelay, [overlays, &workspace, &scheduler, pick] {
         for (auto& entry : overlays->entries) {
             attempt("fadeOut", [&] { entry.overlay->fadeOut(fadeDuration); });
         }
-        scheduler.schedule(fadeDuration, [overlays, &workspace] {
+        scheduler.schedule(fadeDuration, [overlays, &workspace, pick] {
             closeOverlays(*overlays);
-            reactivatePreviousWindow(workspace, *overlays);
+            // A pick begun during the fade holds the focus now: giving it away would cancel
+            // that pick as having lost its input. It gives the focus back when it ends.
+            if (pick == picksBegun) {
+                reactivatePreviousWindow(workspace, *overlays);
+            }
         });
     });
 

@@ -118,5 +118,7 @@ private:
     bool m_isCursorHidden = false;
     bool m_isFinished = false;
     bool m_didBegin = false;
+    // Which pick of the process this is, counted when it begins.
+    std::uint64_t m_pickNumber = 0;
     Logger m_logger{"Picker"};
 };

@@ -5,10 +5,13 @@
 #include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace {
 const QByteArray activateMessage = QByteArrayLiteral("activate\n");
-}
+// How often a waiting start asks again.
+constexpr std::chrono::milliseconds pollInterval(50);
+} // namespace
 
 SingleInstance::SingleInstance(QString directory, QObject* parent)
     : QObject(parent)
@@ -48,15 +51,22 @@ SingleInstance::Result SingleInstance::acquire(std::chrono::milliseconds waitFor
         return Result::primary;
     }
 
-    if (tellRunningInstance())
-        return Result::alreadyRunning;
-
-    // Nobody answers: the holder is on its way out (a relaunch). Give it a moment.
-    if (m_lock->tryLock(int(waitForPrevious.count()))) {
-        listen();
-        return Result::primary;
+    // Nobody answers: the holder is either starting (it locks, then listens) or on its
+    // way out (a relaunch: it stops listening, then unlocks). Keep asking it and keep
+    // trying the lock, whichever comes first.
+    const auto deadline = std::chrono::steady_clock::now() + waitForPrevious;
+    while (true) {
+        if (tellRunningInstance())
+            return Result::alreadyRunning;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds(0))
+            return Result::timedOut;
+        if (m_lock->tryLock(int(std::min(left, pollInterval).count()))) {
+            listen();
+            return Result::primary;
+        }
     }
-    return Result::timedOut;
 }
 
 bool SingleInstance::listen() {

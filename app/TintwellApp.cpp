@@ -70,6 +70,12 @@ TintwellApp::TintwellApp() {
             }});
 
     showTrayIcon();
+    // A pick that cannot capture would otherwise end with nothing on screen at all.
+    connect(&PickerController::shared(), &PickerController::captureFailed, this,
+            [this](const QString& reason) {
+                m_trayIcon->showMessage(tr("Daubly could not capture the screen"), reason,
+                                        QSystemTrayIcon::Warning);
+            });
     // Launching has finished once the event loop runs.
     QTimer::singleShot(0, this, [this] { m_appDelegate->applicationDidFinishLaunching(); });
 }

@@ -1,9 +1,12 @@
+#include "app/ColorHistory.h"
 #include "app/SharedInstances.h"
 #include "app/SingleInstance.h"
 #include "app/TintwellApp.h"
 #include "backends/PlatformLoader.h"
 #include "backends/linux/JournalLogSink.h"
 #include "platform/Logger.h"
+#include "platform/QtMessageLog.h"
+#include "platform/UserDefaults.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -16,6 +19,7 @@ int main(int argc, char** argv) {
     // A tray application: closing a window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     Logger::setSink(JournalLogSink::systemSink());
+    installQtMessageLog();
 
     SingleInstance instance;
     switch (instance.acquire()) {
@@ -30,6 +34,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // A runaway history in the settings file costs nothing beyond what the menu shows.
+    UserDefaults::setStandardReadLimits(
+        {.arrayLengths = {{ColorHistory::storageKey(), qsizetype(ColorHistory::capacity)}}});
     // Never destroyed: the shared instances keep it, and at exit Qt's X connection is
     // gone before static destructors run.
     PlatformServices* platform = loadPlatform().release();

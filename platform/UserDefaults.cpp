@@ -1,5 +1,6 @@
 #include "platform/UserDefaults.h"
 
+#include "platform/JsonReader.h"
 #include "platform/Logger.h"
 
 #include <QCoreApplication>
@@ -7,12 +8,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QJsonDocument>
-#include <QJsonParseError>
+#include <QRegularExpression>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -21,13 +29,96 @@ const Logger& logger() {
     return instance;
 }
 
+UserDefaults::ReadLimits& standardLimits() {
+    static UserDefaults::ReadLimits limits;
+    return limits;
+}
+
+QString lastError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Editors write a file in steps (truncate, write, rename): read it once they are done.
+constexpr auto settleTime = 50ms;
+
+// At most this many dropped values are named in the log line.
+constexpr qsizetype namedDrops = 5;
+
+QString describeDrops(const QStringList& dropped) {
+    QString text = dropped.mid(0, namedDrops).join(QStringLiteral(", "));
+    if (dropped.size() > namedDrops) {
+        text += QStringLiteral(" and %1 more").arg(dropped.size() - namedDrops);
+    }
+    return text;
+}
+
+QString describeTrims(const QHash<QString, qsizetype>& trimmed,
+                      const QHash<QString, qsizetype>& limits) {
+    QStringList parts;
+    for (auto it = trimmed.constBegin(); it != trimmed.constEnd(); ++it) {
+        parts.append(QStringLiteral("the first %1 of %2 entries of %3")
+                         .arg(limits.value(it.key()))
+                         .arg(it.value())
+                         .arg(it.key()));
+    }
+    parts.sort();
+    return parts.join(QStringLiteral(", "));
+}
+
+// A name beside `target` that nothing has yet.
+QString asideName(const QString& target) {
+    const QString base =
+        target + QStringLiteral(".corrupt-") +
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    QString name = base;
+    for (int n = 2; QFileInfo::exists(name); ++n) {
+        name = base + QLatin1Char('-') + QString::number(n);
+    }
+    return name;
+}
+
+// Reads the whole file, mapped rather than copied where it can be.
+struct FileText {
+    QFile file;
+    QByteArray copy;
+    QByteArrayView view;
+    QString error;
+
+    explicit FileText(const QString& path)
+        : file(path) {
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = file.errorString();
+            return;
+        }
+        if (const qint64 size = file.size(); size > 0) {
+            if (uchar* mapped = file.map(0, size)) {
+                view = QByteArrayView(reinterpret_cast<const char*>(mapped), size);
+                return;
+            }
+        }
+        copy = file.readAll();
+        view = copy;
+    }
+};
+
 } // namespace
 
 UserDefaults::UserDefaults(QString filePath, QObject* parent)
+    : UserDefaults(std::move(filePath), ReadLimits{}, parent) {}
+
+UserDefaults::UserDefaults(QString filePath, ReadLimits limits, QObject* parent)
     : QObject(parent)
-    , m_filePath(std::move(filePath)) {
+    , m_filePath(std::move(filePath))
+    , m_limits(std::move(limits)) {
+    removeStaleTemporaries();
     load();
+    m_reloadTimer.setSingleShot(true);
+    m_reloadTimer.setInterval(settleTime);
+    connect(&m_reloadTimer, &QTimer::timeout, this, &UserDefaults::reloadFromDisk);
+    watch();
 }
+
+UserDefaults::~UserDefaults() = default;
 
 QString UserDefaults::standardPath() {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -37,8 +128,12 @@ QString UserDefaults::standardPath() {
     return base + QStringLiteral("/daubly/defaults.json");
 }
 
+void UserDefaults::setStandardReadLimits(ReadLimits limits) {
+    standardLimits() = std::move(limits);
+}
+
 UserDefaults& UserDefaults::standard() {
-    static UserDefaults* store = new UserDefaults(standardPath());
+    static UserDefaults* store = new UserDefaults(standardPath(), standardLimits());
     return *store;
 }
 
@@ -80,74 +175,286 @@ void UserDefaults::removeValue(const QString& key) {
     Q_EMIT valueChanged(key);
 }
 
-void UserDefaults::load() {
-    QFile file(m_filePath);
-    if (!file.exists())
-        return;
-    QString problem;
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = file.errorString();
-    } else {
-        QJsonParseError parseError{};
-        const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
-        file.close();
-        if (parseError.error != QJsonParseError::NoError)
-            problem = parseError.errorString() + QStringLiteral(" at offset ") +
-                      QString::number(parseError.offset);
-        else if (!document.isObject())
-            problem = QStringLiteral("the top level is not an object");
-        else {
-            m_values = document.object();
-            return;
-        }
-    }
+std::optional<UserDefaults::FileStamp> UserDefaults::stampOf(const QString& path) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    return FileStamp{status.st_dev, status.st_ino, status.st_size,
+                     qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
+}
 
+QString UserDefaults::targetPath() const {
+    const QFileInfo info(m_filePath);
+    if (!info.isSymLink())
+        return m_filePath;
+    const QString canonical = info.canonicalFilePath();
+    // A link to a file not written yet: the file it will find.
+    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+}
+
+void UserDefaults::removeStaleTemporaries() const {
+    // A save killed before its rename leaves "<file>.tmp-<pid>": remove those whose
+    // process is gone (ours too: this store has not saved yet).
+    const QFileInfo target(targetPath());
+    const QRegularExpression pattern(QStringLiteral("^") +
+                                     QRegularExpression::escape(target.fileName()) +
+                                     QStringLiteral("\\.tmp-(\\d+)$"));
+    const QDir folder = target.absoluteDir();
+    for (const QString& name : folder.entryList({target.fileName() + QStringLiteral(".tmp-*")},
+                                                QDir::Files | QDir::Hidden | QDir::System)) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (!match.hasMatch())
+            continue;
+        bool isNumber = false;
+        const pid_t pid = match.captured(1).toInt(&isNumber);
+        const bool running =
+            isNumber && pid > 0 && pid != ::getpid() && (::kill(pid, 0) == 0 || errno == EPERM);
+        if (running)
+            continue;
+        if (QFile::remove(folder.filePath(name)))
+            logger().log("Removed %{public}s, left by an interrupted save", folder.filePath(name));
+    }
+}
+
+void UserDefaults::load() {
+    const QString target = targetPath();
+    const QFileInfo info(target);
+    if (!info.exists())
+        return;
+    // A folder or a pipe in its place would fail the read or block it.
+    if (!info.isFile()) {
+        keepAside(target, QStringLiteral("it is not a regular file"));
+        return;
+    }
+    if (info.size() > m_limits.maxFileSize) {
+        keepAside(
+            target,
+            QStringLiteral("it is %1 bytes, more than a settings file can need").arg(info.size()));
+        return;
+    }
+    const FileText text(target);
+    if (!text.error.isEmpty()) {
+        keepAside(target, text.error);
+        return;
+    }
+    const JsonReadResult read = readJsonObject(text.view, m_limits.arrayLengths);
+    if (!read.object) {
+        keepAside(target, read.error);
+        return;
+    }
+    m_values = *read.object;
+    m_onDisk = m_values;
+    m_diskStamp = stampOf(target);
+    if (!read.trimmed.isEmpty()) {
+        logger().log("Settings file %{public}s: kept only %{public}s", target,
+                     describeTrims(read.trimmed, m_limits.arrayLengths));
+    }
+    if (read.dropped.isEmpty())
+        return;
+
+    // Keep the user's file as it was once, then replace it by what could be read, so
+    // the next start neither copies it again nor meets the same values.
+    const QString aside = asideName(target);
+    if (QFile::copy(target, aside)) {
+        logger().error("Settings file %{public}s: ignored %{public}s; kept the original as "
+                       "%{public}s and loaded the rest",
+                       target, describeDrops(read.dropped), aside);
+        save();
+    } else {
+        logger().error("Settings file %{public}s: ignored %{public}s and loaded the rest; the "
+                       "original could not be copied aside and stays as it is",
+                       target, describeDrops(read.dropped));
+    }
+}
+
+void UserDefaults::keepAside(const QString& target, const QString& problem) {
     // Keep the user's file: move it aside, never overwrite it.
-    const QString aside =
-        m_filePath + QStringLiteral(".corrupt-") +
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    if (QFile::rename(m_filePath, aside)) {
+    const QString aside = asideName(target);
+    if (QFile::rename(target, aside)) {
         logger().error("Settings file %{public}s could not be read (%{public}s); kept it as "
                        "%{public}s and started with empty settings",
-                       m_filePath, problem, aside);
+                       target, problem, aside);
     } else {
         logger().error("Settings file %{public}s could not be read (%{public}s) nor moved aside; "
                        "settings will not be saved this session",
-                       m_filePath, problem);
+                       target, problem);
         m_readOnly = true;
     }
+}
+
+void UserDefaults::watch() {
+    // Editors and dotfile managers replace the file by a rename, which ends a watch on
+    // the file itself: the folders are watched too (the link's and its target's).
+    if (!m_watcher) {
+        m_watcher = new QFileSystemWatcher(this);
+        connect(m_watcher, &QFileSystemWatcher::fileChanged, &m_reloadTimer,
+                qOverload<>(&QTimer::start));
+        connect(m_watcher, &QFileSystemWatcher::directoryChanged, &m_reloadTimer,
+                qOverload<>(&QTimer::start));
+    }
+    const QString target = targetPath();
+    QStringList paths{QFileInfo(m_filePath).absolutePath(), QFileInfo(target).absolutePath()};
+    if (QFileInfo::exists(target))
+        paths.append(target);
+    paths.removeDuplicates();
+    const QStringList watched = m_watcher->files() + m_watcher->directories();
+    for (const QString& path : paths) {
+        if (!watched.contains(path) && QFileInfo::exists(path))
+            m_watcher->addPath(path);
+    }
+}
+
+void UserDefaults::reloadFromDisk() {
+    watch();
+    const QString target = targetPath();
+    const auto stamp = stampOf(target);
+    // Gone (mid-replace, or removed): what the store holds is written at the next save.
+    if (!stamp || stamp == m_diskStamp)
+        return;
+    m_diskStamp = stamp;
+    if (stamp->size > m_limits.maxFileSize) {
+        logger().error("Settings file %{public}s was changed outside Daubly but is %ld bytes, "
+                       "more than a settings file can need; keeping the current settings",
+                       target, static_cast<long>(stamp->size));
+        return;
+    }
+    const FileText text(target);
+    const JsonReadResult read =
+        text.error.isEmpty() ? readJsonObject(text.view, m_limits.arrayLengths) : JsonReadResult{};
+    if (!read.object) {
+        logger().error("Settings file %{public}s was changed outside Daubly but cannot be read "
+                       "(%{public}s); keeping the current settings",
+                       target, text.error.isEmpty() ? read.error : text.error);
+        return;
+    }
+
+    // The outside change wins for each key it changed; a key whose new value cannot be
+    // read keeps the value the store has.
+    const QJsonObject& disk = *read.object;
+    QStringList keys = disk.keys() + m_onDisk.keys();
+    keys.removeDuplicates();
+    QStringList changed;
+    for (const QString& key : keys) {
+        if (read.damagedKeys.contains(key))
+            continue;
+        const QJsonValue now = disk.value(key);
+        if (now == m_onDisk.value(key))
+            continue;
+        if (now.isUndefined()) {
+            m_onDisk.remove(key);
+            if (m_values.contains(key)) {
+                m_values.remove(key);
+                changed.append(key);
+            }
+        } else {
+            m_onDisk.insert(key, now);
+            if (m_values.value(key) != now) {
+                m_values.insert(key, now);
+                changed.append(key);
+            }
+        }
+    }
+    if (!read.dropped.isEmpty()) {
+        logger().error("Settings file %{public}s was changed outside Daubly; ignored "
+                       "%{public}s and kept the current values of those keys",
+                       target, describeDrops(read.dropped));
+    }
+    if (changed.isEmpty())
+        return;
+    changed.sort();
+    logger().log("Loaded settings changed outside Daubly: %{public}s",
+                 changed.join(QStringLiteral(", ")));
+    for (const QString& key : changed)
+        Q_EMIT valueChanged(key);
+    Q_EMIT changedOutside(changed);
 }
 
 bool UserDefaults::save() {
     if (m_readOnly)
         return false;
-    const QFileInfo info(m_filePath);
-    if (!QDir().mkpath(info.absolutePath())) {
-        logger().error("Could not save settings to %{public}s: %{public}s", m_filePath,
+    const QString target = targetPath();
+    const QFileInfo info(target);
+    const QString folder = info.absolutePath();
+    if (!QDir().mkpath(folder)) {
+        logger().error("Could not save settings to %{public}s: %{public}s", target,
                        QStringLiteral("cannot create the folder"));
         return false;
     }
+    struct stat existing {};
+    const bool exists = ::stat(QFile::encodeName(target).constData(), &existing) == 0;
+    if (exists && (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        // Made read-only on purpose: honoured, and said once.
+        if (!std::exchange(m_reportedReadOnly, true)) {
+            logger().error("Settings file %{public}s is read-only; changes made in Daubly "
+                           "will not be saved",
+                           target);
+        }
+        return false;
+    }
+    m_reportedReadOnly = false;
+
     // Write a temporary beside the file, flush it to disk, then rename over the old
     // file: a crash at any point leaves either the old or the new file, never half.
     const QString temporary =
-        m_filePath + QStringLiteral(".tmp-") + QString::number(QCoreApplication::applicationPid());
-    QFile file(temporary);
+        target + QStringLiteral(".tmp-") + QString::number(QCoreApplication::applicationPid());
+    const QByteArray encodedTemporary = QFile::encodeName(temporary);
     const QByteArray bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-              file.write(bytes) == bytes.size() && file.flush() && ::fsync(file.handle()) == 0;
-    QString problem = file.errorString();
-    file.close();
+    QString problem;
+    const int fd = ::open(encodedTemporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                          exists ? (existing.st_mode & 07777) : 0666);
+    bool ok = fd >= 0;
+    if (!ok)
+        problem = lastError();
+    // The new file takes the old one's place: with its mode (the umask narrowed the
+    // one given to open) and, where we may, its owner.
+    if (ok && exists) {
+        if (::fchmod(fd, existing.st_mode & 07777) != 0)
+            logger().error("Could not keep the mode of %{public}s: %{public}s", target,
+                           lastError());
+        if ((existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+            ::fchown(fd, existing.st_uid, existing.st_gid) != 0)
+            logger().error("Could not keep the owner of %{public}s: %{public}s", target,
+                           lastError());
+    }
+    for (qsizetype written = 0; ok && written < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = false;
+            problem = lastError();
+        } else {
+            written += n;
+        }
+    }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        problem = lastError();
+    }
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
+        ok = false;
+        problem = lastError();
+    }
     if (ok) {
         if (m_beforeRename)
             m_beforeRename();
-        ok = std::rename(QFile::encodeName(temporary).constData(),
-                         QFile::encodeName(m_filePath).constData()) == 0;
+        ok = std::rename(encodedTemporary.constData(), QFile::encodeName(target).constData()) == 0;
         if (!ok)
-            problem = QString::fromLocal8Bit(std::strerror(errno));
+            problem = lastError();
     }
     if (!ok) {
         QFile::remove(temporary);
-        logger().error("Could not save settings to %{public}s: %{public}s", m_filePath, problem);
+        logger().error("Could not save settings to %{public}s: %{public}s", target, problem);
+        return false;
     }
-    return ok;
+    // The rename is durable only once the folder's entry is on disk too.
+    const int folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    m_onDisk = m_values;
+    m_diskStamp = stampOf(target);
+    watch();
+    return true;
 }

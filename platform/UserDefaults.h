@@ -1,22 +1,47 @@
 #pragma once
 
-// The settings store: one JSON object in a file, read once, written atomically after
-// every change (temporary file, flush, rename). Values keep their JSON type; doubles
-// round-trip exactly. A file that cannot be parsed is renamed aside with one warning
-// and the store starts empty, so nothing the user had is destroyed.
+// The settings store: one JSON object in a file, read at start, written atomically
+// after every change (temporary file, flush, rename, folder flush). Values keep their
+// JSON type; doubles round-trip exactly. Nothing the user had is destroyed:
+// - a file that cannot be parsed at all (or is absurdly large) is renamed aside with
+//   one warning and the store starts empty;
+// - a value that cannot be read costs only itself: the rest loads, and the original
+//   file is copied aside once before the cleaned one replaces it;
+// - a change made to the file while Daubly runs (by hand, by a dotfile manager) is
+//   loaded and wins for the keys it changed;
+// - a symlink is written through to its target, keeping the target's mode and owner;
+//   a file without write permission is the user's decision and is never replaced.
 
+#include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <optional>
+#include <sys/types.h>
+
+class QFileSystemWatcher;
 
 class UserDefaults : public QObject {
     Q_OBJECT
 
 public:
+    // What reading the file may cost.
+    struct ReadLimits {
+        // A larger file is kept aside unread.
+        qint64 maxFileSize = qint64(64) << 20;
+        // Arrays under these top-level keys keep only their first elements when read.
+        QHash<QString, qsizetype> arrayLengths;
+    };
+
     explicit UserDefaults(QString filePath, QObject* parent = nullptr);
+    UserDefaults(QString filePath, ReadLimits limits, QObject* parent = nullptr);
+    ~UserDefaults() override;
+
+    // The limits standard() reads with; takes effect only before its first use.
+    static void setStandardReadLimits(ReadLimits limits);
 
     // $XDG_CONFIG_HOME/daubly/defaults.json (~/.config when unset).
     static QString standardPath();
@@ -46,13 +71,40 @@ public:
 
 Q_SIGNALS:
     void valueChanged(const QString& key);
+    // After valueChanged for each of `keys`, when the change was made to the file outside
+    // this store (by hand, by a dotfile manager).
+    void changedOutside(const QStringList& keys);
 
 private:
+    // Identifies one version of the file: an outside write changes at least one field.
+    struct FileStamp {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        qint64 modifiedNs = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    static std::optional<FileStamp> stampOf(const QString& path);
+
+    // The file really written: the target of a symlink, else the file itself.
+    QString targetPath() const;
+    void removeStaleTemporaries() const;
     void load();
+    void keepAside(const QString& target, const QString& problem);
+    void watch();
+    void reloadFromDisk();
     bool save();
 
     QString m_filePath;
+    ReadLimits m_limits;
     QJsonObject m_values;
+    // The file's content as last read or written, to tell which keys an outside
+    // change touched.
+    QJsonObject m_onDisk;
+    std::optional<FileStamp> m_diskStamp;
+    QFileSystemWatcher* m_watcher = nullptr;
+    QTimer m_reloadTimer;
     std::function<void()> m_beforeRename;
     bool m_readOnly = false;
+    bool m_reportedReadOnly = false;
 };

@@ -15,17 +15,19 @@ std::uint32_t displayID(const xcb_randr_monitor_info_t& monitor) {
 std::variant<std::vector<X11Monitor>, X11Error> list(X11Connection& connection) {
     xcb_connection_t* c = connection.get();
     std::vector<X11Monitor> monitors;
-    if (!connection.hasRandr()) {
-        // No monitor list: the root window is the one monitor, and Qt sees one screen.
+    // No monitor list: the root window is the one monitor, and Qt sees one screen.
+    const auto rootAsMonitor = [&]() -> std::variant<std::vector<X11Monitor>, X11Error> {
         xcb_generic_error_t* failure = nullptr;
         XcbReply<xcb_get_geometry_reply_t> geometry(
             xcb_get_geometry_reply(c, xcb_get_geometry(c, connection.root()), &failure));
         if (!geometry) {
             return X11Error::fromReply(failure);
         }
-        monitors.push_back(
-            X11Monitor{XCB_ATOM_NONE, {}, 0, QRect(0, 0, geometry->width, geometry->height)});
-        return monitors;
+        return std::vector<X11Monitor>{
+            X11Monitor{XCB_ATOM_NONE, {}, 0, QRect(0, 0, geometry->width, geometry->height)}};
+    };
+    if (!connection.hasRandr()) {
+        return rootAsMonitor();
     }
     xcb_generic_error_t* failure = nullptr;
     XcbReply<xcb_randr_get_monitors_reply_t> reply(
@@ -48,7 +50,18 @@ std::variant<std::vector<X11Monitor>, X11Error> list(X11Connection& connection) 
                                                  xcb_get_atom_name_name_length(name.get()));
         }
     }
+    // RandR present but listing nothing ("xrandr --fb", every output off): Qt then shows
+    // one screen over the root window too.
+    if (monitors.empty()) {
+        return rootAsMonitor();
+    }
     return monitors;
+}
+
+QSize nativeSize(const QRect& screenGeometry, double devicePixelRatio) {
+    // Qt keeps a screen's native top-left and divides only its size by the ratio.
+    return {static_cast<int>(std::lround(screenGeometry.width() * devicePixelRatio)),
+            static_cast<int>(std::lround(screenGeometry.height() * devicePixelRatio))};
 }
 
 const X11Monitor* match(const QString& screenName, const QRect& screenGeometry,
@@ -58,10 +71,7 @@ const X11Monitor* match(const QString& screenName, const QRect& screenGeometry,
             return &monitor;
         }
     }
-    const QRect native(
-        screenGeometry.topLeft(),
-        QSize(static_cast<int>(std::lround(screenGeometry.width() * devicePixelRatio)),
-              static_cast<int>(std::lround(screenGeometry.height() * devicePixelRatio))));
+    const QRect native(screenGeometry.topLeft(), nativeSize(screenGeometry, devicePixelRatio));
     for (const X11Monitor& monitor : monitors) {
         if (monitor.rect == native) {
             return &monitor;

@@ -31,6 +31,9 @@ std::variant<std::vector<X11Monitor>, X11Error> list(X11Connection& connection);
 
 // By RandR name (Qt names its screens after the monitors), else by native geometry: Qt
 // keeps a screen's native top-left and divides only its size by the pixel ratio.
+// A Qt screen's size in device pixels.
+QSize nativeSize(const QRect& screenGeometry, double devicePixelRatio);
+
 const X11Monitor* match(const QString& screenName, const QRect& screenGeometry,
                         double devicePixelRatio, const std::vector<X11Monitor>& monitors);
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QScreen>
 #include <algorithm>
 #include <array>
@@ -190,9 +191,20 @@ private:
             m_options.afterListing();
         }
         std::vector<X11Monitor> captured;
+        // Without a monitor list the root window is the one monitor, whatever size Qt's
+        // one screen has: Qt keeps the last monitor's geometry for the screen it makes up.
+        const bool rootOnly = screens.size() == 1 && monitors.size() == 1 &&
+                              monitors.front().nameAtom == XCB_ATOM_NONE;
         for (const ScreenDescription& screen : screens) {
-            const X11Monitor* monitor =
-                X11Monitors::match(screen.name, screen.geometry, screen.devicePixelRatio, monitors);
+            // Qt started without any monitor makes up a screen with no size: an overlay
+            // there would hold the grab unseen.
+            if (screen.geometry.isEmpty()) {
+                continue;
+            }
+            const X11Monitor* monitor = rootOnly
+                                            ? &monitors.front()
+                                            : X11Monitors::match(screen.name, screen.geometry,
+                                                                 screen.devicePixelRatio, monitors);
             if (!monitor) {
                 continue; // a screen the server does not list: nothing to capture
             }
@@ -202,6 +214,14 @@ private:
                 return gone ? disappeared(*gone) : std::move(*error);
             }
             QImage& pixels = std::get<QImage>(image);
+            const QSize native = X11Monitors::nativeSize(screen.geometry, screen.devicePixelRatio);
+            if (rootOnly && pixels.size() != native && !native.isEmpty()) {
+                // Pixel for pixel where the screen and the root overlap; black beyond.
+                QImage sized(native, pixels.format());
+                sized.fill(Qt::black);
+                QPainter(&sized).drawImage(0, 0, pixels);
+                pixels = std::move(sized);
+            }
             pixels.setColorSpace(screen.colorSpace.isValid() ? screen.colorSpace
                                                              : QColorSpace(QColorSpace::SRgb));
             snapshots.push_back(

@@ -9,10 +9,14 @@
 #include "platform/UserDefaults.h"
 #include "support/FakeScheduler.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -253,6 +257,51 @@ TEST(SingleInstanceTest, ASecondStartTellsTheFirstAndALaterStartTakesOver) {
     first.release();
     SingleInstance third(runtime.path());
     EXPECT_EQ(third.acquire(0ms), SingleInstance::Result::primary);
+}
+
+// The first start holds the lock a moment before it listens; a second start in that
+// moment must wait for its answer, and a start after a quitting one must take over.
+TEST(SingleInstanceTest, AStartThatFindsTheLockTakenWaitsForTheHolder) {
+    enum class Holder { startsListening, quits };
+    for (const Holder holder : {Holder::startsListening, Holder::quits}) {
+        SCOPED_TRACE(holder == Holder::startsListening ? "starts listening" : "quits");
+        QTemporaryDir runtime;
+        SingleInstance paths(runtime.path());
+        QLockFile held(paths.lockPath());
+        ASSERT_TRUE(held.tryLock(0));
+
+        std::optional<SingleInstance::Result> result;
+        std::unique_ptr<QThread> second(QThread::create([&] {
+            SingleInstance instance(runtime.path());
+            result = instance.acquire(5000ms);
+        }));
+        second->start();
+        QTest::qWait(300);
+        ASSERT_TRUE(second->isRunning());
+
+        QLocalServer server;
+        QByteArray received;
+        if (holder == Holder::startsListening) {
+            QObject::connect(&server, &QLocalServer::newConnection, [&] {
+                QLocalSocket* socket = server.nextPendingConnection();
+                QObject::connect(socket, &QLocalSocket::readyRead, [&received, socket] {
+                    received += socket->readAll();
+                    socket->disconnectFromServer();
+                });
+            });
+            ASSERT_TRUE(server.listen(paths.socketPath()));
+        } else {
+            held.unlock();
+        }
+        const bool inTime = QTest::qWaitFor([&] { return second->isFinished(); }, 4000);
+        second->wait();
+        EXPECT_TRUE(inTime);
+        EXPECT_EQ(result, holder == Holder::startsListening ? SingleInstance::Result::alreadyRunning
+                                                            : SingleInstance::Result::primary);
+        if (holder == Holder::startsListening) {
+            EXPECT_EQ(received, "activate\n");
+        }
+    }
 }
 
 } // namespace

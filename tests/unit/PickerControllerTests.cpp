@@ -452,4 +452,37 @@ TEST(PickerControllerTest, ACaptureFinishingAfterTheControllerIsGoneIsHarmless) 
     capture.pending.at(0)({screens(1), std::nullopt});
 }
 
+// Without a word the user would be left with a shortcut that does nothing.
+TEST(PickerControllerTest, APickThatCannotCaptureSaysWhy) {
+    struct Case {
+        const char* name;
+        CaptureResult result;
+        bool cancelledFirst;
+        std::optional<QString> told;
+    };
+    const Case cases[] = {
+        {"capture fails",
+         {{}, QStringLiteral("Cannot connect to the X server")},
+         false,
+         QStringLiteral("Cannot connect to the X server")},
+        {"no screen", {}, false, QStringLiteral("No screen could be captured.")},
+        {"fails after a cancel", {{}, QStringLiteral("late")}, true, std::nullopt},
+        {"succeeds", {screens(1), std::nullopt}, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        QSignalSpy told(&h.controller, &PickerController::captureFailed);
+        h.controller.start(0ms);
+        h.scheduler.runDue();
+        if (c.cancelledFirst)
+            h.controller.cancel();
+        h.completeCapture(0, c.result);
+        ASSERT_EQ(told.count(), c.told ? 1 : 0);
+        if (c.told) {
+            EXPECT_EQ(told[0][0].toString(), *c.told);
+        }
+    }
+}
+
 } // namespace

@@ -343,6 +343,26 @@ TEST_F(PickerSessionTest, ACopyPutsTheLabelOnTheClipboardThenFadesAndCloses) {
     EXPECT_EQ(workspace.calls.back(), "activate 77");
 }
 
+// The next pick may begin while the copied one fades: the old pick's clean-up must not
+// give the focus away from it, or the new pick would cancel as having lost its input.
+TEST_F(PickerSessionTest, ACopiedPickFadingUnderANewOneLeavesTheFocusToIt) {
+    start({20.5, 30.5});
+    session->overlayViewDidClick(nullptr);
+    auto copied = std::move(session);
+    const auto firstOverlays = overlays;
+    scheduler.advance(300ms);
+    start({20.5, 30.5});
+    scheduler.advance(250ms);
+    EXPECT_TRUE(std::all_of(firstOverlays.begin(), firstOverlays.end(),
+                            [](const auto& o) { return o->closed; }));
+    EXPECT_EQ(workspace.count("activate 77"), 0);
+    EXPECT_FALSE(session->isFinished());
+
+    // The new pick gives the focus back when it ends.
+    session->cancel();
+    EXPECT_EQ(workspace.count("activate 77"), 1);
+}
+
 TEST_F(PickerSessionTest, ACancelClosesAtOnceAndGivesTheFocusBackBeforeReporting) {
     start({20.5, 30.5});
     session->setOnFinish([this](const PickerSession::Outcome& outcome) {

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -140,6 +141,59 @@ TEST_F(RegistryTest, AMalformedShortcutReadsAsNoneAndStaysInTheFile) {
     registry->setShortcut(commandS, name);
     EXPECT_EQ(registry->getShortcut(name), commandS);
     EXPECT_TRUE(serviceHas(commandS));
+}
+
+TEST_F(RegistryTest, AStoredValueThatIsNoShortcutIsReportedOnce) {
+    struct Case {
+        const char* label;
+        QByteArray stored; // the JSON of the value in the file
+        bool reported;
+    };
+    const Case cases[] = {
+        {"a word", R"("abc")", true},
+        {"truncated shortcut JSON", R"("{\"carbonKeyCode\":8,")", true},
+        {"fields of the wrong type", R"("{\"carbonKeyCode\":\"8\",\"carbonModifiers\":2048}")",
+         true},
+        {"an object, not a string", R"({"carbonKeyCode": 8, "carbonModifiers": 2048})", true},
+        {"a number", "8", true},
+        {"true", "true", true},
+        {"false: removed by the user", "false", false},
+        {"a shortcut", R"("{\"carbonKeyCode\":8,\"carbonModifiers\":2048}")", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        writeFile("{\"KeyboardShortcuts_activatePicker\": " + c.stored + "}");
+        ScopedLogCapture log;
+        restart();
+        const Name name = registry->makeName(QStringLiteral("activatePicker"), optionC);
+        registry->addKeyUpHandler(name, [] {});
+        scheduler.runDue();
+        registry->getShortcut(name);
+        const auto lines = log.messages("KeyboardShortcuts");
+        const auto ignored = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("Ignored the stored shortcut KeyboardShortcuts_activatePicker") !=
+                   std::string::npos;
+        });
+        EXPECT_EQ(ignored, c.reported ? 1 : 0) << testing::PrintToString(lines);
+    }
+}
+
+TEST_F(RegistryTest, AShortcutChangedInTheFileByHandMovesTheHotKey) {
+    const Name name = registry->makeName(QStringLiteral("activatePicker"), optionC);
+    registry->addKeyUpHandler(name, [] {});
+    scheduler.runDue();
+    ASSERT_TRUE(serviceHas(optionC));
+    changes.clear();
+
+    QFile file(path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(
+        R"({"KeyboardShortcuts_activatePicker": "{\"carbonKeyCode\":1,\"carbonModifiers\":256}"})");
+    file.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !changes.empty(); }, 5000));
+    EXPECT_EQ(changes, std::vector<QString>{"activatePicker"});
+    EXPECT_TRUE(serviceHas(commandS));
+    EXPECT_FALSE(serviceHas(optionC));
 }
 
 TEST_F(RegistryTest, ANewNameStoresItsInitialShortcutOnlyWhenNothingIsStored) {

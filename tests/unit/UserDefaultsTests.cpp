@@ -4,10 +4,15 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -25,8 +30,19 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
+    // The settings folder holding only a file of these bytes.
+    void startFrom(const QByteArray& bytes) const {
+        QDir(m_dir.path() + "/daubly").removeRecursively();
+        writeFile(bytes);
+    }
     QStringList filesBesideStore() const {
         return QDir(m_dir.path() + "/daubly").entryList(QDir::Files, QDir::Name);
+    }
+    QJsonObject fileObject() const { return QJsonDocument::fromJson(fileBytes()).object(); }
+    static mode_t modeOf(const QString& path) {
+        struct stat status {};
+        ::stat(QFile::encodeName(path).constData(), &status);
+        return status.st_mode & 07777;
     }
 
     QTemporaryDir m_dir;
@@ -104,8 +120,7 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
                           {"binary", QByteArray("\x00\xff\xfe", 3)}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QDir(m_dir.path() + "/daubly").removeRecursively();
-        writeFile(c.bytes);
+        startFrom(c.bytes);
         ScopedLogCapture log;
 
         UserDefaults store(path());
@@ -127,6 +142,24 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
     }
 }
 
+TEST_F(UserDefaultsTest, APipeOrAFolderInPlaceOfTheFileIsKeptAside) {
+    // A pipe would block the read for ever.
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        {"pipe", [this] { return ::mkfifo(QFile::encodeName(path()).constData(), 0600) == 0; }},
+        {"folder", [this] { return QDir().mkpath(path()); }},
+    };
+    for (const auto& [name, make] : cases) {
+        SCOPED_TRACE(name);
+        QDir(m_dir.path() + "/daubly").removeRecursively();
+        QDir().mkpath(m_dir.path() + "/daubly");
+        ASSERT_TRUE(make());
+        UserDefaults store(path());
+        EXPECT_TRUE(store.keys().isEmpty());
+        store.setValue("copyFormat", "hex");
+        EXPECT_EQ(UserDefaults(path()).stringValue("copyFormat"), QStringLiteral("hex"));
+    }
+}
+
 TEST_F(UserDefaultsTest, ChangeSignalFiresOnlyForARealChange) {
     UserDefaults store(path());
     QSignalSpy spy(&store, &UserDefaults::valueChanged);
@@ -144,6 +177,215 @@ TEST_F(UserDefaultsTest, ChangeSignalFiresOnlyForARealChange) {
     EXPECT_EQ(spy[0][0].toString(), "copyFormat");
     EXPECT_EQ(spy[3][0].toString(), "n");
     EXPECT_FALSE(UserDefaults(path()).contains("copyFormat"));
+}
+
+TEST_F(UserDefaultsTest, AnUnreadableValueCostsOnlyItself) {
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QJsonObject loaded;
+        const char* named; // where the log line says the dropped value was
+    };
+    const Case cases[] = {
+        {"number out of range in the history",
+         R"({"copyFormat": "hex", "recentColors": [[0.5, 0.25, 1], [1e999, 0, 0.5]],
+             "KeyboardShortcuts_activatePicker": "{\"carbonKeyCode\":8,\"carbonModifiers\":2048}",
+             "someoneElses": {"kept": [1, 2]}})",
+         QJsonObject{
+             {"copyFormat", "hex"},
+             {"recentColors", QJsonArray{QJsonArray{0.5, 0.25, 1}, QJsonArray{0, 0.5}}},
+             {"KeyboardShortcuts_activatePicker", R"({"carbonKeyCode":8,"carbonModifiers":2048})"},
+             {"someoneElses", QJsonObject{{"kept", QJsonArray{1, 2}}}}},
+         "recentColors[1][0]"},
+        {"NaN as a top-level value", R"({"copyFormat": NaN, "hasCompletedOnboarding": true})",
+         QJsonObject{{"hasCompletedOnboarding", true}}, "copyFormat"},
+        {"-Infinity and a stray word", R"({"a": -Infinity, "b": [yes, 2], "c": "ok"})",
+         QJsonObject{{"b", QJsonArray{2}}, {"c", "ok"}}, "b[0]"},
+        {"a broken escape", R"({"copyFormat": "h\qx", "n": 1})", QJsonObject{{"n", 1}},
+         "copyFormat"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        startFrom(c.bytes);
+        ScopedLogCapture log;
+
+        UserDefaults store(path());
+        for (const QString& key : c.loaded.keys())
+            EXPECT_EQ(store.value(key), c.loaded.value(key)) << key.toStdString();
+        EXPECT_EQ(store.keys().size(), c.loaded.size());
+        const auto lines = log.messages("UserDefaults");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(c.named), std::string::npos) << lines[0];
+
+        // The original is kept aside once; the file now holds what loaded, so the next
+        // start neither complains nor copies it again.
+        const QStringList files = filesBesideStore();
+        ASSERT_EQ(files.size(), 2) << files.join(", ").toStdString();
+        QFile aside(m_dir.path() + "/daubly/" + files[1]);
+        ASSERT_TRUE(files[1].startsWith("defaults.json.corrupt-"));
+        ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+        EXPECT_EQ(aside.readAll(), c.bytes);
+        EXPECT_EQ(fileObject(), c.loaded);
+        log.sink().clear();
+        UserDefaults again(path());
+        EXPECT_EQ(again.keys().size(), c.loaded.size());
+        EXPECT_TRUE(log.messages("UserDefaults").empty());
+        EXPECT_EQ(filesBesideStore().size(), 2);
+    }
+}
+
+// Editors replace a file by a rename; others write it in place.
+TEST_F(UserDefaultsTest, AChangeMadeOutsideWinsForTheKeysItChanged) {
+    const auto replaceByRename = [this](const QByteArray& bytes) {
+        QSaveFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        ASSERT_TRUE(file.commit());
+    };
+    const auto writeInPlace = [this](const QByteArray& bytes) {
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    const std::pair<const char*, std::function<void(const QByteArray&)>> writers[] = {
+        {"replaced by a rename", replaceByRename}, {"written in place", writeInPlace}};
+    for (const auto& [name, write] : writers) {
+        SCOPED_TRACE(name);
+        QDir(m_dir.path() + "/daubly").removeRecursively();
+        UserDefaults store(path());
+        store.setValue("copyFormat", "oklch");
+        store.setValue("recentColors", QJsonArray{QJsonArray{0.1, 0.2, 0.3}});
+        QSignalSpy spy(&store, &UserDefaults::valueChanged);
+
+        write(R"({"copyFormat": "hex", "recentColors": [[0.1, 0.2, 0.3]], "added": 1})");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return spy.count() == 2; }, 5000));
+        EXPECT_EQ(store.stringValue("copyFormat"), QStringLiteral("hex"));
+        EXPECT_EQ(store.value("added"), QJsonValue(1));
+
+        // The next save keeps the edit, and a key the edit removed stays removed.
+        write(R"({"copyFormat": "hex", "added": 1})");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !store.contains("recentColors"); }, 5000));
+        store.setValue("hasCompletedOnboarding", true);
+        EXPECT_EQ(
+            fileObject(),
+            (QJsonObject{{"copyFormat", "hex"}, {"added", 1}, {"hasCompletedOnboarding", true}}));
+
+        // What cannot be read costs only its own keys; the rest of the change applies.
+        {
+            ScopedLogCapture log;
+            write(R"({"copyFormat": 1e999, "added": 2, "hasCompletedOnboarding": true})");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return store.value("added") == 2; }, 5000));
+            EXPECT_EQ(store.stringValue("copyFormat"), QStringLiteral("hex"));
+            ASSERT_EQ(log.messages("UserDefaults").size(), 2u);
+            EXPECT_NE(log.messages("UserDefaults")[0].find("copyFormat"), std::string::npos);
+
+            // A change that does not parse at all leaves everything as it is.
+            log.sink().clear();
+            write(R"({"copyFormat": "rgba", )");
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return !log.messages("UserDefaults").empty(); }, 5000));
+            EXPECT_EQ(store.stringValue("copyFormat"), QStringLiteral("hex"));
+            EXPECT_EQ(store.value("added"), QJsonValue(2));
+        }
+    }
+}
+
+TEST_F(UserDefaultsTest, SavingKeepsALinkItsTargetsModeAndAReadOnlyFile) {
+    // A dotfile manager's link to the real file elsewhere.
+    const QString real = m_dir.path() + "/dotfiles/daubly.json";
+    QDir().mkpath(m_dir.path() + "/dotfiles");
+    QDir().mkpath(m_dir.path() + "/daubly");
+    {
+        QFile file(real);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(R"({"copyFormat": "hex"})");
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(real).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(real, path()));
+    {
+        UserDefaults store(path());
+        EXPECT_EQ(store.stringValue("copyFormat"), QStringLiteral("hex"));
+        store.setValue("copyFormat", "rgba");
+        store.setValue("hasCompletedOnboarding", true);
+    }
+    EXPECT_TRUE(QFileInfo(path()).isSymLink());
+    EXPECT_EQ(QFileInfo(path()).symLinkTarget(), real);
+    EXPECT_EQ(modeOf(real), 0600u);
+    EXPECT_EQ(UserDefaults(real).stringValue("copyFormat"), QStringLiteral("rgba"));
+    EXPECT_EQ(filesBesideStore(), QStringList{"defaults.json"});
+
+    // Read-only: the user's decision, said once, the value still held for this session.
+    ASSERT_EQ(::chmod(QFile::encodeName(real).constData(), 0444), 0);
+    const QByteArray before = fileBytes();
+    ScopedLogCapture log;
+    UserDefaults store(path());
+    store.setValue("copyFormat", "hsl");
+    store.setValue("copyFormat", "hex");
+    EXPECT_EQ(store.stringValue("copyFormat"), QStringLiteral("hex"));
+    EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(modeOf(real), 0444u);
+    const auto lines = log.messages("UserDefaults");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("read-only"), std::string::npos) << lines[0];
+}
+
+TEST_F(UserDefaultsTest, TemporariesOfEndedProcessesAreRemovedAtStart) {
+    // A process that has ended, and one that runs (our parent).
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    writeFile(R"({"copyFormat": "hex"})");
+    const QString folder = m_dir.path() + "/daubly/";
+    const QString dead = "defaults.json.tmp-" + QString::number(child);
+    const QString live = "defaults.json.tmp-" + QString::number(::getppid());
+    const QString other = "defaults.json.tmp-notes";
+    for (const QString& name : {dead, live, other}) {
+        QFile file(folder + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("{");
+    }
+
+    UserDefaults store(path());
+    EXPECT_EQ(store.stringValue("copyFormat"), QStringLiteral("hex"));
+    EXPECT_EQ(filesBesideStore(), (QStringList{"defaults.json", live, other}));
+}
+
+TEST_F(UserDefaultsTest, AHugeFileCostsOnlyWhatIsKept) {
+    // A history far longer than anything shows, among other settings.
+    QByteArray bytes = R"({"copyFormat": "hex", "recentColors": [)";
+    for (int i = 0; i < 20000; ++i)
+        bytes += (i ? "," : "") + QByteArray("[0.") + QByteArray::number(i) + ", 0.5, 0.25]";
+    bytes += R"(], "hasCompletedOnboarding": true})";
+    writeFile(bytes);
+    UserDefaults::ReadLimits limits;
+    limits.arrayLengths = {{"recentColors", 5}};
+    {
+        ScopedLogCapture log;
+        UserDefaults store(path(), limits);
+        EXPECT_EQ(store.stringValue("copyFormat"), QStringLiteral("hex"));
+        EXPECT_TRUE(store.boolValue("hasCompletedOnboarding"));
+        const QJsonArray history = store.value("recentColors").toArray();
+        ASSERT_EQ(history.size(), 5);
+        EXPECT_EQ(history[4], (QJsonArray{0.4, 0.5, 0.25}));
+        const auto lines = log.messages("UserDefaults");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("first 5 of 20000 entries of recentColors"), std::string::npos)
+            << lines[0];
+    }
+
+    // Over the size start-up reads: kept aside unread, with the reason.
+    limits.maxFileSize = bytes.size() - 1;
+    ScopedLogCapture log;
+    UserDefaults store(path(), limits);
+    EXPECT_TRUE(store.keys().isEmpty());
+    const QStringList files = filesBesideStore();
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(files[0].startsWith("defaults.json.corrupt-"));
+    const auto lines = log.messages("UserDefaults");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("more than a settings file can need"), std::string::npos) << lines[0];
 }
 
 } // namespace
