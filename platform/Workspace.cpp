@@ -1,3 +1,8 @@
 #include "platform/Workspace.h"
 
-// Workspace has no code of its own; this file gives moc a home for its signals.
+#include <QWindow>
+
+void Workspace::bringForward(QWindow& window) {
+    window.raise();
+    window.requestActivate();
+}

@@ -72,6 +72,10 @@ public:
     // what was painted is then on screen.
     virtual void waitForDisplay() = 0;
 
+    // Brings one of our windows to the workspace the user is on and activates it, as
+    // the user asked for it. Without a backend's help, Qt's raise and activate.
+    virtual void bringForward(QWindow& window);
+
 Q_SIGNALS:
     // A monitor was added, removed or rearranged.
     void screensChanged();

@@ -34,6 +34,7 @@ public:
     void installKeyMonitor(std::function<void(int keyCode)> handler) override;
     void removeKeyMonitor() override;
     void waitForDisplay() override;
+    void bringForward(QWindow& window) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
