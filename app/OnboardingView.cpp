@@ -8,8 +8,10 @@
 #include <QLayout>
 #include <QPainter>
 #include <QPointer>
+#include <QTimer>
 #include <QVariantAnimation>
 #include <QWindow>
+#include <utility>
 
 using OnboardingFlow::Page;
 

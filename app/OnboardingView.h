@@ -54,6 +54,8 @@ public:
     void setTransitionProgress(double progress);
     void finishTransition();
     const OnboardingBackground& background() const { return m_background; }
+    // Called once, after the first paint that follows; to time start-up.
+    void whenPainted(std::function<void()> painted) { m_painted = std::move(painted); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -85,4 +87,5 @@ private:
     CapsuleButton* m_continue;
     CapsuleButton* m_tryItNow;
     CapsuleButton* m_done;
+    std::function<void()> m_painted;
 };

@@ -4,6 +4,7 @@
 #include "app/ScreenRecordingPermission.h"
 #include "platform/DesktopSettings.h"
 #include "platform/PlatformServices.h"
+#include "platform/ProcessClock.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 
@@ -101,6 +102,12 @@ void OnboardingWindowController::show(Reason reason) {
     // No dock here: the window shows in the task bar like any other.
     if (m_window->isMinimized())
         m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+    if (!m_window->isVisible() && m_services->windowPainted) {
+        m_window->whenPainted([this] {
+            if (m_services && m_services->windowPainted)
+                m_services->windowPainted();
+        });
+    }
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

@@ -34,6 +34,8 @@ public:
         std::function<bool()> reduceMotion;
         // Moves the window to the current workspace and activates it.
         std::function<void(QWidget& window)> bringForward;
+        // The window is on screen after being opened (for timing; may be empty).
+        std::function<void()> windowPainted = nullptr;
     };
 
     static constexpr std::chrono::milliseconds tryItNowDelay{300};
