@@ -18,7 +18,9 @@ class UserDefaults : public QObject {
 public:
     explicit UserDefaults(QString filePath, QObject* parent = nullptr);
 
-    // $XDG_CONFIG_HOME/daubly/defaults.json (~/.config when unset).
+    // $XDG_CONFIG_HOME (~/.config when unset or relative).
+    static QString configHome();
+    // configHome()/daubly/defaults.json.
     static QString standardPath();
     // The application's store, created on first use (main thread).
     static UserDefaults& standard();
