@@ -631,7 +631,8 @@ OnboardingCardRow::OnboardingCardRow(const QString& symbol, const QString& title
                                      const QString& detail, QWidget* accessory, QWidget* parent)
     : QWidget(parent)
     , m_title(new QLabel(title, this))
-    , m_detail(new QLabel(detail, this)) {
+    , m_detail(new QLabel(detail, this))
+    , m_accessory(accessory) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(20, 16, 20, 16);
     row->setSpacing(14);
@@ -873,4 +874,69 @@ void CapsuleButton::paintEvent(QPaintEvent*) {
     painter.setFont(font);
     painter.setPen(textColor);
     painter.drawText(rect(), Qt::AlignCenter, text());
+}
+
+// --- SwitchToggle -------------------------------------------------------------------
+
+SwitchToggle::SwitchToggle(const QString& accessibleName, QWidget* parent)
+    : QAbstractButton(parent)
+    , m_animation(new QVariantAnimation(this)) {
+    setCheckable(true);
+    setAccessibleName(accessibleName);
+    setFocusPolicy(Qt::TabFocus);
+    setCursor(Qt::PointingHandCursor);
+    m_animation->setDuration(OnboardingStyle::springDurationMs(0.2));
+    m_animation->setEasingCurve(OnboardingStyle::springCurve());
+    connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        m_position = value.toDouble();
+        update();
+    });
+}
+
+QSize SwitchToggle::sizeHint() const {
+    return {38, 22};
+}
+
+void SwitchToggle::nextCheckState() {
+    // A click leaves the switch as it is: its owner changes the model it shows, and the
+    // switch follows the model (a change that fails springs back by itself).
+}
+
+void SwitchToggle::checkStateSet() {
+    const double target = isChecked() ? 1.0 : 0.0;
+    if (!isVisible()) {
+        m_position = target;
+        update();
+        return;
+    }
+    m_animation->stop();
+    m_animation->setStartValue(m_position);
+    m_animation->setEndValue(target);
+    m_animation->start();
+}
+
+void SwitchToggle::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.45);
+    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const double radius = track.height() / 2.0;
+    const QPalette p = palette();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(
+        OnboardingStyle::mix(OnboardingStyle::quaternary(p), OnboardingStyle::tint(p), m_position));
+    painter.drawRoundedRect(track, radius, radius);
+    if (hasFocus()) {
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(OnboardingStyle::withAlpha(OnboardingStyle::tint(p), 0.6), 2));
+        painter.drawRoundedRect(track.adjusted(-0.5, -0.5, 0.5, 0.5), radius, radius);
+        painter.setPen(Qt::NoPen);
+    }
+    const double knob = track.height() - 4;
+    const double x = OnboardingStyle::lerp(track.left() + 2, track.right() - 2 - knob, m_position);
+    painter.setBrush(QColor(0, 0, 0, 30));
+    painter.drawEllipse(QRectF(x, track.top() + 2.6, knob, knob));
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
 }

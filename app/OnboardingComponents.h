@@ -196,6 +196,7 @@ public:
                       QWidget* accessory, QWidget* parent = nullptr);
     void setDetail(const QString& detail);
     QString detail() const { return m_detail->text(); }
+    QWidget* accessory() const { return m_accessory; }
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -203,6 +204,7 @@ protected:
 private:
     QLabel* m_title;
     QLabel* m_detail;
+    QWidget* m_accessory;
 };
 
 // One capsule per page; the current one long and tinted. One accessible element.
@@ -257,4 +259,23 @@ private:
     QString m_symbol;
     int m_minimumLabelWidth = 0;
     bool m_hovered = false;
+};
+
+// A switch: a capsule track with a round knob, on to the trailing side. Its label is
+// not shown; the accessible name carries it.
+class SwitchToggle : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit SwitchToggle(const QString& accessibleName, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void checkStateSet() override;
+    void nextCheckState() override;
+
+private:
+    double m_position = 0.0;
+    QVariantAnimation* m_animation;
 };

@@ -1,6 +1,9 @@
 #include "app/OnboardingPages.h"
 
 #include "app/FormatPicker.h"
+#include "app/LaunchAtLogin.h"
+#include "platform/ApplicationActivation.h"
+#include "platform/LoginItemService.h"
 
 #include <QFrame>
 #include <QGraphicsOpacityEffect>
@@ -257,9 +260,83 @@ void PermissionPage::disappeared() {
     m_permission.stopMonitoring();
 }
 
+// --- ShortcutCardRow ----------------------------------------------------------------
+
+ShortcutCardRow::ShortcutCardRow(const SetupServices& services, QWidget* parent)
+    : OnboardingCardRow(
+          QStringLiteral("keyboard"), tr("Pick a color"),
+          tr("Some apps use Alt+C themselves. Pick another shortcut if one of yours does."),
+          new QWidget, parent) {
+    QWidget* accessory = this->accessory();
+    auto* row = new QHBoxLayout(accessory);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    m_recorder = new KeyboardShortcuts::Recorder(services.pickShortcut, {}, accessory,
+                                                 services.recorderEnvironment);
+    m_recorder->setAccessibleName(tr("Pick a color"));
+    row->addWidget(m_recorder, 0, Qt::AlignVCenter);
+    m_reset = CapsuleButton::symbolButton(QStringLiteral("arrow.counterclockwise"),
+                                          tr("Reset to Alt C"), accessory);
+    m_reset->setToolTip(tr("Reset to Alt+C"));
+    // The recorder follows the stored change by itself.
+    connect(m_reset, &QAbstractButton::clicked, this,
+            [name = services.pickShortcut, registry = services.recorderEnvironment.registry] {
+                if (registry)
+                    registry->resetShortcuts({name});
+                else
+                    KeyboardShortcuts::resetShortcuts({name});
+            });
+    row->addWidget(m_reset, 0, Qt::AlignVCenter);
+}
+
+// --- LaunchAtLoginCardRow -----------------------------------------------------------
+
+LaunchAtLoginCardRow::LaunchAtLoginCardRow(LoginItemService& loginItems,
+                                           ApplicationActivation& activation, QWidget* parent)
+    : OnboardingCardRow(QStringLiteral("power"), tr("Open at login"), QString(), new QWidget,
+                        parent)
+    , m_launchAtLogin(std::make_unique<LaunchAtLogin>(loginItems)) {
+    QWidget* accessory = this->accessory();
+    auto* row = new QHBoxLayout(accessory);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    m_openSettings = new CapsuleButton(tr("Open Autostart Settings…"), CapsuleButton::Style::glass,
+                                       CapsuleButton::ControlSize::regular, accessory);
+    connect(m_openSettings, &QAbstractButton::clicked, this,
+            [&loginItems] { loginItems.openSettings(); });
+    row->addWidget(m_openSettings, 0, Qt::AlignVCenter);
+    m_toggle = new SwitchToggle(tr("Open at login"), accessory);
+    connect(m_toggle, &QAbstractButton::clicked, this,
+            [this] { m_launchAtLogin->setEnabled(!m_toggle->isChecked()); });
+    row->addWidget(m_toggle, 0, Qt::AlignVCenter);
+
+    connect(m_launchAtLogin.get(), &LaunchAtLogin::isEnabledChanged, this,
+            &LaunchAtLoginCardRow::showState);
+    connect(m_launchAtLogin.get(), &LaunchAtLogin::requiresApprovalChanged, this,
+            &LaunchAtLoginCardRow::showState);
+    connect(&activation, &ApplicationActivation::didBecomeActive, this,
+            &LaunchAtLoginCardRow::refresh);
+    showState();
+}
+
+LaunchAtLoginCardRow::~LaunchAtLoginCardRow() = default;
+
+void LaunchAtLoginCardRow::refresh() {
+    m_launchAtLogin->refresh();
+}
+
+void LaunchAtLoginCardRow::showState() {
+    const bool approval = m_launchAtLogin->requiresApproval();
+    // An item waiting for the user's approval shows as switched on.
+    m_toggle->setChecked(m_launchAtLogin->isEnabled() || approval);
+    m_openSettings->setVisible(approval);
+    setDetail(approval ? tr("Turn Daubly on in your desktop's autostart settings to finish.")
+                       : tr("Ready in the tray when you log in."));
+}
+
 // --- SetupPage ----------------------------------------------------------------------
 
-SetupPage::SetupPage(SetupServices services, QWidget* parent)
+SetupPage::SetupPage(const SetupServices& services, QWidget* parent)
     : OnboardingPage(parent) {
     auto* layout = pageColumn(this);
     addFlexibleSpace(layout, 20);
@@ -272,25 +349,21 @@ SetupPage::SetupPage(SetupServices services, QWidget* parent)
     auto* rowsLayout = new QVBoxLayout(rows);
     rowsLayout->setContentsMargins(0, 0, 0, 0);
     rowsLayout->setSpacing(0);
-    // TODO: the recorder and reset button, and the login switch, come with the
-    // settings work (KeyboardShortcuts::Recorder, LaunchAtLogin).
-    rowsLayout->addWidget(new OnboardingCardRow(
-        QStringLiteral("keyboard"), tr("Pick a color"),
-        tr("Some apps use Alt+C themselves. Pick another shortcut if one of yours does."),
-        nullptr));
+    m_shortcutRow = new ShortcutCardRow(services);
+    rowsLayout->addWidget(m_shortcutRow);
     auto* divider = new QFrame;
     divider->setFixedHeight(1);
     divider->setAutoFillBackground(true);
+    QPalette dp = divider->palette();
+    dp.setColor(QPalette::Window, OnboardingStyle::separator(palette()));
+    divider->setPalette(dp);
     // Starts under the rows' text: 20 padding + 28 symbol + 14 spacing.
     auto* dividerRow = new QHBoxLayout;
     dividerRow->setContentsMargins(62, 0, 0, 0);
     dividerRow->addWidget(divider);
-    QPalette dp = divider->palette();
-    dp.setColor(QPalette::Window, OnboardingStyle::separator(palette()));
-    divider->setPalette(dp);
     rowsLayout->addLayout(dividerRow);
-    rowsLayout->addWidget(new OnboardingCardRow(QStringLiteral("power"), tr("Open at login"),
-                                                tr("Ready in the tray when you log in."), nullptr));
+    m_launchAtLoginRow = new LaunchAtLoginCardRow(services.loginItems, services.activation);
+    rowsLayout->addWidget(m_launchAtLoginRow);
 
     auto* stack = new QVBoxLayout;
     stack->setSpacing(0);
@@ -300,4 +373,8 @@ SetupPage::SetupPage(SetupServices services, QWidget* parent)
     stack->addWidget(m_formatPicker);
     layout->addLayout(stack);
     addFlexibleSpace(layout, 20);
+}
+
+void SetupPage::appeared() {
+    m_launchAtLoginRow->refresh();
 }

@@ -3,13 +3,18 @@
 // The three onboarding pages and the permission card, and the setup page's rows.
 // Each page is built anew when it comes on screen and dropped when it leaves.
 
+#include "KeyboardShortcuts/Recorder.h"
 #include "app/OnboardingComponents.h"
 #include "app/ScreenRecordingPermission.h"
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 
+class ApplicationActivation;
 class FormatPicker;
+class LaunchAtLogin;
+class LoginItemService;
 class QVBoxLayout;
 class UserDefaults;
 
@@ -82,15 +87,64 @@ private:
 // What the setup page's rows need from the rest of the program.
 struct SetupServices {
     UserDefaults& defaults;
+    LoginItemService& loginItems;
+    ApplicationActivation& activation;
+    // The pick shortcut, and the recorder's registry and surroundings.
+    KeyboardShortcuts::Name pickShortcut;
+    KeyboardShortcuts::Recorder::Environment recorderEnvironment;
+};
+
+// The pick shortcut: its recorder and a button back to Alt+C.
+class ShortcutCardRow : public OnboardingCardRow {
+    Q_OBJECT
+
+public:
+    explicit ShortcutCardRow(const SetupServices& services, QWidget* parent = nullptr);
+    KeyboardShortcuts::Recorder* recorder() const { return m_recorder; }
+    QAbstractButton* resetButton() const { return m_reset; }
+
+private:
+    KeyboardShortcuts::Recorder* m_recorder;
+    CapsuleButton* m_reset;
+};
+
+// "Open at login" over the row's own login-item model, refreshed whenever the row comes
+// on screen and whenever Daubly becomes active (the user may have changed it in the
+// desktop's settings meanwhile).
+class LaunchAtLoginCardRow : public OnboardingCardRow {
+    Q_OBJECT
+
+public:
+    LaunchAtLoginCardRow(LoginItemService& loginItems, ApplicationActivation& activation,
+                         QWidget* parent = nullptr);
+    ~LaunchAtLoginCardRow() override;
+
+    void refresh();
+    LaunchAtLogin& launchAtLogin() const { return *m_launchAtLogin; }
+    QAbstractButton* toggle() const { return m_toggle; }
+    QAbstractButton* openSettingsButton() const { return m_openSettings; }
+
+private:
+    void showState();
+
+    std::unique_ptr<LaunchAtLogin> m_launchAtLogin;
+    SwitchToggle* m_toggle;
+    CapsuleButton* m_openSettings;
 };
 
 class SetupPage : public OnboardingPage {
     Q_OBJECT
 
 public:
-    explicit SetupPage(SetupServices services, QWidget* parent = nullptr);
+    explicit SetupPage(const SetupServices& services, QWidget* parent = nullptr);
+    void appeared() override;
+
+    ShortcutCardRow* shortcutRow() const { return m_shortcutRow; }
+    LaunchAtLoginCardRow* launchAtLoginRow() const { return m_launchAtLoginRow; }
     FormatPicker* formatPicker() const { return m_formatPicker; }
 
 private:
+    ShortcutCardRow* m_shortcutRow;
+    LaunchAtLoginCardRow* m_launchAtLoginRow;
     FormatPicker* m_formatPicker;
 };

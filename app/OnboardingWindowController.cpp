@@ -2,6 +2,8 @@
 
 #include "app/PickerController.h"
 #include "app/ScreenRecordingPermission.h"
+#include "app/TintwellApp.h"
+#include "platform/ApplicationActivation.h"
 #include "platform/DesktopSettings.h"
 #include "platform/PlatformServices.h"
 #include "platform/ProcessClock.h"
@@ -40,7 +42,7 @@ OnboardingWindowController::OnboardingWindowController(Services services, QObjec
     QPointer<OnboardingWindowController> self(this);
     m_window = std::make_unique<OnboardingView>(
         m_state,
-        OnboardingView::Environment{m_services->permission, SetupServices{m_services->defaults},
+        OnboardingView::Environment{m_services->permission, m_services->setup,
                                     m_services->reduceMotion},
         [self](Finish finish) {
             if (self)
@@ -57,14 +59,28 @@ OnboardingWindowController::OnboardingWindowController(Services services, QObjec
 OnboardingWindowController::~OnboardingWindowController() = default;
 
 OnboardingWindowController& OnboardingWindowController::shared() {
+    PlatformServices& platform = PlatformServices::current();
     // Never destroyed: the window outlives every caller, to the end of the process.
     static OnboardingWindowController* controller = new OnboardingWindowController(
         Services{UserDefaults::standard(), ScreenRecordingPermission::shared(),
+                 SetupServices{UserDefaults::standard(), platform.loginItems(),
+                               ApplicationActivation::shared(), activatePicker(),
+                               KeyboardShortcuts::Recorder::defaultEnvironment()},
                  [](std::chrono::milliseconds after) { PickerController::shared().start(after); },
                  [] { return DesktopSettings::reduceMotion(); },
-                 [](QWidget& window) {
+                 [&platform](QWidget& window) {
                      if (QWindow* handle = window.windowHandle())
-                         PlatformServices::current().workspace().bringForward(*handle);
+                         platform.workspace().bringForward(*handle);
+                 },
+                 [&platform] {
+                     // Start-up as the user feels it: from the process start to the window on
+                     // screen.
+                     platform.workspace().waitForDisplay();
+                     if (const auto elapsed = ProcessClock::sinceProcessStart()) {
+                         Logger("Onboarding")
+                             .log("Welcome window painted %ld ms after the process started",
+                                  static_cast<long>(elapsed->count()));
+                     }
                  }});
     return *controller;
 }

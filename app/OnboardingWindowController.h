@@ -28,6 +28,8 @@ public:
     struct Services {
         UserDefaults& defaults;
         ScreenRecordingPermission& permission;
+        // What the setup page's rows work with.
+        SetupServices setup;
         // Starts a pick once the delay has passed (the picker controller's start).
         std::function<void(std::chrono::milliseconds after)> startPick;
         // The desktop asks for less motion.

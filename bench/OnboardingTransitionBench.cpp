@@ -15,6 +15,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
+#include "support/OnboardingFakes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -50,10 +51,11 @@ void BM_PageChange(benchmark::State& state) {
     UserDefaults defaults(dir.path() + "/defaults.json");
     ScreenRecordingPermission permission(
         defaults, [] { return true; }, [] { return true; }, [](const QUrl&) {});
+    SetupFakes setup(defaults);
     OnboardingState onboarding;
     onboarding.go(OnboardingFlow::Page::permission);
     OnboardingView view(onboarding,
-                        {permission, {defaults}, [reduceMotion] { return reduceMotion; }},
+                        {permission, setup.services(), [reduceMotion] { return reduceMotion; }},
                         [](OnboardingView::Finish) {});
     view.show();
     QApplication::processEvents();

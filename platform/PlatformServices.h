@@ -4,6 +4,7 @@
 // factory knows which backend runs; models receive the services they need.
 
 class FramePresenter;
+class LoginItemService;
 class ScreenCapture;
 class Workspace;
 
@@ -13,6 +14,8 @@ public:
     virtual ScreenCapture& screenCapture() = 0;
     virtual Workspace& workspace() = 0;
     virtual FramePresenter& framePresenter() = 0;
+    // Daubly's own login item (the XDG autostart entry on Linux).
+    virtual LoginItemService& loginItems() = 0;
 
     // The running system's services (X11 today), created on first use (main thread,
     // after the application object exists).

@@ -6,6 +6,7 @@
 #include "app/OnboardingView.h"
 #include "app/ScreenRecordingPermission.h"
 #include "platform/UserDefaults.h"
+#include "support/OnboardingFakes.h"
 
 #include <QApplication>
 #include <QDir>
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
     // An X11 session: the screen can always be read.
     ScreenRecordingPermission permission(
         defaults, [] { return true; }, [] { return true; }, [](const QUrl&) {});
+    SetupFakes setup(defaults);
 
     const struct {
         const char* name;
@@ -76,7 +78,7 @@ int main(int argc, char** argv) {
         for (OnboardingFlow::Page page : OnboardingFlow::allPages) {
             OnboardingState state;
             state.go(page);
-            OnboardingView view(state, {permission, {defaults}, [] { return false; }},
+            OnboardingView view(state, {permission, setup.services(), [] { return false; }},
                                 [](OnboardingView::Finish) {});
             view.setAttribute(Qt::WA_DontShowOnScreen);
             view.show();

@@ -9,6 +9,7 @@
 #include "platform/Logger.h"
 #include "platform/UserDefaults.h"
 #include "support/FakeScheduler.h"
+#include "support/OnboardingFakes.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -29,11 +30,12 @@ struct Harness {
     explicit Harness(Status status = Status::granted)
         : defaults(dir.path() + "/defaults.json")
         , permission(
-              defaults, [this] { return granted; }, [] { return false; }, [](const QUrl&) {}) {
+              defaults, [this] { return granted; }, [] { return false; }, [](const QUrl&) {})
+        , setup(defaults) {
         setStatus(status);
         controller =
             std::make_unique<OnboardingWindowController>(OnboardingWindowController::Services{
-                defaults, permission,
+                defaults, permission, setup.services(),
                 [this](std::chrono::milliseconds after) { picks.push_back(after); },
                 [this] { return reduceMotion; }, [this](QWidget&) { ++broughtForward; }});
     }
@@ -58,6 +60,7 @@ struct Harness {
     bool granted = true;
     bool reduceMotion = false;
     ScreenRecordingPermission permission;
+    SetupFakes setup;
     std::vector<std::chrono::milliseconds> picks;
     int broughtForward = 0;
     std::unique_ptr<OnboardingWindowController> controller;
@@ -347,8 +350,9 @@ TEST(OnboardingWindowControllerTest, TryItNowPicksThreeHundredMillisecondsAfterC
                              },
                              [](const PickedColor&) {}});
     OnboardingWindowController controller(
-        {h.defaults, h.permission, [&](std::chrono::milliseconds after) { picker.start(after); },
-         [] { return false; }, nullptr});
+        {h.defaults, h.permission, h.setup.services(),
+         [&](std::chrono::milliseconds after) { picker.start(after); }, [] { return false; },
+         nullptr});
     controller.show(Reason::replay);
     controller.state().go(Page::setup);
     controller.window()->finishTransition();

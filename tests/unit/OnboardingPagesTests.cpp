@@ -7,6 +7,7 @@
 #include "app/OnboardingPages.h"
 #include "app/ScreenRecordingPermission.h"
 #include "platform/UserDefaults.h"
+#include "support/OnboardingFakes.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -112,24 +113,22 @@ TEST(PermissionCardTest, ActionsReachTheModelAndTheCardFollowsItsStatus) {
     EXPECT_TRUE(card.actions().isEmpty());
 }
 
-TEST(PermissionPageTest, MonitorsThePermissionOnlyWhileOnScreen) {
+TEST(PermissionPageTest, MonitorsThePermissionExactlyWhileOnScreen) {
     PermissionFixture f(Status::denied);
     auto page = std::make_unique<PermissionPage>(f.permission);
-    const int before = f.preflights;
+    EXPECT_EQ(f.permission.monitorCount(), 0) << "made is not shown";
     page->appeared();
-    EXPECT_EQ(f.preflights, before + 1) << "monitoring starts with a fresh look";
     page->appeared();
-    EXPECT_EQ(f.preflights, before + 1) << "one start per appearance";
+    EXPECT_EQ(f.permission.monitorCount(), 1) << "one start per appearance";
+    EXPECT_TRUE(f.permission.isPolling());
     page->disappeared();
     page->disappeared();
+    EXPECT_EQ(f.permission.monitorCount(), 0);
+    EXPECT_FALSE(f.permission.isPolling());
+    // Dropped while on screen: its monitoring ends with it.
     page->appeared();
-    EXPECT_EQ(f.preflights, before + 2);
-    // Dropped while shown: the monitoring it started ends with it, so a later start
-    // elsewhere is the only one left (and stopping it leaves none).
     page.reset();
-    f.permission.startMonitoring();
-    f.permission.stopMonitoring();
-    f.permission.stopMonitoring();
+    EXPECT_EQ(f.permission.monitorCount(), 0);
 }
 
 TEST(FormatPickerTest, ATileStoresItsFormatAndThePreviewFollows) {
@@ -185,4 +184,76 @@ TEST(FormatPickerTest, FollowsAChoiceMadeElsewhereAndUnknownValuesMeanOklch) {
     EXPECT_TRUE(picker.tiles()[0]->isSelected());
     EXPECT_EQ(picker.previewText(),
               QString::fromStdString(text(PickedColor::sample(), ColorFormat::oklch)));
+}
+
+TEST(LaunchAtLoginCardRowTest, SwitchButtonAndDetailFollowTheLoginItem) {
+    using ItemStatus = LoginItemService::Status;
+    const struct {
+        const char* name;
+        ItemStatus status;
+        bool on;
+        bool openSettingsShown;
+        const char* detail;
+    } cases[] = {
+        {"not registered", ItemStatus::notRegistered, false, false,
+         "Ready in the tray when you log in."},
+        {"enabled", ItemStatus::enabled, true, false, "Ready in the tray when you log in."},
+        {"waiting for approval: reads on", ItemStatus::requiresApproval, true, true,
+         "Turn Daubly on in your desktop's autostart settings to finish."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        UserDefaults defaults(dir.path() + "/defaults.json");
+        SetupFakes fakes(defaults);
+        fakes.loginItems.current = c.status;
+        LaunchAtLoginCardRow row(fakes.loginItems, fakes.activation);
+        EXPECT_EQ(row.toggle()->isChecked(), c.on);
+        EXPECT_EQ(row.openSettingsButton()->isVisibleTo(&row), c.openSettingsShown);
+        EXPECT_EQ(row.detail(), c.detail);
+        EXPECT_EQ(row.toggle()->accessibleName(), "Open at login");
+    }
+}
+
+TEST(LaunchAtLoginCardRowTest, TheSwitchChangesTheItemAndTheRowCatchesUpOnActivation) {
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + "/defaults.json");
+    SetupFakes fakes(defaults);
+    LaunchAtLoginCardRow row(fakes.loginItems, fakes.activation);
+    row.toggle()->click();
+    EXPECT_EQ(fakes.loginItems.registers, 1);
+    EXPECT_TRUE(row.toggle()->isChecked());
+
+    // Turned off in the desktop's settings meanwhile: shown when Daubly is active again.
+    fakes.loginItems.current = LoginItemService::Status::requiresApproval;
+    fakes.activation.notifyDidBecomeActive();
+    EXPECT_TRUE(row.openSettingsButton()->isVisibleTo(&row));
+    row.openSettingsButton()->click();
+    EXPECT_EQ(fakes.loginItems.settingsOpened, 1);
+
+    // Switching off a waiting item unregisters it; a failure springs the switch back.
+    row.toggle()->click();
+    EXPECT_EQ(fakes.loginItems.unregisters, 1);
+    EXPECT_FALSE(row.toggle()->isChecked());
+    fakes.loginItems.failure = QStringLiteral("read-only folder");
+    row.toggle()->click();
+    EXPECT_EQ(fakes.loginItems.registers, 2);
+    EXPECT_FALSE(row.toggle()->isChecked());
+}
+
+TEST(ShortcutCardRowTest, ResetBringsBackAltC) {
+    using namespace KeyboardShortcuts;
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.path() + "/defaults.json");
+    SetupFakes fakes(defaults);
+    ShortcutCardRow row(fakes.services());
+    EXPECT_EQ(row.resetButton()->accessibleName(), "Reset to Alt C");
+    EXPECT_EQ(row.resetButton()->toolTip(), "Reset to Alt+C");
+    const Shortcut controlShiftK(Key::k, ModifierFlag::control | ModifierFlag::shift);
+    fakes.registry.setShortcut(controlShiftK, fakes.name);
+    EXPECT_EQ(row.recorder()->shortcut(), controlShiftK);
+    row.resetButton()->click();
+    EXPECT_EQ(fakes.registry.getShortcut(fakes.name), Shortcut(Key::c, ModifierFlag::option));
+    EXPECT_EQ(row.recorder()->shortcut(), Shortcut(Key::c, ModifierFlag::option));
+    EXPECT_EQ(row.recorder()->text(), "Alt+C");
 }
