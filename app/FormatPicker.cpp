@@ -78,7 +78,8 @@ private:
 
 } // namespace
 
-FormatTile::FormatTile(ColorFormat format, bool isSelected, QWidget* parent)
+FormatTile::FormatTile(ColorFormat format, bool isSelected, std::function<void()> select,
+                       QWidget* parent)
     : QAbstractButton(parent)
     , m_format(format)
     , m_isSelected(isSelected)
@@ -94,6 +95,19 @@ FormatTile::FormatTile(ColorFormat format, bool isSelected, QWidget* parent)
     connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
         m_selection = value.toDouble();
         QWidget::update();
+    });
+    connect(this, &QAbstractButton::clicked, this, [select] { select(); });
+    // A screen reader toggles the check state directly: turning it on chooses the tile,
+    // turning the chosen tile off is undone (the picker decides what is selected).
+    connect(this, &QAbstractButton::toggled, this, [this, select](bool on) {
+        if (on == m_isSelected)
+            return;
+        {
+            const QSignalBlocker blocker(this);
+            setChecked(m_isSelected);
+        }
+        if (on)
+            select();
     });
 }
 
@@ -182,12 +196,14 @@ FormatPicker::FormatPicker(UserDefaults& defaults, QWidget* parent)
     constexpr int columns = 4;
     int index = 0;
     for (ColorFormat format : allColorFormats) {
-        auto* tile = new FormatTile(format, format == current, this);
-        connect(tile, &QAbstractButton::clicked, this, [this, format] {
-            m_defaults.setValue(copyFormatKey, QString::fromUtf8(rawValue(format).data()));
-            // Storing the same value again changes nothing, so nothing is announced.
-            update(storedCopyFormat(m_defaults));
-        });
+        auto* tile = new FormatTile(
+            format, format == current,
+            [this, format] {
+                m_defaults.setValue(copyFormatKey, QString::fromUtf8(rawValue(format).data()));
+                // Storing the same value again changes nothing, so nothing is announced.
+                update(storedCopyFormat(m_defaults));
+            },
+            this);
         grid->addWidget(tile, index / columns, index % columns);
         m_tiles.push_back(tile);
         ++index;

@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 class QLabel;
@@ -18,7 +19,9 @@ class FormatTile : public QAbstractButton {
     Q_OBJECT
 
 public:
-    FormatTile(ColorFormat format, bool isSelected, QWidget* parent = nullptr);
+    // `select` runs when the user chooses the tile: a click, or a screen reader's toggle.
+    FormatTile(ColorFormat format, bool isSelected, std::function<void()> select,
+               QWidget* parent = nullptr);
 
     ColorFormat format() const { return m_format; }
     bool isSelected() const { return m_isSelected; }

@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QEnterEvent>
+#include <QFocusEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -35,6 +36,9 @@ QAccessibleInterface* accessibleFactory(const QString& className, QObject* objec
     if (!object || !object->isWidgetType())
         return nullptr;
     auto* widget = static_cast<QWidget*>(object);
+    // A top-level widget is a client area to Qt; screen readers look for a window.
+    if (object->property("accessibleWindow").toBool() && widget->isWindow())
+        return new QAccessibleWidget(widget, QAccessible::Window);
     if (className == QLatin1String("PageDots") || object->property("accessibleStaticText").toBool())
         return new QAccessibleWidget(widget, QAccessible::StaticText);
     if (object->property("accessibleHeading").toBool())
@@ -42,13 +46,17 @@ QAccessibleInterface* accessibleFactory(const QString& className, QObject* objec
     return nullptr;
 }
 
-void installAccessibleFactory() {
+} // namespace
+
+void installOnboardingAccessibility() {
     static const bool installed = [] {
         QAccessible::installFactory(accessibleFactory);
         return true;
     }();
     static_cast<void>(installed);
 }
+
+namespace {
 
 // A separable Gaussian blur of a premultiplied image; outside the image is clear, so
 // the edges fade as a blurred layer's do.
@@ -525,15 +533,17 @@ void TintedIconLabelStyle::apply(IconLabel& label) {
 
 OnboardingTitle::OnboardingTitle(const QString& title, const QString& subtitle, QWidget* parent)
     : QWidget(parent)
-    , m_title(new QLabel(title, this))
+    , m_title(new QLabel(this))
     , m_subtitle(new QLabel(subtitle, this)) {
-    installAccessibleFactory();
+    installOnboardingAccessibility();
+    // Marked before it has a text: setting the text already makes its accessible face.
+    m_title->setProperty("accessibleHeading", true);
+    m_title->setText(title);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
     m_title->setFont(OnboardingStyle::systemFont(32, QFont::Bold));
     m_title->setAlignment(Qt::AlignCenter);
-    m_title->setProperty("accessibleHeading", true);
     m_title->setAccessibleName(title);
     m_subtitle->setFont(OnboardingStyle::title3());
     m_subtitle->setAlignment(Qt::AlignCenter);
@@ -687,7 +697,7 @@ PageDots::PageDots(OnboardingFlow::Page current, QWidget* parent)
     , m_current(current)
     , m_previous(current)
     , m_animation(new QVariantAnimation(this)) {
-    installAccessibleFactory();
+    installOnboardingAccessibility();
     setAccessibleName(pageDotsLabel(current));
     m_animation->setStartValue(0.0);
     m_animation->setEndValue(1.0);
@@ -801,6 +811,12 @@ void CapsuleButton::leaveEvent(QEvent* event) {
     QAbstractButton::leaveEvent(event);
 }
 
+void CapsuleButton::focusInEvent(QFocusEvent* event) {
+    m_keyboardFocus =
+        event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QAbstractButton::focusInEvent(event);
+}
+
 void CapsuleButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -856,7 +872,7 @@ void CapsuleButton::paintEvent(QPaintEvent*) {
         break;
     }
 
-    if (hasFocus() && focusPolicy() != Qt::NoFocus && m_style != Style::borderless) {
+    if (hasFocus() && m_keyboardFocus && m_style != Style::borderless) {
         painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(OnboardingStyle::withAlpha(OnboardingStyle::tint(p), 0.6), 2));
         painter.drawRoundedRect(r.adjusted(-0.5, -0.5, 0.5, 0.5), radius, radius);

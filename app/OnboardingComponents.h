@@ -20,6 +20,10 @@
 class QVariantAnimation;
 class QBoxLayout;
 
+// Gives the onboarding widgets their roles for screen readers: the window, headings,
+// and the widgets that speak as one label. Installed once; later calls do nothing.
+void installOnboardingAccessibility();
+
 namespace OnboardingStyle {
 
 enum class ColorScheme { light, dark };
@@ -249,6 +253,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     QFont labelFont() const;
@@ -259,6 +264,8 @@ private:
     QString m_symbol;
     int m_minimumLabelWidth = 0;
     bool m_hovered = false;
+    // The ring shows only for focus the keyboard moved here.
+    bool m_keyboardFocus = false;
 };
 
 // A switch: a capsule track with a round knob, on to the trailing side. Its label is

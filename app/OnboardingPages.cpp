@@ -5,7 +5,6 @@
 #include "platform/ApplicationActivation.h"
 #include "platform/LoginItemService.h"
 
-#include <QFrame>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -308,6 +307,14 @@ LaunchAtLoginCardRow::LaunchAtLoginCardRow(LoginItemService& loginItems,
     m_toggle = new SwitchToggle(tr("Open at login"), accessory);
     connect(m_toggle, &QAbstractButton::clicked, this,
             [this] { m_launchAtLogin->setEnabled(!m_toggle->isChecked()); });
+    // A screen reader toggles the switch itself: the model follows, then the switch
+    // shows what the model reports.
+    connect(m_toggle, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on != (m_launchAtLogin->isEnabled() || m_launchAtLogin->requiresApproval())) {
+            m_launchAtLogin->setEnabled(on);
+            showState();
+        }
+    });
     row->addWidget(m_toggle, 0, Qt::AlignVCenter);
 
     connect(m_launchAtLogin.get(), &LaunchAtLogin::isEnabledChanged, this,
@@ -351,7 +358,7 @@ SetupPage::SetupPage(const SetupServices& services, QWidget* parent)
     rowsLayout->setSpacing(0);
     m_shortcutRow = new ShortcutCardRow(services);
     rowsLayout->addWidget(m_shortcutRow);
-    auto* divider = new QFrame;
+    auto* divider = new QWidget;
     divider->setFixedHeight(1);
     divider->setAutoFillBackground(true);
     QPalette dp = divider->palette();

@@ -166,6 +166,8 @@ OnboardingView::OnboardingView(OnboardingState& state, Environment environment,
     , m_environment(std::move(environment))
     , m_finish(std::move(finish))
     , m_area(new OnboardingPageArea(this)) {
+    installOnboardingAccessibility();
+    setProperty("accessibleWindow", true);
     resize(windowSize);
     buildFooter();
     connect(&m_state, &OnboardingState::pageChanged, this, &OnboardingView::pageChanged);

@@ -169,6 +169,14 @@ TEST(FormatPickerTest, HexPreviewReadsTheSampleAndReselectingChangesNothing) {
     hex->click();
     EXPECT_EQ(changes.count(), 0);
     EXPECT_TRUE(hex->isSelected());
+
+    // A screen reader toggles instead of clicking: on chooses, off changes nothing.
+    hex->toggle();
+    EXPECT_TRUE(hex->isChecked());
+    EXPECT_EQ(changes.count(), 0);
+    picker.tiles()[2]->toggle();
+    EXPECT_EQ(defaults.stringValue(copyFormatKey), "rgba");
+    EXPECT_FALSE(hex->isChecked());
 }
 
 TEST(FormatPickerTest, FollowsAChoiceMadeElsewhereAndUnknownValuesMeanOklch) {
@@ -223,6 +231,11 @@ TEST(LaunchAtLoginCardRowTest, TheSwitchChangesTheItemAndTheRowCatchesUpOnActiva
     row.toggle()->click();
     EXPECT_EQ(fakes.loginItems.registers, 1);
     EXPECT_TRUE(row.toggle()->isChecked());
+    // A screen reader's toggle goes through the model as well.
+    row.toggle()->toggle();
+    EXPECT_EQ(fakes.loginItems.unregisters, 1);
+    row.toggle()->toggle();
+    EXPECT_EQ(fakes.loginItems.registers, 2);
 
     // Turned off in the desktop's settings meanwhile: shown when Daubly is active again.
     fakes.loginItems.current = LoginItemService::Status::requiresApproval;
@@ -233,11 +246,11 @@ TEST(LaunchAtLoginCardRowTest, TheSwitchChangesTheItemAndTheRowCatchesUpOnActiva
 
     // Switching off a waiting item unregisters it; a failure springs the switch back.
     row.toggle()->click();
-    EXPECT_EQ(fakes.loginItems.unregisters, 1);
+    EXPECT_EQ(fakes.loginItems.unregisters, 2);
     EXPECT_FALSE(row.toggle()->isChecked());
     fakes.loginItems.failure = QStringLiteral("read-only folder");
     row.toggle()->click();
-    EXPECT_EQ(fakes.loginItems.registers, 2);
+    EXPECT_EQ(fakes.loginItems.registers, 3);
     EXPECT_FALSE(row.toggle()->isChecked());
 }
 
