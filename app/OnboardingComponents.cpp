@@ -262,6 +262,15 @@ QFont monospacedCallout() {
 }
 
 QPixmap symbol(const QString& name, int size, const QColor& color, qreal devicePixelRatio) {
+    // Views repaint their symbols often and draw few distinct ones: each is drawn once.
+    static QHash<QString, QPixmap> cache;
+    const QString key = QStringLiteral("%1/%2/%3/%4")
+                            .arg(name)
+                            .arg(size)
+                            .arg(color.rgba(), 0, 16)
+                            .arg(devicePixelRatio);
+    if (const auto it = cache.constFind(key); it != cache.constEnd())
+        return *it;
     registerOnboardingResources();
     // The icon theme's symbolic icons for the roles that have a fitting one.
     static const QHash<QString, QString> themeNames{
@@ -290,6 +299,7 @@ QPixmap symbol(const QString& name, int size, const QColor& color, qreal deviceP
     }
     QPixmap pixmap = QPixmap::fromImage(image);
     pixmap.setDevicePixelRatio(devicePixelRatio);
+    cache.insert(key, pixmap);
     return pixmap;
 }
 

@@ -349,6 +349,11 @@ void OnboardingView::paintEvent(QPaintEvent* event) {
     const QSize deviceSize = (QSizeF(size()) * dpr).toSize();
     painter.drawPixmap(
         0, 0, m_background.pixmap(deviceSize, dpr, OnboardingStyle::colorScheme(palette())));
+    if (m_painted) {
+        // The children paint after this and the window is flushed after them: report
+        // from the event loop's next turn.
+        QTimer::singleShot(0, this, std::exchange(m_painted, nullptr));
+    }
 }
 
 void OnboardingView::resizeEvent(QResizeEvent*) {

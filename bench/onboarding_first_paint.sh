@@ -84,8 +84,8 @@ launch ""
 until_true 20 logged "Welcome window painted" || die "the window was not painted"
 sleep 1
 open=$(rss_kb "$PID")
-window=$(xdotool search --name "Welcome to Daubly" | head -n1)
-xdotool key --window "$window" Escape
+window=$(xdotool search --onlyvisible --name '^Welcome to Daubly$' | head -n1)
+xdotool windowactivate --sync "$window" key Escape
 until_true 10 grep -q '"hasCompletedOnboarding": true' "$WORK/config/daubly/defaults.json" ||
     die "Escape did not close the window"
 sleep 2
