@@ -226,6 +226,18 @@ QColor green() {
     return QColor::fromRgbF(0.204f, 0.78f, 0.349f);
 }
 
+QColor color(Tone tone, const QPalette& palette) {
+    switch (tone) {
+    case Tone::primary:
+        return primary(palette);
+    case Tone::secondary:
+        return secondary(palette);
+    case Tone::tertiary:
+        return tertiary(palette);
+    }
+    return primary(palette);
+}
+
 QFont systemFont(double pixelSize, QFont::Weight weight) {
     QFont font = QApplication::font();
     font.setPixelSize(int(std::lround(pixelSize)));
@@ -441,6 +453,36 @@ void AppIconImage::paintEvent(QPaintEvent*) {
     renderer.render(&painter, QRectF(target));
 }
 
+// --- ToneLabel ----------------------------------------------------------------------
+
+ToneLabel::ToneLabel(const QString& text, OnboardingStyle::Tone tone, QWidget* parent)
+    : QLabel(text, parent)
+    , m_tone(tone) {
+    applyTone();
+}
+
+void ToneLabel::setTone(OnboardingStyle::Tone tone) {
+    m_tone = tone;
+    applyTone();
+}
+
+void ToneLabel::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange)
+        applyTone();
+    QLabel::changeEvent(event);
+}
+
+void ToneLabel::applyTone() {
+    // Setting the palette sends a palette change of its own.
+    if (m_applying)
+        return;
+    m_applying = true;
+    QPalette p = parentWidget() ? parentWidget()->palette() : QApplication::palette();
+    p.setColor(QPalette::WindowText, OnboardingStyle::color(m_tone, p));
+    setPalette(p);
+    m_applying = false;
+}
+
 // --- SymbolView ---------------------------------------------------------------------
 
 SymbolView::SymbolView(QString symbol, int pointSize, QWidget* parent)
@@ -476,7 +518,7 @@ void SymbolView::paintEvent(QPaintEvent*) {
 IconLabel::IconLabel(const QString& symbol, const QString& text, QWidget* parent)
     : QWidget(parent)
     , m_icon(new SymbolView(symbol, 16, this))
-    , m_text(new QLabel(text, this))
+    , m_text(new ToneLabel(text, OnboardingStyle::Tone::primary, this))
     , m_layout(new QHBoxLayout(this)) {
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(6);
@@ -522,16 +564,13 @@ void IconLabel::changeEvent(QEvent* event) {
 }
 
 void IconLabel::updateColors() {
-    const QPalette p = palette();
-    QColor color = OnboardingStyle::primary(p);
-    if (m_tone == Tone::secondary)
-        color = OnboardingStyle::secondary(p);
-    else if (m_tone == Tone::tertiary)
-        color = OnboardingStyle::tertiary(p);
-    QPalette textPalette = m_text->palette();
-    textPalette.setColor(QPalette::WindowText, color);
-    m_text->setPalette(textPalette);
-    m_icon->setColor(m_tintedIcon ? OnboardingStyle::tint(p) : color);
+    m_text->setTone(m_tone);
+    const QColor color = OnboardingStyle::color(m_tone, palette());
+    m_icon->setColor(m_tintedIcon ? OnboardingStyle::tint(palette()) : color);
+}
+
+QLabel* IconLabel::textLabel() const {
+    return m_text;
 }
 
 void TintedIconLabelStyle::apply(IconLabel& label) {
@@ -544,7 +583,7 @@ void TintedIconLabelStyle::apply(IconLabel& label) {
 OnboardingTitle::OnboardingTitle(const QString& title, const QString& subtitle, QWidget* parent)
     : QWidget(parent)
     , m_title(new QLabel(this))
-    , m_subtitle(new QLabel(subtitle, this)) {
+    , m_subtitle(new ToneLabel(subtitle, OnboardingStyle::Tone::secondary, this)) {
     installOnboardingAccessibility();
     // Marked before it has a text: setting the text already makes its accessible face.
     m_title->setProperty("accessibleHeading", true);
@@ -574,17 +613,6 @@ OnboardingTitle::OnboardingTitle(const QString& title, const QString& subtitle, 
     m_subtitle->setFixedHeight(subtitleBox.height());
     m_title->setWordWrap(true);
     setFixedSize(width, titleBox.height() + layout->spacing() + subtitleBox.height());
-    changeEvent(nullptr);
-}
-
-void OnboardingTitle::changeEvent(QEvent* event) {
-    if (!event || event->type() == QEvent::PaletteChange) {
-        QPalette p = m_subtitle->palette();
-        p.setColor(QPalette::WindowText, OnboardingStyle::secondary(palette()));
-        m_subtitle->setPalette(p);
-    }
-    if (event)
-        QWidget::changeEvent(event);
 }
 
 // --- OnboardingCard -----------------------------------------------------------------
@@ -651,7 +679,7 @@ OnboardingCardRow::OnboardingCardRow(const QString& symbol, const QString& title
                                      const QString& detail, QWidget* accessory, QWidget* parent)
     : QWidget(parent)
     , m_title(new QLabel(title, this))
-    , m_detail(new QLabel(detail, this))
+    , m_detail(new ToneLabel(detail, OnboardingStyle::Tone::secondary, this))
     , m_accessory(accessory) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(20, 16, 20, 16);
@@ -671,21 +699,10 @@ OnboardingCardRow::OnboardingCardRow(const QString& symbol, const QString& title
     row->addSpacing(12 - row->spacing() > 0 ? 12 - row->spacing() : 0);
     if (accessory)
         row->addWidget(accessory, 0, Qt::AlignVCenter);
-    changeEvent(nullptr);
 }
 
 void OnboardingCardRow::setDetail(const QString& detail) {
     m_detail->setText(detail);
-}
-
-void OnboardingCardRow::changeEvent(QEvent* event) {
-    if (!event || event->type() == QEvent::PaletteChange) {
-        QPalette p = m_detail->palette();
-        p.setColor(QPalette::WindowText, OnboardingStyle::secondary(palette()));
-        m_detail->setPalette(p);
-    }
-    if (event)
-        QWidget::changeEvent(event);
 }
 
 // --- PageDots -----------------------------------------------------------------------

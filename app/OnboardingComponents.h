@@ -41,6 +41,10 @@ QColor withAlpha(QColor color, double opacity);
 QColor orange();
 QColor green();
 
+// The hierarchical text colours a label is drawn in.
+enum class Tone { primary, secondary, tertiary };
+QColor color(Tone tone, const QPalette& palette);
+
 // Text styles relative to the desktop's general font.
 QFont systemFont(double pixelSize, QFont::Weight weight);
 QFont title3();
@@ -107,6 +111,25 @@ private:
     int m_size;
 };
 
+// A label in one of the hierarchical text colours, worked out again from its parent's
+// palette whenever that changes (light and dark follow the desktop).
+class ToneLabel : public QLabel {
+    Q_OBJECT
+
+public:
+    ToneLabel(const QString& text, OnboardingStyle::Tone tone, QWidget* parent = nullptr);
+    void setTone(OnboardingStyle::Tone tone);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void applyTone();
+
+    OnboardingStyle::Tone m_tone;
+    bool m_applying = false;
+};
+
 // A system symbol in a fixed frame, hidden from accessibility (it only decorates).
 class SymbolView : public QWidget {
     Q_OBJECT
@@ -133,7 +156,7 @@ class IconLabel : public QWidget {
     Q_OBJECT
 
 public:
-    enum class Tone { primary, secondary, tertiary };
+    using Tone = OnboardingStyle::Tone;
 
     IconLabel(const QString& symbol, const QString& text, QWidget* parent = nullptr);
     void setFont(const QFont& font);
@@ -141,7 +164,7 @@ public:
     void setTintedIcon(bool tinted);
     void setSpacing(int spacing);
     void setCentredText(bool centred);
-    QLabel* textLabel() const { return m_text; }
+    QLabel* textLabel() const;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -150,7 +173,7 @@ private:
     void updateColors();
 
     SymbolView* m_icon;
-    QLabel* m_text;
+    ToneLabel* m_text;
     QBoxLayout* m_layout;
     Tone m_tone = Tone::primary;
     bool m_tintedIcon = false;
@@ -167,9 +190,6 @@ class OnboardingTitle : public QWidget {
 
 public:
     OnboardingTitle(const QString& title, const QString& subtitle, QWidget* parent = nullptr);
-
-protected:
-    void changeEvent(QEvent* event) override;
 
 private:
     QLabel* m_title;
@@ -201,9 +221,6 @@ public:
     void setDetail(const QString& detail);
     QString detail() const { return m_detail->text(); }
     QWidget* accessory() const { return m_accessory; }
-
-protected:
-    void changeEvent(QEvent* event) override;
 
 private:
     QLabel* m_title;

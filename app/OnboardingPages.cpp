@@ -74,15 +74,12 @@ WelcomePage::WelcomePage(std::function<void()> start, QWidget* parent)
     connect(m_getStarted, &QAbstractButton::clicked, this, [start] { start(); });
     layout->addWidget(m_getStarted, 0, Qt::AlignHCenter);
     layout->addSpacing(16);
-    auto* takes = new QLabel(tr("Takes about a minute"), this);
+    auto* takes = new ToneLabel(tr("Takes about a minute"), OnboardingStyle::Tone::secondary, this);
     takes->setFont([] {
         QFont font = OnboardingStyle::callout();
         font.setWeight(QFont::Medium);
         return font;
     }());
-    QPalette p = takes->palette();
-    p.setColor(QPalette::WindowText, OnboardingStyle::secondary(palette()));
-    takes->setPalette(p);
     layout->addWidget(takes, 0, Qt::AlignHCenter);
     addFlexibleSpace(layout, 0);
     auto* tray = new IconLabel(QStringLiteral("menubar.arrow.up.rectangle"),
@@ -115,13 +112,10 @@ PermissionCard::PermissionCard(ScreenRecordingPermission& permission, QWidget* p
         return font;
     }());
     m_title->setAlignment(Qt::AlignCenter);
-    m_detail = new QLabel(m_content);
+    m_detail = new ToneLabel(QString(), OnboardingStyle::Tone::secondary, m_content);
     m_detail->setFont(OnboardingStyle::callout());
     m_detail->setAlignment(Qt::AlignCenter);
     m_detail->setWordWrap(true);
-    QPalette p = m_detail->palette();
-    p.setColor(QPalette::WindowText, OnboardingStyle::secondary(palette()));
-    m_detail->setPalette(p);
     texts->addWidget(m_title);
     texts->addWidget(m_detail);
     column->addLayout(texts);

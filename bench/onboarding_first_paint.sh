@@ -27,21 +27,12 @@ finish() {
 }
 trap finish EXIT
 
-until_true() { # SECONDS COMMAND...: polls every 10 ms
-    local seconds=$1
-    shift
-    for ((t = 0; t < seconds * 100; t++)); do
-        "$@" && return 0
-        sleep 0.01
-    done
-    return 1
-}
+source "$(dirname "$0")/lib.sh"
 die() {
     echo "onboarding_first_paint: $*" >&2
     [ -f "$WORK/daubly.log" ] && tail -n 20 "$WORK/daubly.log" >&2
     exit 1
 }
-rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
 logged() { grep -qF -- "$1" "$WORK/daubly.log"; }
 
 # Each launch: fresh settings, nothing running.
@@ -71,7 +62,7 @@ for ((i = 0; i < LAUNCHES; i++)); do
     stop
 done
 sorted=$(printf '%s\n' "${times[@]}" | sort -n)
-median=$(echo "$sorted" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+median=$(echo "$sorted" | median)
 echo "painted: median ${median} ms over ${LAUNCHES} launches (min $(echo "$sorted" | head -n1), max $(echo "$sorted" | tail -n1)): ${times[*]}"
 
 launch '{"hasCompletedOnboarding": true}'
