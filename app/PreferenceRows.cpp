@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -87,7 +88,8 @@ CopyFormatRow::CopyFormatRow(UserDefaults& defaults, QWidget* parent)
     , m_preview(static_cast<CopyPreview*>(detail())) {
     for (ColorFormat format : allColorFormats)
         m_picker->addItem(QString::fromUtf8(title(format)), QString::fromUtf8(rawValue(format)));
-    m_picker->setAccessibleName(tr("Copy format"));
+    // Qt names a combo box by its current entry; the title labels it.
+    titleLabel()->setBuddy(m_picker);
     m_picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     showStoredFormat();
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
@@ -162,8 +164,9 @@ LaunchAtLoginRow::LaunchAtLoginRow(LoginItemService& service, ApplicationActivat
         open, QStringLiteral("dialog-warning")));
     stack->addWidget(m_approval);
 
-    // The user's click asks; what the entry then says is shown, so a failure springs back.
-    connect(m_toggle, &QCheckBox::clicked, this, [this](bool on) { m_model->setEnabled(on); });
+    // The user's change asks (by mouse, keyboard or assistive technology, which toggles);
+    // what the entry then says is shown, so a failure springs back.
+    connect(m_toggle, &QCheckBox::toggled, this, [this](bool on) { m_model->setEnabled(on); });
     connect(m_model.get(), &LaunchAtLogin::isEnabledChanged, this, &LaunchAtLoginRow::update);
     connect(m_model.get(), &LaunchAtLogin::requiresApprovalChanged, this,
             &LaunchAtLoginRow::update);
@@ -185,6 +188,7 @@ void LaunchAtLoginRow::showEvent(QShowEvent* event) {
 }
 
 void LaunchAtLoginRow::update() {
+    const QSignalBlocker quiet(m_toggle);
     m_toggle->setChecked(m_model->isEnabled() || m_model->requiresApproval());
     m_approval->setHidden(!m_model->requiresApproval());
 }
@@ -195,8 +199,9 @@ AutomaticUpdatesRow::AutomaticUpdatesRow(CheckForUpdatesViewModel& viewModel, QW
                   new ToggleSwitch(tr("Automatically check for updates")), QString(), parent) {
     ToggleSwitch* toggle = this->toggle();
     toggle->setChecked(viewModel.automaticallyChecksForUpdates());
-    connect(toggle, &QCheckBox::clicked, &viewModel, [&viewModel, toggle](bool on) {
+    connect(toggle, &QCheckBox::toggled, &viewModel, [&viewModel, toggle](bool on) {
         viewModel.setAutomaticallyChecksForUpdates(on);
+        const QSignalBlocker quiet(toggle);
         toggle->setChecked(viewModel.automaticallyChecksForUpdates());
     });
 }
