@@ -21,7 +21,7 @@ QString versionLine() {
 
 SettingsView::SettingsView(Services services, QWidget* parent)
     : QWidget(parent) {
-    setFixedWidth(width);
+    setFixedWidth(fixedWidth);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, SettingsStyle::background(palette));
@@ -83,7 +83,7 @@ SettingsView::SettingsView(Services services, QWidget* parent)
 }
 
 int SettingsView::contentHeight() const {
-    return layout()->hasHeightForWidth() ? layout()->heightForWidth(width)
+    return layout()->hasHeightForWidth() ? layout()->heightForWidth(fixedWidth)
                                          : layout()->sizeHint().height();
 }
 

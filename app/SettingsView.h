@@ -26,7 +26,7 @@ class SettingsView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int width = 580;
+    static constexpr int fixedWidth = 580;
 
     struct Services {
         UserDefaults& defaults;
