@@ -21,7 +21,7 @@
 
 // The symbols and the icon live in the core library; a static library's resources are
 // only linked in when something registers them.
-static void registerOnboardingResources() {
+void registerOnboardingResources() {
     static const bool registered = [] {
         Q_INIT_RESOURCE(onboarding);
         return true;
@@ -423,34 +423,6 @@ const QPixmap& OnboardingBackground::pixmap(QSize deviceSize, qreal devicePixelR
 void OnboardingBackground::release() {
     m_pixmap = QPixmap();
     m_size = QSize();
-}
-
-// --- AppIconImage -------------------------------------------------------------------
-
-AppIconImage::AppIconImage(int size, QWidget* parent)
-    : QWidget(parent)
-    , m_size(size) {
-    const int drawn = int(std::lround(size / 0.8));
-    setFixedSize(drawn, drawn);
-}
-
-int AppIconImage::overhang() const {
-    return (width() - m_size) / 2;
-}
-
-void AppIconImage::paintEvent(QPaintEvent*) {
-    registerOnboardingResources();
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QRect target = rect();
-    const QIcon windowIcon = QApplication::windowIcon();
-    const qreal dpr = devicePixelRatioF();
-    if (!windowIcon.isNull() && !windowIcon.availableSizes().isEmpty()) {
-        painter.drawPixmap(target, windowIcon.pixmap(target.size(), dpr));
-        return;
-    }
-    QSvgRenderer renderer(QStringLiteral(":/onboarding/daubly.svg"));
-    renderer.render(&painter, QRectF(target));
 }
 
 // --- ToneLabel ----------------------------------------------------------------------

@@ -20,6 +20,9 @@
 class QVariantAnimation;
 class QBoxLayout;
 
+// Makes the onboarding's pictures (the symbols, the application icon) available.
+void registerOnboardingResources();
+
 // Gives the onboarding widgets their roles for screen readers: the window, headings,
 // and the widgets that speak as one label. Installed once; later calls do nothing.
 void installOnboardingAccessibility();
@@ -91,24 +94,6 @@ private:
     QSize m_size;
     ColorScheme m_scheme = ColorScheme::light;
     int m_renderCount = 0;
-};
-
-// The application's icon drawn 1.25 times the `size` it takes in the layout. The widget
-// itself is that larger square, so its neighbours allow for the overhang.
-class AppIconImage : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit AppIconImage(int size, QWidget* parent = nullptr);
-    int size() const { return m_size; }
-    // How far the artwork reaches past the layout frame on each side.
-    int overhang() const;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    int m_size;
 };
 
 // A label in one of the hierarchical text colours, worked out again from its parent's

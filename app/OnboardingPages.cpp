@@ -1,5 +1,6 @@
 #include "app/OnboardingPages.h"
 
+#include "app/AppIconImage.h"
 #include "app/FormatPicker.h"
 #include "app/LaunchAtLogin.h"
 #include "platform/ApplicationActivation.h"
@@ -59,10 +60,8 @@ WelcomePage::WelcomePage(std::function<void()> start, QWidget* parent)
     : OnboardingPage(parent) {
     auto* layout = pageColumn(this);
     addFlexibleSpace(layout, 0);
-    auto* icon = new AppIconImage(112, this);
-    layout->addWidget(icon, 0, Qt::AlignHCenter);
-    // The icon's artwork overhangs its 112-point frame; the 32 below count from the frame.
-    layout->addSpacing(32 - icon->overhang());
+    layout->addWidget(new AppIconImage(112, this), 0, Qt::AlignHCenter);
+    layout->addSpacing(32);
     layout->addWidget(new OnboardingTitle(
                           tr("Welcome to Daubly"),
                           tr("Pick any color on your screen and paste it anywhere as text."), this),

@@ -2,6 +2,7 @@
 
 #include "app/PickerController.h"
 #include "app/ScreenRecordingPermission.h"
+#include "app/SettingsWindow.h"
 #include "app/TintwellApp.h"
 #include "platform/ApplicationActivation.h"
 #include "platform/DesktopSettings.h"
@@ -61,27 +62,24 @@ OnboardingWindowController::~OnboardingWindowController() = default;
 OnboardingWindowController& OnboardingWindowController::shared() {
     PlatformServices& platform = PlatformServices::current();
     // Never destroyed: the window outlives every caller, to the end of the process.
-    static OnboardingWindowController* controller = new OnboardingWindowController(
-        Services{UserDefaults::standard(), ScreenRecordingPermission::shared(),
-                 SetupServices{UserDefaults::standard(), platform.loginItems(),
-                               ApplicationActivation::shared(), activatePicker(),
-                               KeyboardShortcuts::Recorder::defaultEnvironment()},
-                 [](std::chrono::milliseconds after) { PickerController::shared().start(after); },
-                 [] { return DesktopSettings::reduceMotion(); },
-                 [&platform](QWidget& window) {
-                     if (QWindow* handle = window.windowHandle())
-                         platform.workspace().bringForward(*handle);
-                 },
-                 [&platform] {
-                     // Start-up as the user feels it: from the process start to the window on
-                     // screen.
-                     platform.workspace().waitForDisplay();
-                     if (const auto elapsed = ProcessClock::sinceProcessStart()) {
-                         Logger("Onboarding")
-                             .log("Welcome window painted %ld ms after the process started",
-                                  static_cast<long>(elapsed->count()));
-                     }
-                 }});
+    static OnboardingWindowController* controller = new OnboardingWindowController(Services{
+        UserDefaults::standard(), ScreenRecordingPermission::shared(),
+        SetupServices{UserDefaults::standard(), platform.loginItems(),
+                      ApplicationActivation::shared(), activatePicker(),
+                      KeyboardShortcuts::Recorder::defaultEnvironment()},
+        [](std::chrono::milliseconds after) { PickerController::shared().start(after); },
+        [] { return DesktopSettings::reduceMotion(); },
+        [&platform](QWidget& window) { bringWindowForward(&window, platform.workspace()); },
+        [&platform] {
+            // Start-up as the user feels it: from the process start to the window on
+            // screen.
+            platform.workspace().waitForDisplay();
+            if (const auto elapsed = ProcessClock::sinceProcessStart()) {
+                Logger("Onboarding")
+                    .log("Welcome window painted %ld ms after the process started",
+                         static_cast<long>(elapsed->count()));
+            }
+        }});
     return *controller;
 }
 

@@ -45,6 +45,9 @@ public:
     virtual std::optional<WindowID> activeWindow() const = 0;
     // Gives the focus back to `window`, if it still exists.
     virtual void activateWindow(WindowID window) = 0;
+    // Moves one of our windows to the workspace the user is on; nothing where the
+    // desktop has no workspaces.
+    virtual void moveToCurrentDesktop(WindowID window) { (void)window; }
 
     // The monitors, primary first.
     virtual std::vector<WorkspaceScreen> screens() const = 0;
@@ -71,10 +74,6 @@ public:
     // Returns once the display server has carried out every drawing request sent so far:
     // what was painted is then on screen.
     virtual void waitForDisplay() = 0;
-
-    // Brings one of our windows to the workspace the user is on and activates it, as
-    // the user asked for it. Without a backend's help, Qt's raise and activate.
-    virtual void bringForward(QWindow& window);
 
 Q_SIGNALS:
     // A monitor was added, removed or rearranged.

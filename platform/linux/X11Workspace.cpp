@@ -152,43 +152,32 @@ void X11Workspace::activateWindow(WindowID window) {
     xcb_flush(c);
 }
 
-void X11Workspace::bringForward(QWindow& window) {
+void X11Workspace::moveToCurrentDesktop(WindowID window) {
     xcb_connection_t* c = X11Screens::connection();
     if (!c) {
-        Workspace::bringForward(window);
         return;
     }
-    const xcb_window_t id = xcb_window_t(window.winId());
-    const xcb_window_t root = rootWindow(c);
-    auto sendToRoot = [&](const char* type, std::uint32_t first, std::uint32_t second) {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = id;
-        message.type = atom(c, type);
-        message.data.data32[0] = first;
-        message.data.data32[1] = second;
-        xcb_send_event(c, false, root,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&message));
-    };
-    // Onto the workspace the user is on, rather than switching to the window's own.
     Reply<xcb_get_property_reply_t> current(xcb_get_property_reply(
         c,
-        xcb_get_property(c, false, root, atom(c, "_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL, 0, 1),
+        xcb_get_property(c, false, rootWindow(c), atom(c, "_NET_CURRENT_DESKTOP"),
+                         XCB_ATOM_CARDINAL, 0, 1),
         nullptr));
-    if (current && current->type == XCB_ATOM_CARDINAL &&
-        xcb_get_property_value_length(current.get()) >= 4) {
-        const auto desktop =
-            *static_cast<const std::uint32_t*>(xcb_get_property_value(current.get()));
-        // A mapped window is moved by asking the window manager; one that is not mapped
-        // yet carries the property the window manager reads when it maps it.
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_WM_DESKTOP"),
-                            XCB_ATOM_CARDINAL, 32, 1, &desktop);
-        sendToRoot("_NET_WM_DESKTOP", desktop, 2);
+    if (!current || xcb_get_property_value_length(current.get()) < 4) {
+        return; // a window manager without workspaces
     }
-    // Source 2: the user asked for the window, so focus-stealing prevention lets it be.
-    sendToRoot("_NET_ACTIVE_WINDOW", 2, XCB_CURRENT_TIME);
+    const std::uint32_t desktop =
+        *static_cast<const std::uint32_t*>(xcb_get_property_value(current.get()));
+    // A mapped window moves by asking the window manager (EWMH _NET_WM_DESKTOP).
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom(c, "_NET_WM_DESKTOP");
+    message.data.data32[0] = desktop;
+    message.data.data32[1] = 2;
+    xcb_send_event(c, false, rootWindow(c),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
     xcb_flush(c);
 }
 

@@ -24,6 +24,7 @@ public:
 
     std::optional<WindowID> activeWindow() const override;
     void activateWindow(WindowID window) override;
+    void moveToCurrentDesktop(WindowID window) override;
     std::vector<WorkspaceScreen> screens() const override;
     QPointF mouseLocation() const override;
     void hideCursor() override;
@@ -34,7 +35,6 @@ public:
     void installKeyMonitor(std::function<void(int keyCode)> handler) override;
     void removeKeyMonitor() override;
     void waitForDisplay() override;
-    void bringForward(QWindow& window) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

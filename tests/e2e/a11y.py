@@ -16,12 +16,16 @@ Used as a command from the shell helpers (a11y_lib.sh):
     states ROLE NAME               prints its states, one line
     expect ROLE NAME KIND WANT     waits until KIND (text, value, name, state, nostate,
                                    description) of the control is WANT
-    select ROLE NAME ITEM          chooses ITEM in a combo box or list
+    select ROLE NAME ITEM          chooses ITEM in a combo box or list (a combo box's
+                                   popup must be open: press it with ShowMenu first)
+    click ROLE NAME                clicks the middle of the control with xdotool, for
+                                   entries that offer no action that takes them
     names ROLE [WITHIN_ROLE WITHIN_NAME]
                                    prints the names of every such control on screen
     dump                           prints the application's tree
 
-A NAME in slashes (/Reset.*/) is a regular expression; "*" matches any name. ROLE is
+A control is named by its accessible name or by the label that labels it. A NAME in
+slashes (/Reset.*/) is a regular expression; "*" matches any name. ROLE is
 the AT-SPI role name ("push button", "check box", "combo box", "label", "frame", ...).
 Exit status: 0 done, 1 the deadline passed (with what was seen on stderr), 2 misuse.
 
@@ -30,13 +34,19 @@ It can also be imported: find(), wait_for(), press(), text_of(), value_of(), sta
 
 import argparse
 import re
+import subprocess
 import sys
 import time
+import warnings
 
 import gi
 
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi  # noqa: E402
+
+# The bindings mark some of the calls used here as deprecated, without a replacement in
+# the version Debian ships.
+warnings.filterwarnings("ignore", category=DeprecationWarning)
 
 POLL_SECONDS = 0.1
 DEFAULT_ACTIONS = ("press", "click", "toggle", "activate", "jump")
@@ -92,6 +102,27 @@ def _walk(obj, depth=0):
         yield from _walk(child, depth + 1)
 
 
+def labels_of(obj):
+    """The names of the controls that label obj (its LABELLED_BY relations)."""
+    names = []
+    for relation in obj.get_relation_set() or []:
+        if relation.get_relation_type() != Atspi.RelationType.LABELLED_BY:
+            continue
+        for i in range(relation.get_n_targets()):
+            target = relation.get_target(i)
+            if target is not None:
+                names.append(target.get_name() or "")
+    return names
+
+
+def _named(obj, pattern):
+    # A screen reader announces a control by its name, or by the label that labels it
+    # (Qt names a combo box by its current entry and labels it through a relation).
+    if _matches(pattern, obj.get_name()):
+        return True
+    return any(_matches(pattern, label) for label in labels_of(obj))
+
+
 def find_all(app_name, role, name, within=None, showing=True):
     root = application(app_name)
     if root is None:
@@ -104,7 +135,7 @@ def find_all(app_name, role, name, within=None, showing=True):
     found = []
     for obj, _ in _walk(root):
         try:
-            if obj.get_role_name() != role or not _matches(name, obj.get_name()):
+            if obj.get_role_name() != role or not _named(obj, name):
                 continue
             if showing and not _showing(obj):
                 continue
@@ -172,15 +203,28 @@ def press(obj, wanted=None):
 
 
 def select(obj, item):
-    """Chooses the entry named item of a combo box or list, through its selection."""
+    """Chooses the entry named item of a combo box or list: through the selection of
+    the list that holds it, or else by clicking it, as a user of a screen reader does
+    with the entries of a combo box's open popup."""
     for holder in [obj] + [child for child, _ in _walk(obj)]:
-        if not _has(holder, "Selection"):
-            continue
         for i in range(holder.get_child_count()):
             child = holder.get_child_at_index(i)
-            if child is not None and child.get_name() == item:
+            if child is None or child.get_name() != item:
+                continue
+            if _has(holder, "Selection"):
                 return Atspi.Selection.select_child(holder, i)
+            return click(child)
     raise NotFound(f"no entry '{item}' to select")
+
+
+def center(obj):
+    extents = Atspi.Component.get_extents(obj, Atspi.CoordType.SCREEN)
+    return extents.x + extents.width // 2, extents.y + extents.height // 2
+
+
+def click(obj):
+    x, y = center(obj)
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
 
 
 def dump(app_name, out=sys.stdout):
@@ -266,7 +310,19 @@ def main(argv):
                 print(obj.get_name() or "")
         elif command == "select":
             need(3)
-            select(control(args[0], args[1]), args[2])
+            combo = control(args[0], args[1])
+
+            def chosen():
+                try:
+                    select(combo, args[2])
+                    return True
+                except NotFound:
+                    return False
+
+            wait_for(chosen, timeout, f"entry '{args[2]}' of {args[0]} '{args[1]}'")
+        elif command == "click":
+            need(2)
+            click(control(args[0], args[1]))
         elif command == "expect":
             need(4)
             role, name, kind, want = args[:4]

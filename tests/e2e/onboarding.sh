@@ -2,7 +2,8 @@
 # The onboarding window on the real program, read and driven through the accessibility
 # tree: a first launch opens it on the welcome page, the pages lead to one another,
 # the format tile is stored, "Try It Now" closes it and picks, the next launch shows no
-# window, and closing it through the window manager on any page completes onboarding.
+# window until Settings' "Show…" asks for it, and closing it through the window manager
+# on any page completes onboarding.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/a11y_lib.sh"
 
@@ -58,6 +59,14 @@ xdotool key Escape
 eventually 5 "the pick is cancelled" log_has "Color picker cancelled"
 log_has "Welcome window shown" && fail "the window opened again after completion"
 [ -z "$(window)" ] || fail "a welcome window is on screen"
+
+# "Show…" in Settings brings it back, on the welcome page.
+timeout 10 "$DAUBLY" >/dev/null 2>&1 || fail "a second start did not open Settings"
+a11y wait frame "Daubly Settings" || fail "no Settings window"
+a11y_press "push button" "Show…"
+a11y wait frame "Welcome to Daubly" || fail "Show… did not bring the window back"
+eventually 5 "the replay is logged" log_has "Welcome window shown on page welcome"
+a11y wait "push button" "Get Started" || fail "the replay is not on the welcome page"
 quit_daubly
 
 # The window manager's close (Alt+F4 in openbox) completes onboarding on every page.
