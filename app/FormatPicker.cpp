@@ -50,7 +50,7 @@ protected:
     }
 };
 
-// One line, cut in the middle when it does not fit; selectable like the design's text.
+// One line, cut in the middle when it does not fit; selectable, to be copied by hand.
 class MiddleElidedLabel : public QLabel {
 public:
     using QLabel::QLabel;

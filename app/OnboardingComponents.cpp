@@ -128,7 +128,7 @@ std::array<double, 4> opaque(double r, double g, double b) {
     return {r, g, b, 1.0};
 }
 
-// Row by row from the top-left, as the design lists them; clear is (0, 0, 0, 0).
+// Row by row from the top-left; clear is (0, 0, 0, 0).
 std::array<MeshPoint, 9> meshPoints(OnboardingStyle::ColorScheme scheme) {
     const bool dark = scheme == OnboardingStyle::ColorScheme::dark;
     const auto pink = dark ? opaque(1.0, 0.216, 0.373) : opaque(1.0, 0.176, 0.333);

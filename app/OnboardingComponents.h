@@ -4,8 +4,8 @@
 // the title block, the card and its rows, the page indicator, labels with a symbol and
 // the capsule buttons. Each paints from what it is given; nothing here reads a model.
 //
-// Sizes are in device-independent pixels. The design's text styles and hierarchical
-// colours map onto the desktop's font and palette (see OnboardingStyle).
+// Sizes are in device-independent pixels. The text styles (title 3, headline, callout)
+// and the hierarchical colours map onto the desktop's font and palette (OnboardingStyle).
 
 #include "app/OnboardingFlow.h"
 
@@ -233,7 +233,7 @@ private:
     QVariantAnimation* m_animation;
 };
 
-// The design's button styles, painted: capsules for the glass styles, text for links,
+// The onboarding's button styles, painted: capsules for the glass styles, text for links,
 // a bare symbol for borderless buttons.
 class CapsuleButton : public QAbstractButton {
     Q_OBJECT
