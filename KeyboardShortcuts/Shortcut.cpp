@@ -20,37 +20,37 @@ namespace {
 struct ModifierBit {
     std::int64_t carbon;
     ModifierFlags flag;
-    const char16_t* symbol;
+    const char16_t* name; // as Linux desktops show it
 };
 
 // The order of the display text.
 constexpr ModifierBit modifierBits[] = {
-    {CarbonModifier::control, ModifierFlag::control, u"\u2303"},
-    {CarbonModifier::option, ModifierFlag::option, u"\u2325"},
-    {CarbonModifier::shift, ModifierFlag::shift, u"\u21E7"},
-    {CarbonModifier::command, ModifierFlag::command, u"\u2318"},
-    {CarbonModifier::function, ModifierFlag::function, u"\U0001F310\uFE0E"},
+    {CarbonModifier::control, ModifierFlag::control, u"Ctrl"},
+    {CarbonModifier::option, ModifierFlag::option, u"Alt"},
+    {CarbonModifier::shift, ModifierFlag::shift, u"Shift"},
+    {CarbonModifier::command, ModifierFlag::command, u"Super"},
+    {CarbonModifier::function, ModifierFlag::function, u"Fn"},
 };
 
 const KeyboardLayout* configuredLayout = nullptr;
 
 std::vector<SpecialKeyInfo> makeSpecialKeys() {
     std::vector<SpecialKeyInfo> keys = {
-        {SpecialKey::returnKey, 36, u"\u21A9"_s, u"\u21A9"_s, Qt::Key_Return},
-        {SpecialKey::deleteKey, 51, u"\u232B"_s, u"\u232B"_s, Qt::Key_Backspace},
-        {SpecialKey::deleteForward, 117, u"\u2326"_s, u"\u2326"_s, Qt::Key_Delete},
-        {SpecialKey::end, 119, u"\u2198"_s, u"\u2198"_s, Qt::Key_End},
-        {SpecialKey::escape, 53, u"\u238B"_s, u"\u238B"_s, Qt::Key_Escape},
-        {SpecialKey::help, 114, u"?\u20DD"_s, u"?\u20DD"_s, Qt::Key_Help},
-        {SpecialKey::home, 115, u"\u2196"_s, u"\u2196"_s, Qt::Key_Home},
+        {SpecialKey::returnKey, 36, u"Return"_s, u"\u21A9"_s, Qt::Key_Return},
+        {SpecialKey::deleteKey, 51, u"Backspace"_s, u"\u232B"_s, Qt::Key_Backspace},
+        {SpecialKey::deleteForward, 117, u"Delete"_s, u"\u2326"_s, Qt::Key_Delete},
+        {SpecialKey::end, 119, u"End"_s, u"\u2198"_s, Qt::Key_End},
+        {SpecialKey::escape, 53, u"Escape"_s, u"\u238B"_s, Qt::Key_Escape},
+        {SpecialKey::help, 114, u"Help"_s, u"?\u20DD"_s, Qt::Key_Help},
+        {SpecialKey::home, 115, u"Home"_s, u"\u2196"_s, Qt::Key_Home},
         {SpecialKey::space, 49, QString(), u" "_s, Qt::Key_Space},
-        {SpecialKey::tab, 48, u"\u21E5"_s, u"\u21E5"_s, Qt::Key_Tab},
-        {SpecialKey::pageUp, 116, u"\u21DE"_s, u"\u21DE"_s, Qt::Key_PageUp},
-        {SpecialKey::pageDown, 121, u"\u21DF"_s, u"\u21DF"_s, Qt::Key_PageDown},
-        {SpecialKey::upArrow, 126, u"\u2191"_s, u"\u2191"_s, Qt::Key_Up},
-        {SpecialKey::rightArrow, 124, u"\u2192"_s, u"\u2192"_s, Qt::Key_Right},
-        {SpecialKey::downArrow, 125, u"\u2193"_s, u"\u2193"_s, Qt::Key_Down},
-        {SpecialKey::leftArrow, 123, u"\u2190"_s, u"\u2190"_s, Qt::Key_Left},
+        {SpecialKey::tab, 48, u"Tab"_s, u"\u21E5"_s, Qt::Key_Tab},
+        {SpecialKey::pageUp, 116, u"Page Up"_s, u"\u21DE"_s, Qt::Key_PageUp},
+        {SpecialKey::pageDown, 121, u"Page Down"_s, u"\u21DF"_s, Qt::Key_PageDown},
+        {SpecialKey::upArrow, 126, u"Up"_s, u"\u2191"_s, Qt::Key_Up},
+        {SpecialKey::rightArrow, 124, u"Right"_s, u"\u2192"_s, Qt::Key_Right},
+        {SpecialKey::downArrow, 125, u"Down"_s, u"\u2193"_s, Qt::Key_Down},
+        {SpecialKey::leftArrow, 123, u"Left"_s, u"\u2190"_s, Qt::Key_Left},
     };
     // F1 to F20: the menu equivalents are the private-use characters U+F704 onwards.
     constexpr std::int64_t functionCodes[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
@@ -64,16 +64,16 @@ std::vector<SpecialKeyInfo> makeSpecialKeys() {
     constexpr std::int64_t keypadDigitCodes[] = {82, 83, 84, 85, 86, 87, 88, 89, 91, 92};
     for (int digit = 0; digit < 10; ++digit) {
         keys.push_back({SpecialKey(int(SpecialKey::keypad0) + digit), keypadDigitCodes[digit],
-                        QString::number(digit) + QChar(0x20E3), std::nullopt, std::nullopt});
+                        u"KP "_s + QString::number(digit), std::nullopt, std::nullopt});
     }
     const std::pair<std::int64_t, const char16_t*> keypadOthers[] = {
-        {71, u"\u2612"}, {65, u"."}, {75, u"/"}, {76, u"\u21A9"},
-        {81, u"="},      {78, u"-"}, {67, u"*"}, {69, u"+"},
+        {71, u"Clear"}, {65, u"."}, {75, u"/"}, {76, u"Enter"},
+        {81, u"="},     {78, u"-"}, {67, u"*"}, {69, u"+"},
     };
     int next = int(SpecialKey::keypadClear);
-    for (const auto& [code, symbol] : keypadOthers) {
-        keys.push_back({SpecialKey(next++), code, QString::fromUtf16(symbol) + QChar(0x20E3),
-                        std::nullopt, std::nullopt});
+    for (const auto& [code, name] : keypadOthers) {
+        keys.push_back({SpecialKey(next++), code, u"KP "_s + QString::fromUtf16(name), std::nullopt,
+                        std::nullopt});
     }
     return keys;
 }
@@ -249,11 +249,12 @@ std::optional<QString> Shortcut::keyToCharacter() const {
 }
 
 QString Shortcut::description(const KeyboardLayout& layout) const {
+    // "Ctrl+Alt+Shift+Super+K", as Linux desktops show shortcuts.
     QString text;
     const ModifierFlags flags = modifiers();
     for (const ModifierBit& bit : modifierBits) {
         if (flags & bit.flag)
-            text += QString::fromUtf16(bit.symbol);
+            text += QString::fromUtf16(bit.name) + u'+';
     }
     if (const auto special = specialKey()) {
         text += *special == SpecialKey::space ? capitalized(localized("space_key"))

@@ -216,7 +216,8 @@ struct Shortcut {
     std::optional<QString> keyToCharacter(const KeyboardLayout& layout) const;
     std::optional<QString> keyToCharacter() const;
 
-    // Modifier symbols in the order Control, Option, Shift, Command, Function, then the key.
+    // As Linux desktops show it: the modifiers in the order Control, Option, Shift,
+    // Command, Function, by their Linux names, then the key, joined by "+" ("Alt+C").
     QString description(const KeyboardLayout& layout) const;
     QString description() const;
 

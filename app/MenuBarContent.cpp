@@ -51,10 +51,10 @@ void MenuBarContent::rebuild() {
     menu.clear();
 
     QAction* pick = menu.addAction(tr("Pick Color"));
-    if (m_actions.pickShortcut) {
+    if (m_actions.bindPickShortcut) {
         // Shown only: the global hot key does the work, not a menu shortcut.
-        pick->setShortcut(m_actions.pickShortcut());
         pick->setShortcutContext(Qt::WidgetShortcut);
+        m_actions.bindPickShortcut(pick);
     }
     connect(pick, &QAction::triggered, this, [this] { m_actions.pickColor(); });
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 class CheckForUpdatesViewModel;
+class QAction;
 class ColorHistory;
 class QMenu;
 class UserDefaults;
@@ -25,8 +26,8 @@ public:
         std::function<void()> quit;
         // Clears the clipboard and puts one plain-text item on it.
         std::function<void(const QString&)> copyText;
-        // The current global shortcut of "activatePicker", shown beside "Pick Color".
-        std::function<QKeySequence()> pickShortcut;
+        // Makes "Pick Color" show the global shortcut of "activatePicker".
+        std::function<void(QAction*)> bindPickShortcut;
     };
 
     MenuBarContent(ColorHistory& history, UserDefaults& defaults,

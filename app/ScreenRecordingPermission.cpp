@@ -1,10 +1,26 @@
 #include "app/ScreenRecordingPermission.h"
 
+#include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "app/TintwellApp.h"
+#include "platform/ApplicationActivation.h"
 #include "platform/UserDefaults.h"
+
+#include <QCoreApplication>
+#include <QProcess>
 
 namespace {
 const QString requestedKey = QStringLiteral("didRequestScreenCapture");
+
+// The same executable with the same arguments, as a process of its own.
+std::optional<QString> launchNewInstance() {
+    QProcess process;
+    process.setProgram(QCoreApplication::applicationFilePath());
+    process.setArguments(QCoreApplication::arguments().mid(1));
+    if (process.startDetached())
+        return std::nullopt;
+    return process.errorString();
 }
+} // namespace
 
 std::string_view statusName(ScreenRecordingPermission::Status status) {
     switch (status) {
@@ -18,19 +34,25 @@ std::string_view statusName(ScreenRecordingPermission::Status status) {
     return "notRequested";
 }
 
-ScreenRecordingPermission::ScreenRecordingPermission(UserDefaults& defaults,
-                                                     std::function<bool()> preflight,
-                                                     std::function<bool()> requestAccess,
-                                                     std::function<void(const QUrl&)> openURL,
-                                                     QObject* parent)
+ScreenRecordingPermission::ScreenRecordingPermission(
+    UserDefaults& defaults, std::function<bool()> preflight, std::function<bool()> requestAccess,
+    std::function<void(const QUrl&)> openURL, Relaunch relaunch, ApplicationActivation* activation,
+    QObject* parent)
     : QObject(parent)
     , m_defaults(defaults)
     , m_preflight(std::move(preflight))
     , m_requestAccess(std::move(requestAccess))
     , m_openURL(std::move(openURL))
+    , m_relaunch(std::move(relaunch))
+    , m_activation(activation)
     , m_status(derivedStatus()) {
-    m_timer.setInterval(1000);
+    // A Qt timer also fires while a menu or a modal dialog runs its own event loop.
+    m_timer.setInterval(pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &ScreenRecordingPermission::refresh);
+}
+
+ScreenRecordingPermission::~ScreenRecordingPermission() {
+    disconnect(m_activationObserver);
 }
 
 ScreenRecordingPermission& ScreenRecordingPermission::shared() {
@@ -39,7 +61,11 @@ ScreenRecordingPermission& ScreenRecordingPermission::shared() {
         UserDefaults::standard(), [] { return true; }, [] { return true; },
         [](const QUrl&) {
             Logger("Permission").log("This desktop has no screen recording settings to open");
-        });
+        },
+        Relaunch{launchNewInstance, [] { QCoreApplication::quit(); },
+                 [] { KeyboardShortcuts::disableNames({activatePicker()}); },
+                 [] { KeyboardShortcuts::enableNames({activatePicker()}); }},
+        &ApplicationActivation::shared());
     return *permission;
 }
 
@@ -71,15 +97,22 @@ void ScreenRecordingPermission::refresh() {
 void ScreenRecordingPermission::startMonitoring() {
     ++m_monitorCount;
     refresh();
-    if (m_monitorCount == 1)
-        m_timer.start();
+    if (m_monitorCount != 1)
+        return;
+    m_timer.start();
+    if (m_activation)
+        m_activationObserver = connect(m_activation, &ApplicationActivation::didBecomeActive, this,
+                                       &ScreenRecordingPermission::refresh);
 }
 
 void ScreenRecordingPermission::stopMonitoring() {
     if (m_monitorCount <= 0)
         return;
-    if (--m_monitorCount == 0)
-        m_timer.stop();
+    if (--m_monitorCount != 0)
+        return;
+    m_timer.stop();
+    disconnect(m_activationObserver);
+    m_activationObserver = {};
 }
 
 void ScreenRecordingPermission::request() {
@@ -94,4 +127,21 @@ void ScreenRecordingPermission::request() {
 
 void ScreenRecordingPermission::openSystemSettings() {
     m_openURL(settingsURL());
+}
+
+void ScreenRecordingPermission::relaunch() {
+    m_logger.log("Relaunching to pick up the Screen Recording permission");
+    if (m_relaunch.disableShortcut)
+        m_relaunch.disableShortcut();
+    const std::optional<QString> error =
+        m_relaunch.launchNewInstance ? m_relaunch.launchNewInstance()
+                                     : std::optional<QString>(QStringLiteral("no way to relaunch"));
+    if (error) {
+        m_logger.error("Relaunch failed: %{public}s", *error);
+        if (m_relaunch.enableShortcut)
+            m_relaunch.enableShortcut();
+        return;
+    }
+    if (m_relaunch.terminate)
+        m_relaunch.terminate();
 }

@@ -7,12 +7,15 @@
 
 #include "platform/Logger.h"
 
+#include <QMetaObject>
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
 #include <functional>
+#include <optional>
 #include <string_view>
 
+class ApplicationActivation;
 class UserDefaults;
 
 class ScreenRecordingPermission : public QObject {
@@ -22,23 +25,48 @@ public:
     enum class Status { notRequested, denied, granted };
     Q_ENUM(Status)
 
+    // What a relaunch needs of the application; each part may be left empty in tests
+    // that do not relaunch.
+    struct Relaunch {
+        // Starts a new instance of the same executable with the same arguments; the
+        // reason when it could not be started.
+        std::function<std::optional<QString>()> launchNewInstance;
+        // Ends this instance.
+        std::function<void()> terminate;
+        // Releases and takes back the global pick shortcut around the launch.
+        std::function<void()> disableShortcut;
+        std::function<void()> enableShortcut;
+    };
+
     ScreenRecordingPermission(UserDefaults& defaults, std::function<bool()> preflight,
                               std::function<bool()> requestAccess,
-                              std::function<void(const QUrl&)> openURL, QObject* parent = nullptr);
+                              std::function<void(const QUrl&)> openURL, Relaunch relaunch = {},
+                              ApplicationActivation* activation = nullptr,
+                              QObject* parent = nullptr);
+    ~ScreenRecordingPermission() override;
 
     static ScreenRecordingPermission& shared();
     static QUrl settingsURL();
+    // The polling interval while monitoring.
+    static constexpr int pollIntervalMs = 1000;
 
     Status status() const { return m_status; }
     bool hasRequested() const;
+    int monitorCount() const { return m_monitorCount; }
+    bool isPolling() const { return m_timer.isActive(); }
+    bool isObservingActivation() const { return bool(m_activationObserver); }
 
     // Re-derives the status; notifies and logs only on a change.
     void refresh();
-    // Counted: the status is polled once a second while at least one view shows it.
+    // Counted: the status is polled once a second, and refreshed whenever the
+    // application becomes active, while at least one view shows it.
     void startMonitoring();
     void stopMonitoring();
     void request();
     void openSystemSettings();
+    // Starts a fresh instance and quits this one; on failure this one keeps running
+    // with its shortcut.
+    void relaunch();
 
 Q_SIGNALS:
     void statusChanged(ScreenRecordingPermission::Status status);
@@ -50,9 +78,12 @@ private:
     std::function<bool()> m_preflight;
     std::function<bool()> m_requestAccess;
     std::function<void(const QUrl&)> m_openURL;
+    Relaunch m_relaunch;
+    ApplicationActivation* m_activation;
     Status m_status;
     int m_monitorCount = 0;
     QTimer m_timer;
+    QMetaObject::Connection m_activationObserver;
     Logger m_logger{"Permission"};
 };
 

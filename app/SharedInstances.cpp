@@ -11,7 +11,17 @@
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
 
+namespace {
+PlatformServices* configuredPlatform = nullptr;
+} // namespace
+
+PlatformServices& sharedPlatform() {
+    Q_ASSERT_X(configuredPlatform, "sharedPlatform", "configureSharedInstances() runs first");
+    return *configuredPlatform;
+}
+
 void configureSharedInstances(PlatformServices& platform) {
+    configuredPlatform = &platform;
     KeyboardShortcuts::configure({platform.hotKeys(), UserDefaults::standard(),
                                   NotificationCenter::defaultCenter(), Scheduler::main(),
                                   platform.keyboardLayout()});

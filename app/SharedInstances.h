@@ -9,3 +9,6 @@ class PlatformServices;
 // which must outlive them (they are never destroyed). Once, on the main thread, after
 // the application object exists and before any of them is used.
 void configureSharedInstances(PlatformServices& platform);
+
+// The platform configureSharedInstances() was given, for the shared windows' services.
+PlatformServices& sharedPlatform();

@@ -1,10 +1,17 @@
 #include "app/TintwellApp.h"
 
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "KeyboardShortcuts/Recorder.h"
+#include "KeyboardShortcuts/ViewModifiers.h"
 #include "app/ColorHistory.h"
 #include "app/MenuBarContent.h"
 #include "app/PickerController.h"
+#include "app/ScreenRecordingPermission.h"
+#include "app/SettingsWindow.h"
+#include "app/SharedInstances.h"
+#include "platform/ApplicationActivation.h"
 #include "platform/Logger.h"
+#include "platform/PlatformServices.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
 
@@ -54,20 +61,23 @@ TintwellApp::TintwellApp() {
 
     m_menuBarContent = std::make_unique<MenuBarContent>(
         ColorHistory::shared(), UserDefaults::standard(), m_appDelegate->checkForUpdates(),
-        MenuBarContent::Actions{
-            [] { PickerController::shared().start(menuCloseDelay); }, [this] { openSettings(); },
-            [] { QApplication::quit(); },
-            [](const QString& text) {
-                QClipboard* clipboard = QGuiApplication::clipboard();
-                clipboard->clear();
-                auto* data = new QMimeData;
-                data->setData(QStringLiteral("text/plain"), text.toUtf8());
-                clipboard->setMimeData(data);
-            },
-            [] {
-                const auto shortcut = KeyboardShortcuts::getShortcut(activatePicker());
-                return shortcut ? shortcut->qtShortcut().value_or(QKeySequence()) : QKeySequence();
-            }});
+        MenuBarContent::Actions{[] { PickerController::shared().start(menuCloseDelay); },
+                                [this] { openSettings(); }, [] { QApplication::quit(); },
+                                [](const QString& text) {
+                                    QClipboard* clipboard = QGuiApplication::clipboard();
+                                    clipboard->clear();
+                                    auto* data = new QMimeData;
+                                    data->setData(QStringLiteral("text/plain"), text.toUtf8());
+                                    clipboard->setMimeData(data);
+                                },
+                                [](QAction* pick) {
+                                    KeyboardShortcuts::globalKeyboardShortcut(pick,
+                                                                              activatePicker());
+                                }});
+    // A shortcut the tray menu already shows cannot be recorded for the picker.
+    KeyboardShortcuts::Recorder::defaultEnvironment().applicationMenu = [this] {
+        return static_cast<const QMenu*>(m_menuBarContent->menu());
+    };
 
     showTrayIcon();
     // A pick that cannot capture would otherwise end with nothing on screen at all.
@@ -104,6 +114,27 @@ void TintwellApp::showTrayIcon() {
 }
 
 void TintwellApp::openSettings() {
-    // The Settings window is not part of this build yet.
-    Logger("Settings").error("Settings window not found after openSettings()");
+    openSettingsWindow(
+        {Scheduler::main(),
+         [this] {
+             if (!m_settingsWindow)
+                 m_settingsWindow = new SettingsWindow(settingsServices());
+             m_settingsWindow->show();
+         },
+         findSettingsWindow,
+         [](QWidget* window) { bringWindowForward(window, sharedPlatform().workspace()); }});
+}
+
+SettingsView::Services TintwellApp::settingsServices() {
+    return {UserDefaults::standard(),
+            ScreenRecordingPermission::shared(),
+            m_appDelegate->checkForUpdates(),
+            sharedPlatform().loginItems(),
+            ApplicationActivation::shared(),
+            activatePicker(),
+            KeyboardShortcuts::Recorder::defaultEnvironment(),
+            [] {
+                OnboardingWindowController::shared().show(
+                    OnboardingWindowController::Reason::replay);
+            }};
 }

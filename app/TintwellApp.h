@@ -4,12 +4,15 @@
 // window open.
 
 #include "app/AppDelegate.h"
+#include "app/SettingsView.h"
 
 #include <QObject>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
 class MenuBarContent;
+class SettingsWindow;
 class QSystemTrayIcon;
 namespace KeyboardShortcuts {
 class Name;
@@ -31,8 +34,10 @@ public:
 
 private:
     void showTrayIcon();
+    SettingsView::Services settingsServices();
 
     std::unique_ptr<AppDelegate> m_appDelegate;
     std::unique_ptr<MenuBarContent> m_menuBarContent;
     std::unique_ptr<QSystemTrayIcon> m_trayIcon;
+    QPointer<SettingsWindow> m_settingsWindow;
 };

@@ -15,3 +15,8 @@ void CheckForUpdatesViewModel::refresh() {
     m_canCheckForUpdates = canCheck;
     Q_EMIT canCheckForUpdatesChanged(canCheck);
 }
+
+void CheckForUpdatesViewModel::setAutomaticallyChecksForUpdates(bool enabled) {
+    Q_EMIT automaticallyChecksForUpdatesWillChange();
+    m_updater.setAutomaticallyChecksForUpdates(enabled);
+}

@@ -45,11 +45,16 @@ public:
     explicit CheckForUpdatesViewModel(Updater& updater, QObject* parent = nullptr);
     bool canCheckForUpdates() const { return m_canCheckForUpdates; }
     void checkForUpdates() { m_updater.checkForUpdates(); }
+    // The updater's own setting; the model stores nothing.
+    bool automaticallyChecksForUpdates() const { return m_updater.automaticallyChecksForUpdates(); }
+    void setAutomaticallyChecksForUpdates(bool enabled);
     // Re-reads the updater; notifies only on a change.
     void refresh();
 
 Q_SIGNALS:
     void canCheckForUpdatesChanged(bool canCheck);
+    // Announced before the updater's setting changes.
+    void automaticallyChecksForUpdatesWillChange();
 
 private:
     Updater& m_updater;

@@ -43,19 +43,8 @@ die() {
     exit 1
 }
 
-until_true() { # SECONDS COMMAND...: polls every 10 ms
-    local seconds=$1
-    shift
-    for ((t = 0; t < seconds * 100; t++)); do
-        "$@" && return 0
-        sleep 0.01
-    done
-    return 1
-}
-
-median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)]; else print "-" }'; }
+source "$(dirname "$0")/lib.sh"
 count() { grep -c -- "$1" "$WORK/daubly.log" || true; }
-rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 start_xvfb() {

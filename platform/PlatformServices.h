@@ -8,6 +8,7 @@
 class FramePresenter;
 class HotKeyService;
 class KeyboardLayout;
+class LoginItemService;
 class ScreenCapture;
 class Workspace;
 
@@ -23,4 +24,6 @@ public:
     virtual FramePresenter* framePresenter() = 0;
     virtual HotKeyService& hotKeys() = 0;
     virtual const KeyboardLayout& keyboardLayout() = 0;
+    // Daubly's own login item (the XDG autostart entry on Linux).
+    virtual LoginItemService& loginItems() = 0;
 };

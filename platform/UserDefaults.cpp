@@ -120,12 +120,16 @@ UserDefaults::UserDefaults(QString filePath, ReadLimits limits, QObject* parent)
 
 UserDefaults::~UserDefaults() = default;
 
-QString UserDefaults::standardPath() {
+QString UserDefaults::configHome() {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
     // The XDG rules ignore a relative value.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/daubly/defaults.json");
+    return base;
+}
+
+QString UserDefaults::standardPath() {
+    return configHome() + QStringLiteral("/daubly/defaults.json");
 }
 
 void UserDefaults::setStandardReadLimits(ReadLimits limits) {

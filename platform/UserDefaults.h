@@ -43,7 +43,9 @@ public:
     // The limits standard() reads with; takes effect only before its first use.
     static void setStandardReadLimits(ReadLimits limits);
 
-    // $XDG_CONFIG_HOME/daubly/defaults.json (~/.config when unset).
+    // $XDG_CONFIG_HOME (~/.config when unset or relative).
+    static QString configHome();
+    // configHome()/daubly/defaults.json.
     static QString standardPath();
     // The application's store, created on first use (main thread).
     static UserDefaults& standard();

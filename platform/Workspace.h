@@ -36,6 +36,9 @@ public:
     virtual std::optional<WindowID> activeWindow() const = 0;
     // Gives the focus back to `window`, if it still exists.
     virtual void activateWindow(WindowID window) = 0;
+    // Moves one of our windows to the workspace the user is on; nothing where the
+    // desktop has no workspaces.
+    virtual void moveToCurrentDesktop(WindowID window) { (void)window; }
 
     // The monitors, primary first.
     virtual std::vector<WorkspaceScreen> screens() const = 0;

@@ -9,7 +9,9 @@ build_pkgs=(cmake ninja-build g++ pkg-config
     libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core clang-format)
 display_pkgs=(xvfb xauth openbox trayer xdotool xclip imagemagick x11-utils x11-xserver-utils)
-test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy)
+# The windows are tested through the accessibility tree, on a private session bus.
+test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy
+    at-spi2-core python3-pyatspi dbus-daemon dbus-bin)
 
 want=("${build_pkgs[@]}")
 case "${1:-build}" in

@@ -1,10 +1,12 @@
 #include "backends/null/NullPlatformServices.h"
 
+#include "backends/linux/XdgAutostart.h"
 #include "platform/HotKeyService.h"
 #include "platform/KeyboardLayout.h"
 #include "platform/ScreenCapture.h"
 #include "platform/Workspace.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QTimer>
 
@@ -46,10 +48,14 @@ public:
     FramePresenter* framePresenter() override { return nullptr; }
     HotKeyService& hotKeys() override { return HotKeyService::unavailable(); }
     const KeyboardLayout& keyboardLayout() override { return KeyboardLayout::us(); }
+    // Login at start-up works whatever the display: the autostart entry is a file.
+    LoginItemService& loginItems() override { return m_autostart; }
 
 private:
     NullScreenCapture m_capture;
     NullWorkspace m_workspace;
+    XdgAutostart m_autostart{XdgAutostart::standardEntryPath(),
+                             QCoreApplication::applicationFilePath()};
 };
 
 } // namespace

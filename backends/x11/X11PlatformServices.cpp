@@ -1,11 +1,13 @@
 #include "backends/x11/X11PlatformServices.h"
 
+#include "backends/linux/XdgAutostart.h"
 #include "backends/x11/X11FramePresenter.h"
 #include "backends/x11/X11HotKeyService.h"
 #include "backends/x11/X11KeyboardLayout.h"
 #include "backends/x11/X11ScreenCapture.h"
 #include "backends/x11/X11Workspace.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 
 namespace {
@@ -22,6 +24,7 @@ public:
     const KeyboardLayout& keyboardLayout() override {
         return m_layout ? *m_layout : KeyboardLayout::us();
     }
+    LoginItemService& loginItems() override { return m_autostart; }
 
 private:
     X11ScreenCapture m_capture;
@@ -30,6 +33,8 @@ private:
     X11Workspace m_workspace;
     std::unique_ptr<X11HotKeyService> m_hotKeys = X11HotKeyService::create();
     std::unique_ptr<X11KeyboardLayout> m_layout = X11KeyboardLayout::create();
+    XdgAutostart m_autostart{XdgAutostart::standardEntryPath(),
+                             QCoreApplication::applicationFilePath()};
 };
 
 } // namespace

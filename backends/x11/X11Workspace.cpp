@@ -148,6 +148,35 @@ void X11Workspace::activateWindow(WindowID window) {
     xcb_flush(c);
 }
 
+void X11Workspace::moveToCurrentDesktop(WindowID window) {
+    xcb_connection_t* c = X11Screens::connection();
+    if (!c) {
+        return;
+    }
+    XcbReply<xcb_get_property_reply_t> current(xcb_get_property_reply(
+        c,
+        xcb_get_property(c, false, rootWindow(c), atom(c, "_NET_CURRENT_DESKTOP"),
+                         XCB_ATOM_CARDINAL, 0, 1),
+        nullptr));
+    if (!current || xcb_get_property_value_length(current.get()) < 4) {
+        return; // a window manager without workspaces
+    }
+    const std::uint32_t desktop =
+        *static_cast<const std::uint32_t*>(xcb_get_property_value(current.get()));
+    // A mapped window moves by asking the window manager (EWMH _NET_WM_DESKTOP).
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = atom(c, "_NET_WM_DESKTOP");
+    message.data.data32[0] = desktop;
+    message.data.data32[1] = 2;
+    xcb_send_event(c, false, rootWindow(c),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(c);
+}
+
 std::vector<WorkspaceScreen> X11Workspace::screens() const {
     std::vector<WorkspaceScreen> result;
     const QScreen* primary = QGuiApplication::primaryScreen();

@@ -24,6 +24,7 @@ public:
 
     std::optional<WindowID> activeWindow() const override;
     void activateWindow(WindowID window) override;
+    void moveToCurrentDesktop(WindowID window) override;
     std::vector<WorkspaceScreen> screens() const override;
     QPointF mouseLocation() const override;
     void hideCursor() override;

@@ -122,7 +122,7 @@ struct MenuFixture {
         , content(history, defaults, checkForUpdates,
                   {[this] { ++picks; }, [this] { ++settings; }, [this] { ++quits; },
                    [this](const QString& text) { copied.push_back(text); },
-                   [] { return QKeySequence(Qt::ALT | Qt::Key_C); }}) {}
+                   [](QAction* pick) { pick->setShortcut(QKeySequence(Qt::ALT | Qt::Key_C)); }}) {}
 
     // The menu as the user sees it when it opens: titles, "-" for separators.
     std::vector<std::string> titles() {

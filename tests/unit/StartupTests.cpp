@@ -41,7 +41,7 @@ TEST(StartupTest, WithoutABackendEveryServiceRefusesAndSaysWhy) {
     // Named although no layout service answers.
     EXPECT_TRUE(QTest::qWaitFor([&] {
         return contains(log.messages("KeyboardShortcuts"),
-                        "Could not register the global shortcut \u2325C: this desktop offers no "
+                        "Could not register the global shortcut Alt+C: this desktop offers no "
                         "global shortcuts");
     }));
     EXPECT_FALSE(KeyboardShortcuts::isShortcutRegistered(name));
