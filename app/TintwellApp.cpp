@@ -80,6 +80,11 @@ TintwellApp::TintwellApp() {
     };
 
     showTrayIcon();
+    // A scheduled check that finds a new version says so gently, in the tray.
+    m_appDelegate->updaterController().userDriver().setNotify(
+        [this](const QString& title, const QString& message) {
+            m_trayIcon->showMessage(title, message);
+        });
     // Launching has finished once the event loop runs.
     QTimer::singleShot(0, this, [this] { m_appDelegate->applicationDidFinishLaunching(); });
 }
