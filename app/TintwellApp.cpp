@@ -113,9 +113,11 @@ void TintwellApp::showTrayIcon() {
 
 void TintwellApp::openSettings() {
     openSettingsWindow({Scheduler::main(),
-                        [this] {
+                        [this, asked = std::chrono::steady_clock::now()] {
                             if (!m_settingsWindow)
                                 m_settingsWindow = new SettingsWindow(settingsServices());
+                            if (!m_settingsWindow->isVisible())
+                                m_settingsWindow->markRequested(asked);
                             m_settingsWindow->show();
                         },
                         findSettingsWindow,
