@@ -27,9 +27,17 @@ shown_count_is() { [ "$(shown_count)" = "$1" ]; }
 last_shown_ms() { grep "Settings window shown" "$E2E_DIR/daubly.log" | tail -n1 | sed 's/.*shown \([0-9]*\) ms.*/\1/'; }
 window_gone() { ! xdotool search --onlyvisible --name '^Daubly Settings$' >/dev/null 2>&1; }
 
-# "Settings…" from the tray menu: the last item but one.
+menu_open() { menu_window >/dev/null; }
+# "Settings…" from the tray menu: the last item but one. Right after start-up the tray
+# may not take the first click yet: click again until the menu is open.
 choose_settings() {
-    open_menu
+    local tries
+    for tries in 1 2 3 4 5; do
+        xdotool mousemove --window "$(tray_icon)" 8 8 click 1
+        for _ in $(seq 40); do menu_open && break; sleep 0.05; done
+        menu_open && break
+    done
+    menu_open || fail "the menu does not open"
     xdotool key Up Up Return
     eventually 10 "the Settings window is shown" shown_count_is "$1"
 }
