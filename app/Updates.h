@@ -74,6 +74,7 @@ class CheckForUpdatesViewModel : public QObject {
 public:
     explicit CheckForUpdatesViewModel(Updater& updater, QObject* parent = nullptr);
     bool canCheckForUpdates() const { return m_canCheckForUpdates; }
+    bool hasFeed() const { return m_updater.hasFeed(); }
     void checkForUpdates() { m_updater.checkForUpdates(); }
     // The updater's own setting; the model stores nothing.
     bool automaticallyChecksForUpdates() const { return m_updater.automaticallyChecksForUpdates(); }

@@ -78,6 +78,7 @@ public:
     explicit FeedUpdater(Config config, QObject* parent = nullptr);
     ~FeedUpdater() override;
 
+    bool hasFeed() const override { return m_usable; }
     bool canCheckForUpdates() const override;
     bool automaticallyChecksForUpdates() const override;
     void setAutomaticallyChecksForUpdates(bool enabled) override;

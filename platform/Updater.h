@@ -12,6 +12,8 @@ class Updater : public QObject {
 public:
     using QObject::QObject;
 
+    // Whether this build can check at all (it has a usable feed).
+    virtual bool hasFeed() const = 0;
     virtual bool canCheckForUpdates() const = 0;
     virtual bool automaticallyChecksForUpdates() const = 0;
     virtual void setAutomaticallyChecksForUpdates(bool enabled) = 0;
@@ -25,6 +27,7 @@ Q_SIGNALS:
 class InertUpdater final : public Updater {
 public:
     using Updater::Updater;
+    bool hasFeed() const override { return false; }
     bool canCheckForUpdates() const override { return false; }
     bool automaticallyChecksForUpdates() const override { return false; }
     void setAutomaticallyChecksForUpdates(bool) override {}

@@ -221,6 +221,7 @@ TEST_F(UpdaterTest, OnlySafeFeedsMakeTheUpdaterUsable) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.feed);
         auto updater = make(QUrl(QString::fromUtf8(c.feed)));
+        EXPECT_EQ(updater->hasFeed(), c.usable);
         EXPECT_EQ(updater->canCheckForUpdates(), c.usable);
         updater->setAutomaticallyChecksForUpdates(true);
         EXPECT_EQ(updater->automaticallyChecksForUpdates(), c.usable);
