@@ -9,7 +9,7 @@
 AppDelegate::AppDelegate(Services services, QObject* parent)
     : QObject(parent)
     , m_services(std::move(services))
-    , m_updaterController(m_userDriverDelegate)
+    , m_updaterController(m_userDriverDelegate, m_services.defaults)
     , m_checkForUpdates(m_updaterController.updater()) {}
 
 void AppDelegate::pickTrigger(PickerController& controller) {

@@ -199,6 +199,8 @@ AutomaticUpdatesRow::AutomaticUpdatesRow(CheckForUpdatesViewModel& viewModel, QW
                   new ToggleSwitch(tr("Automatically check for updates")), QString(), parent) {
     ToggleSwitch* toggle = this->toggle();
     toggle->setChecked(viewModel.automaticallyChecksForUpdates());
+    // A build without an update feed never checks: the switch stays off and says so.
+    toggle->setEnabled(viewModel.hasFeed());
     connect(toggle, &QCheckBox::toggled, &viewModel, [&viewModel, toggle](bool on) {
         viewModel.setAutomaticallyChecksForUpdates(on);
         const QSignalBlocker quiet(toggle);

@@ -114,7 +114,11 @@ QLabel* detailLabel(const QString& text, QWidget* parent) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, secondaryText(palette));
     label->setPalette(palette);
-    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    // Only the vertical policy: a new policy would drop the height-for-width flag that
+    // word wrap set, and the layouts would then reserve the height of a narrow label.
+    QSizePolicy policy = label->sizePolicy();
+    policy.setVerticalPolicy(QSizePolicy::Maximum);
+    label->setSizePolicy(policy);
     return label;
 }
 
@@ -145,8 +149,9 @@ SettingsRow::SettingsRow(const QString& title, QWidget* detail, QWidget* accesso
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(rowMarginX, rowMarginY, rowMarginX, rowMarginY);
     row->setSpacing(12);
+    // A box layout puts no spacing beside a spacer item: each spacer carries its own.
     if (!symbol.isEmpty())
-        row->addSpacing(symbolFrameWidth);
+        row->addSpacing(symbolFrameWidth + row->spacing());
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(3);
@@ -158,7 +163,7 @@ SettingsRow::SettingsRow(const QString& title, QWidget* detail, QWidget* accesso
         texts->addWidget(detail);
     texts->addStretch();
     row->addLayout(texts, 1);
-    row->addSpacing(16 - row->spacing());
+    row->addSpacing(16);
     if (accessory)
         row->addWidget(accessory, 0, Qt::AlignVCenter);
 }

@@ -28,6 +28,19 @@ SettingsWindow::SettingsWindow(SettingsView::Services services, QWidget* parent)
     layout->addWidget(m_view);
 }
 
+bool SettingsWindow::event(QEvent* event) {
+    const bool result = QWidget::event(event);
+    // An update request paints the whole window and hands it to the display server.
+    if (event->type() == QEvent::UpdateRequest && m_requestedAt && isVisible()) {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - *m_requestedAt);
+        m_requestedAt.reset();
+        Logger("Settings")
+            .log("Settings window shown %ld ms after it was asked for", long(elapsed.count()));
+    }
+    return result;
+}
+
 QWidget* findSettingsWindow() {
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows) {

@@ -7,7 +7,9 @@
 #include "platform/Logger.h"
 
 #include <QWidget>
+#include <chrono>
 #include <functional>
+#include <optional>
 
 class Scheduler;
 
@@ -21,8 +23,15 @@ public:
     explicit SettingsWindow(SettingsView::Services services, QWidget* parent = nullptr);
     SettingsView* view() const { return m_view; }
 
+    // The next time the window is on screen, logs how long after `when` that was.
+    void markRequested(std::chrono::steady_clock::time_point when) { m_requestedAt = when; }
+
+protected:
+    bool event(QEvent* event) override;
+
 private:
     SettingsView* m_view;
+    std::optional<std::chrono::steady_clock::time_point> m_requestedAt;
 };
 
 // The first window whose identifier is ours or, failing that, whose title ends with

@@ -86,6 +86,11 @@ TintwellApp::TintwellApp() {
                 m_trayIcon->showMessage(tr("Daubly could not capture the screen"), reason,
                                         QSystemTrayIcon::Warning);
             });
+    // A scheduled check that finds a new version says so gently, in the tray.
+    m_appDelegate->updaterController().userDriver().setNotify(
+        [this](const QString& title, const QString& message) {
+            m_trayIcon->showMessage(title, message);
+        });
     // Launching has finished once the event loop runs.
     QTimer::singleShot(0, this, [this] { m_appDelegate->applicationDidFinishLaunching(); });
 }
@@ -116,9 +121,11 @@ void TintwellApp::showTrayIcon() {
 void TintwellApp::openSettings() {
     openSettingsWindow(
         {Scheduler::main(),
-         [this] {
+         [this, asked = std::chrono::steady_clock::now()] {
              if (!m_settingsWindow)
                  m_settingsWindow = new SettingsWindow(settingsServices());
+             if (!m_settingsWindow->isVisible())
+                 m_settingsWindow->markRequested(asked);
              m_settingsWindow->show();
          },
          findSettingsWindow,

@@ -1,38 +1,68 @@
 #pragma once
 
-// Software updates. The update machinery is an optional plugin; without one the
-// updater is inert: it cannot check and automatic checks are off.
+// Software updates around the updater of platform/: the controller created at start-up,
+// the delegate of the user driver, the model every "Check for Updates…" control and the
+// automatic-check switch follow, and the windows and notification that show what a
+// check found. Without a feed the updater is inert: it cannot check and automatic
+// checks are off.
+
+#include "platform/FeedUpdater.h"
+#include "platform/Updater.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
-class Updater {
+class UserDefaults;
+
+// The feed this build reads: -DDAUBLY_UPDATE_FEED_URL=..., or the environment's
+// DAUBLY_UPDATE_FEED_URL (to try a feed without rebuilding); empty for none.
+QUrl configuredUpdateFeed();
+
+class UpdaterUserDriverDelegate {
 public:
-    virtual ~Updater() = default;
-    virtual bool canCheckForUpdates() const = 0;
-    virtual bool automaticallyChecksForUpdates() const = 0;
-    virtual void setAutomaticallyChecksForUpdates(bool enabled) = 0;
-    virtual void checkForUpdates() = 0;
+    // Scheduled checks remind gently (a tray notification), never with a window.
+    bool supportsGentleScheduledUpdateReminders() const { return true; }
+    // Whether the application comes forward for an update about to be shown: only for
+    // one the user asked for, and only when the driver shows it itself.
+    bool standardUserDriverWillHandleShowingUpdate(bool handleShowingUpdate,
+                                                   bool userInitiated) const {
+        return handleShowingUpdate && userInitiated;
+    }
 };
 
-class InertUpdater final : public Updater {
+// The windows and the tray notification of the updater.
+class StandardUserDriver final : public UpdaterUserDriver {
 public:
-    bool canCheckForUpdates() const override { return false; }
-    bool automaticallyChecksForUpdates() const override { return false; }
-    void setAutomaticallyChecksForUpdates(bool) override {}
-    void checkForUpdates() override {}
-};
+    // `notify` shows a tray notification (title, message).
+    StandardUserDriver(UpdaterUserDriverDelegate& delegate,
+                       std::function<void(const QString&, const QString&)> notify);
 
-// Receives the update user interface's callbacks; nothing to do without a plugin.
-class UpdaterUserDriverDelegate {};
+    Choice showUpdateFound(const AvailableUpdate& update) override;
+    void showScheduledUpdate(const AvailableUpdate& update) override;
+    void showUpToDate() override;
+    void showCheckFailed(const QString& reason) override;
+    void openDownloadPage(const QUrl& url) override;
+
+    void setNotify(std::function<void(const QString&, const QString&)> notify) {
+        m_notify = std::move(notify);
+    }
+
+private:
+    UpdaterUserDriverDelegate& m_delegate;
+    std::function<void(const QString&, const QString&)> m_notify;
+};
 
 // Owns the updater; started from the application delegate's initialiser.
 class StandardUpdaterController {
 public:
-    explicit StandardUpdaterController(UpdaterUserDriverDelegate& userDriverDelegate);
+    StandardUpdaterController(UpdaterUserDriverDelegate& userDriverDelegate, UserDefaults& store,
+                              QUrl feed = configuredUpdateFeed());
     Updater& updater() { return *m_updater; }
+    StandardUserDriver& userDriver() { return m_driver; }
 
 private:
+    StandardUserDriver m_driver;
     std::unique_ptr<Updater> m_updater;
 };
 
@@ -44,12 +74,11 @@ class CheckForUpdatesViewModel : public QObject {
 public:
     explicit CheckForUpdatesViewModel(Updater& updater, QObject* parent = nullptr);
     bool canCheckForUpdates() const { return m_canCheckForUpdates; }
+    bool hasFeed() const { return m_updater.hasFeed(); }
     void checkForUpdates() { m_updater.checkForUpdates(); }
     // The updater's own setting; the model stores nothing.
     bool automaticallyChecksForUpdates() const { return m_updater.automaticallyChecksForUpdates(); }
     void setAutomaticallyChecksForUpdates(bool enabled);
-    // Re-reads the updater; notifies only on a change.
-    void refresh();
 
 Q_SIGNALS:
     void canCheckForUpdatesChanged(bool canCheck);
@@ -58,5 +87,5 @@ Q_SIGNALS:
 
 private:
     Updater& m_updater;
-    bool m_canCheckForUpdates;
+    bool m_canCheckForUpdates = false;
 };

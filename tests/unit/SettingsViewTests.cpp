@@ -272,6 +272,14 @@ TEST(SettingsWindowTest, IsFoundByItsIdentifierAndIsAsTallAsItsContent) {
             button->click();
     }
     EXPECT_EQ(introductions, 1);
+    int automatic = 0;
+    for (ToggleSwitch* toggle : visible<ToggleSwitch>(*window)) {
+        if (toggle->accessibleName() != QStringLiteral("Automatically check for updates"))
+            continue;
+        ++automatic;
+        EXPECT_FALSE(toggle->isEnabled()) << "no feed: no automatic checks to turn on";
+    }
+    EXPECT_EQ(automatic, 1);
     window->close(); // deletes itself
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(findSettingsWindow(), nullptr);
