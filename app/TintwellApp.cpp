@@ -56,7 +56,7 @@ TintwellApp::TintwellApp() {
         ColorHistory::shared(), UserDefaults::standard(), m_appDelegate->checkForUpdates(),
         MenuBarContent::Actions{
             [] { PickerController::shared().start(menuCloseDelay); }, [this] { openSettings(); },
-            [] { QApplication::quit(); },
+            [this] { quit(); },
             [](const QString& text) {
                 QClipboard* clipboard = QGuiApplication::clipboard();
                 clipboard->clear();
@@ -77,7 +77,7 @@ TintwellApp::TintwellApp() {
 TintwellApp::~TintwellApp() = default;
 
 void TintwellApp::showTrayIcon() {
-    m_trayIcon = std::make_unique<QSystemTrayIcon>(QIcon(QStringLiteral(":/icons/eyedropper.svg")));
+    m_trayIcon = std::make_unique<QSystemTrayIcon>(trayIcon());
     m_trayIcon->setToolTip(QStringLiteral("Daubly"));
     m_trayIcon->setContextMenu(m_menuBarContent->menu());
     // A pull-down menu: the left button opens it as well.
@@ -99,4 +99,36 @@ void TintwellApp::showTrayIcon() {
 void TintwellApp::openSettings() {
     // The Settings window is not part of this build yet.
     Logger("Settings").error("Settings window not found after openSettings()");
+}
+
+void TintwellApp::quit() {
+    Logger("App").log("Quitting");
+    PickerController::shared().cancel();
+    KeyboardShortcuts::removeAllHandlers();
+    QApplication::quit();
+}
+
+void TintwellApp::perform(RemoteCommand command) {
+    switch (command) {
+    case RemoteCommand::pick:
+        // As from the menu, less the wait for a menu to close; ignored while a pick runs.
+        PickerController::shared().start(std::chrono::milliseconds(0));
+        return;
+    case RemoteCommand::showSettings:
+        openSettings();
+        return;
+    case RemoteCommand::quit:
+        quit();
+        return;
+    }
+}
+
+QIcon TintwellApp::applicationIcon() {
+    return QIcon::fromTheme(QStringLiteral("app.daubly.Daubly"),
+                            QIcon(QStringLiteral(":/icons/app.daubly.Daubly.svg")));
+}
+
+QIcon TintwellApp::trayIcon() {
+    return QIcon::fromTheme(QStringLiteral("app.daubly.Daubly-symbolic"),
+                            QIcon(QStringLiteral(":/icons/eyedropper.svg")));
 }

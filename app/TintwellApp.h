@@ -4,12 +4,14 @@
 // window open.
 
 #include "app/AppDelegate.h"
+#include "app/CommandLine.h"
 
 #include <QObject>
 #include <functional>
 #include <memory>
 
 class MenuBarContent;
+class QIcon;
 class QSystemTrayIcon;
 namespace KeyboardShortcuts {
 class Name;
@@ -28,6 +30,16 @@ public:
     AppDelegate& appDelegate() { return *m_appDelegate; }
     // What "Settings…" and a second start of Daubly do.
     void openSettings();
+    // What "Quit Daubly" does, and a signal, the session's end or Quit() on the bus: the
+    // pick stops (its overlays and grabs go), the global shortcut is released, then the
+    // event loop ends. Settings are already on disk: they are written on every change.
+    void quit();
+    // A command from another start of daubly or from the session bus.
+    void perform(RemoteCommand command);
+
+    // The icons by their installed names, the bundled drawings where no theme has them.
+    static QIcon applicationIcon();
+    static QIcon trayIcon();
 
 private:
     void showTrayIcon();
