@@ -5,11 +5,13 @@
 #include "platform/linux/JournalLogSink.h"
 #include "platform/linux/SessionBusService.h"
 #include "platform/linux/UnixSignals.h"
+#include "platform/linux/X11ClipboardKeeper.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -26,6 +28,10 @@ QByteArray socketRequest(RemoteCommand command) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The process a quitting Daubly leaves behind to keep its copy on the clipboard.
+    if (argc == 3 && std::strcmp(argv[1], X11ClipboardKeeper::keepOption) == 0) {
+        return X11ClipboardKeeper::serve(QByteArray(argv[2]));
+    }
     QStringList arguments;
     for (int i = 1; i < argc; ++i) {
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -105,8 +111,9 @@ int main(int argc, char** argv) {
         Logger("App").log("Signal %ld received", number);
         app.quit();
     });
-    // Let a relaunched instance take over as soon as we begin to quit.
+    // The copy outlives us; a relaunched instance may take over as soon as we begin to quit.
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &instance, [&] {
+        X11ClipboardKeeper::keepAfterExit();
         bus.unregisterService();
         instance.release();
     });
