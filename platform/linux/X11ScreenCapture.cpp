@@ -1,6 +1,7 @@
 #include "platform/linux/X11ScreenCapture.h"
 
 #include "platform/ScreenGeometry.h"
+#include "platform/linux/X11ColorProfiles.h"
 #include "platform/linux/X11Screens.h"
 
 #include <QFile>
@@ -270,8 +271,8 @@ private:
                 const auto gone = firstGone({*monitor});
                 return gone ? disappeared(*gone) : error;
             }
-            image->setColorSpace(screen.colorSpace.isValid() ? screen.colorSpace
-                                                             : QColorSpace(QColorSpace::SRgb));
+            image->setColorSpace(m_profiles.colorSpace(
+                m_connection, m_root, std::size_t(monitor - monitors->data()), monitor->displayID));
             snapshots.push_back(
                 DisplaySnapshot{monitor->displayID, std::move(*image), screen.frame, screen.name});
             captured.push_back(*monitor);
@@ -901,6 +902,7 @@ private:
     bool m_randr = false;
     std::array<Segment, 2> m_strips{};
     Transfer m_lastTransfer = Transfer::shmStrips;
+    X11ColorProfiles m_profiles;
 };
 
 X11ScreenCapture::X11ScreenCapture(QByteArray displayName, Options options)
