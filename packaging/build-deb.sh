@@ -9,8 +9,11 @@ scripts/deps.sh package
 build=${1:-build/package}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# Debian's hardening flags (stack protector, fortified functions, full RELRO).
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DDAUBLY_BUILD_TESTS=OFF -DDAUBLY_BUILD_BENCHMARKS=OFF -DDAUBLY_WERROR=ON \
+    -DCMAKE_CXX_FLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS) $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)" \
     "${launcher[@]}" >/dev/null
 cmake --build "$build"
 rm -f "$build"/daubly_*.deb

@@ -41,7 +41,7 @@ man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$installed/share/ma
 [ -z "$man_warnings" ] || fail "the manual page has warnings: $man_warnings"
 
 # The package, built from the source tree by its own script.
-deb=$("$source_dir/packaging/build-deb.sh" "$build_dir/package" | tail -n1)
+deb=$("$source_dir/packaging/build-deb.sh" | tail -n1)
 version=$(sed -n 's/^project(Daubly VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
 [ "$(basename "$deb")" = "daubly_${version}_amd64.deb" ] || fail "package named $(basename "$deb")"
 for field in Maintainer Description Section Depends; do
