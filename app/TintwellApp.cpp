@@ -70,6 +70,8 @@ TintwellApp::TintwellApp() {
             }});
 
     showTrayIcon();
+    // Every way out (the menu, a signal, the session manager's Quit event) ends here.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &TintwellApp::releaseForQuit);
     // Launching has finished once the event loop runs.
     QTimer::singleShot(0, this, [this] { m_appDelegate->applicationDidFinishLaunching(); });
 }
@@ -102,10 +104,13 @@ void TintwellApp::openSettings() {
 }
 
 void TintwellApp::quit() {
+    QApplication::quit();
+}
+
+void TintwellApp::releaseForQuit() {
     Logger("App").log("Quitting");
     PickerController::shared().cancel();
     KeyboardShortcuts::removeAllHandlers();
-    QApplication::quit();
 }
 
 void TintwellApp::perform(RemoteCommand command) {

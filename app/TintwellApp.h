@@ -30,9 +30,10 @@ public:
     AppDelegate& appDelegate() { return *m_appDelegate; }
     // What "Settings…" and a second start of Daubly do.
     void openSettings();
-    // What "Quit Daubly" does, and a signal, the session's end or Quit() on the bus: the
-    // pick stops (its overlays and grabs go), the global shortcut is released, then the
-    // event loop ends. Settings are already on disk: they are written on every change.
+    // What "Quit Daubly" does, and a signal or Quit() on the bus: ends the event loop.
+    // On the way out (the session manager's end takes the same way) the pick stops, its
+    // overlays and grabs go, and the global shortcut is released. Settings are already
+    // on disk: they are written on every change.
     void quit();
     // A command from another start of daubly or from the session bus.
     void perform(RemoteCommand command);
@@ -43,6 +44,7 @@ public:
 
 private:
     void showTrayIcon();
+    void releaseForQuit();
 
     std::unique_ptr<AppDelegate> m_appDelegate;
     std::unique_ptr<MenuBarContent> m_menuBarContent;
