@@ -181,6 +181,12 @@ void keepAfterExit(std::chrono::milliseconds handOverTimeout) {
     }
     const xcb_atom_t clipboardAtom = internAtom(connection, "CLIPBOARD");
     const xcb_window_t ours = selectionOwner(connection, clipboardAtom);
+    // Qt may not have heard yet that another client took the clipboard a moment ago: the
+    // server's word counts. Our windows' ids lie in our connection's range.
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    if ((ours & ~setup->resource_id_mask) != setup->resource_id_base) {
+        return;
+    }
     if (!QProcess::startDetached(QCoreApplication::applicationFilePath(),
                                  {QString::fromLatin1(keepOption), text})) {
         logger.error("Could not start the process that keeps the clipboard");
