@@ -39,8 +39,14 @@ options_against_running() {
     run_daubly --settings || fail "--settings ($1) failed"
     expect_settings_opened "$before"
     before=$(settings_count)
-    run_daubly || fail "a plain start ($1) failed"
+    out=$(timeout 20 "$DAUBLY" 2>&1) || fail "a plain start ($1) failed: $out"
     expect_settings_opened "$before"
+    # Only the socket's answer says so; over the bus the start leaves without a word.
+    if [ "$1" = socket ]; then
+        [[ $out == *"already running"* ]] || fail "the plain start did not use the socket: $out"
+    else
+        [ -z "$out" ] || fail "the plain start did not use the bus: $out"
+    fi
     [ "$(tray_icon_count)" = 1 ] || fail "a second tray icon ($1)"
     run_daubly --quit || fail "--quit ($1) failed"
     eventually 5 "--quit ($1) ends daubly" daubly_exits
