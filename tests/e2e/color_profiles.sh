@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Colours are read through the monitor's colour profile: full red on a Display P3
-# monitor copies as P3's red, and the loupe still shows the captured pixels as they
-# are. A broken profile reads as sRGB with one log line however often one picks; a
-# profile taken away while daubly runs is gone from the next pick on.
+# monitor (the root window's profile or the RandR output's) copies as P3's red, and the
+# loupe still shows the captured pixels as they are. A broken profile reads as sRGB with
+# one log line however often one picks; a profile taken away while daubly runs is gone
+# from the next pick on.
 source "$(dirname "$0")/lib.sh"
 
 e2e_start 1280x800
@@ -41,6 +42,14 @@ pick_at 250 350 "oklch(64.86% 0.299 28.96)"
 # The profile switched off while daubly runs: the next pick reads sRGB.
 profile remove
 pick_at 250 350 "$srgb_red"
+
+# The RandR output's own property counts as well, and comes before the root window's.
+profile set p3 output
+pick_at 250 350 "oklch(64.86% 0.299 28.96)"
+profile set broken
+pick_at 250 350 "oklch(64.86% 0.299 28.96)"
+profile remove output
+profile remove
 
 # A profile Qt cannot read: sRGB, logged once, and the second pick logs nothing more.
 profile set broken
