@@ -6,6 +6,7 @@
 #include "platform/linux/SessionBusService.h"
 #include "platform/linux/UnixSignals.h"
 #include "platform/linux/X11ClipboardKeeper.h"
+#include "platform/linux/X11StartupNotification.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
     }
     const RemoteCommand command = commandLine.remoteCommand().value_or(RemoteCommand::showSettings);
 
+    const QByteArray startupId = X11StartupNotification::startupId();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Daubly"));
     QApplication::setApplicationVersion(QStringLiteral(DAUBLY_VERSION));
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
     // the instance has none, the local socket carries it.
     switch (SessionBusService::send(command)) {
     case SessionBusService::Delivery::delivered:
+        X11StartupNotification::complete(startupId);
         return 0;
     case SessionBusService::Delivery::failed:
         std::fputs("Daubly is running but does not answer on the session bus.\n", stderr);
@@ -79,6 +82,7 @@ int main(int argc, char** argv) {
     case SingleInstance::Result::primary:
         if (command == RemoteCommand::quit) {
             std::fputs("Daubly is not running.\n", stderr);
+            X11StartupNotification::complete(startupId);
             return 0;
         }
         break;
@@ -86,6 +90,7 @@ int main(int argc, char** argv) {
         if (commandLine.action == CommandLine::Action::run) {
             std::fputs("Daubly is already running; it was asked to come forward.\n", stderr);
         }
+        X11StartupNotification::complete(startupId);
         return 0;
     case SingleInstance::Result::timedOut:
         std::fputs("Daubly is already running but does not answer; not starting another.\n",

@@ -48,6 +48,18 @@ options_against_running() {
         [ -z "$out" ] || fail "the plain start did not use the bus: $out"
     fi
     [ "$(tray_icon_count)" = 1 ] || fail "a second tray icon ($1)"
+    # Launched from the desktop entry, the start that hands over ends the launcher's
+    # startup feedback itself: it shows no window that would.
+    stdbuf -oL xev -root -event property >"$E2E_DIR/xev.log" 2>&1 &
+    local xev=$!
+    xev_listens() {
+        xprop -root -f _DAUBLY_TEST_PROBE 8s -set _DAUBLY_TEST_PROBE probe
+        grep -q PropertyNotify "$E2E_DIR/xev.log"
+    }
+    eventually 5 "xev listens" xev_listens
+    DESKTOP_STARTUP_ID="daubly-test_TIME1" run_daubly --settings || fail "--settings ($1) failed"
+    eventually 5 "the startup feedback is ended ($1)" grep -q _NET_STARTUP_INFO_BEGIN "$E2E_DIR/xev.log"
+    kill "$xev"
     run_daubly --quit || fail "--quit ($1) failed"
     eventually 5 "--quit ($1) ends daubly" daubly_exits
     wait "$DAUBLY_PID" || fail "daubly ($1) exited with $?"
