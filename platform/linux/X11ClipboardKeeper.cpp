@@ -2,6 +2,7 @@
 
 #include "platform/Logger.h"
 #include "platform/linux/X11Screens.h"
+#include "platform/linux/XcbAtom.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -20,19 +21,6 @@
 #include <xcb/xcb.h>
 
 namespace {
-
-struct FreeDeleter {
-    void operator()(void* pointer) const { std::free(pointer); }
-};
-template <typename T> using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection,
-        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-        nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 xcb_window_t selectionOwner(xcb_connection_t* connection, xcb_atom_t selection) {
     XcbReply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(

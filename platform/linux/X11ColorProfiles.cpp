@@ -1,6 +1,7 @@
 #include "platform/linux/X11ColorProfiles.h"
 
 #include "platform/Logger.h"
+#include "platform/linux/XcbAtom.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -9,22 +10,8 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* pointer) const { std::free(pointer); }
-};
-template <typename T> using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
 // Profiles are a few kilobytes; a property larger than this is not one.
 constexpr std::uint32_t maxProfileWords = (16u << 20) / 4;
-
-xcb_atom_t existingAtom(xcb_connection_t* connection, const QByteArray& name) {
-    // only_if_exists: no colour manager ever set it when the atom does not exist.
-    XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection,
-        xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(name.size()), name.constData()),
-        nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 std::optional<QByteArray> rootProfile(xcb_connection_t* connection, xcb_window_t root,
                                       xcb_atom_t property) {
@@ -76,7 +63,7 @@ QColorSpace X11ColorProfiles::colorSpace(xcb_connection_t* connection, xcb_windo
     if (!connection) {
         return sRGB;
     }
-    const xcb_atom_t outputAtom = existingAtom(connection, QByteArrayLiteral("_ICC_PROFILE"));
+    const xcb_atom_t outputAtom = internAtom(connection, "_ICC_PROFILE", true);
     if (outputAtom != XCB_ATOM_NONE) {
         if (auto profile = outputProfile(connection, output, outputAtom);
             profile && !profile->isEmpty()) {
@@ -85,7 +72,10 @@ QColorSpace X11ColorProfiles::colorSpace(xcb_connection_t* connection, xcb_windo
         }
     }
     const QByteArray name = rootPropertyName(index);
-    const xcb_atom_t rootAtom = index == 0 ? outputAtom : existingAtom(connection, name);
+    const xcb_atom_t rootAtom =
+        index == 0 ? outputAtom
+                   : internAtom(connection,
+                                std::string_view(name.constData(), std::size_t(name.size())), true);
     if (rootAtom == XCB_ATOM_NONE) {
         return sRGB;
     }

@@ -1,6 +1,7 @@
 #include "platform/linux/X11StartupNotification.h"
 
 #include "platform/linux/X11Screens.h"
+#include "platform/linux/XcbAtom.h"
 
 #include <QtGlobal>
 #include <algorithm>
@@ -8,20 +9,6 @@
 #include <cstring>
 #include <memory>
 #include <xcb/xcb.h>
-
-namespace {
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(
-            connection,
-            xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-            nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-} // namespace
 
 namespace X11StartupNotification {
 
