@@ -82,10 +82,11 @@ void TintwellApp::showTrayIcon() {
     m_trayIcon = std::make_unique<QSystemTrayIcon>(trayIcon());
     m_trayIcon->setToolTip(QStringLiteral("Daubly"));
     m_trayIcon->setContextMenu(m_menuBarContent->menu());
-    // A pull-down menu: the left button opens it as well.
+    // A pull-down menu: the left button opens it as well. A click soon after the menu
+    // closed (Escape) reaches the icon as the second press of a double click.
     connect(m_trayIcon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
                     m_menuBarContent->menu()->popup(QCursor::pos());
             });
     m_trayIcon->show();

@@ -5,7 +5,7 @@
 //
 //   Xvfb :97 -screen 0 3840x2160x24 &
 //   DISPLAY=:97 build/release/bench/capture_bench
-//   DISPLAY=$(/work/shared/xtwo-monitors.sh 3840x2160 3840x2160) build/release/bench/capture_bench
+//   scripts/with-two-monitors.sh 3840x2160 3840x2160 build/release/bench/capture_bench
 //
 // Every case runs 20 single-capture repetitions and reports their median.
 

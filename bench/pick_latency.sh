@@ -1,11 +1,11 @@
 #!/bin/bash
 # The whole pick, measured on the real program: daubly with its tray icon up, picks
 # started with Alt+C and cancelled with Escape, on one 3840 x 2160 monitor (Xvfb) and on
-# two (the headless Xorg of the shared xtwo-monitors.sh beside the project).
+# two (the headless Xorg of scripts/two-monitor-display.sh).
 #
 #   cmake --build --preset release --target daubly -j2
 #   bench/pick_latency.sh [path/to/daubly] [picks]      (default build/release/daubly, 20)
-#   ONLY=one|two  MOVES=1000  TWO_MONITORS=../shared/xtwo-monitors.sh  LOGS=dir (keeps
+#   ONLY=one|two  MOVES=1000  LOGS=dir (keeps
 #   daubly's log of each setup there)
 #
 # Reports per setup:
@@ -24,7 +24,6 @@ DAUBLY=$(realpath "${1:-build/release/daubly}")
 PICKS=${2:-20}
 MOVES=${MOVES:-1000}
 ONLY=${ONLY:-}
-TWO_MONITORS=${TWO_MONITORS:-$(cd "$(dirname "$0")/../.." && pwd)/shared/xtwo-monitors.sh}
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pick-latency.XXXXXX")
 pids=()
@@ -70,7 +69,7 @@ start_xvfb() {
 }
 
 start_two_monitors() {
-    "$TWO_MONITORS" 3840x2160 3840x2160 >"$WORK/display" 2>"$WORK/xtwo.err" &
+    "$(dirname "$0")/../scripts/two-monitor-display.sh" 3840x2160 3840x2160 >"$WORK/display" 2>"$WORK/xtwo.err" &
     pids+=($!)
     until_true 30 test -s "$WORK/display" || die "two-monitor server did not start: $(cat "$WORK/xtwo.err")"
     DISPLAY=$(cat "$WORK/display")

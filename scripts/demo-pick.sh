@@ -24,6 +24,7 @@ sleep 0.4
 import -window root "$shot"
 echo "Screenshot of the loupe: $shot"
 xdotool click 1
-eventually 5 "the colour is copied" [ -n "$(clipboard)" ]
+clipboard_filled() { [ -n "$(clipboard)" ]; }
+eventually 5 "the colour is copied" clipboard_filled
 echo "Copied: $(clipboard)"
 quit_daubly

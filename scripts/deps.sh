@@ -29,7 +29,7 @@ for p in "${want[@]}"; do
 done
 ((${#missing[@]} == 0)) && exit 0
 
-echo "daubly: installing missing packages: ${missing[*]}" >&2
+echo "daubly: installing ${#missing[@]} missing Debian packages (apt-get; a few minutes on a new machine): ${missing[*]}" >&2
 sudo=()
 if [ "$(id -u)" != 0 ]; then
     if command -v sudo >/dev/null; then sudo=(sudo); else
@@ -38,7 +38,7 @@ if [ "$(id -u)" != 0 ]; then
     fi
 fi
 if ! { "${sudo[@]}" apt-get update -qq &&
-       DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"; } >&2; then
+       DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; } >&2; then
     echo "daubly: apt-get could not install: ${missing[*]}" >&2
     exit 1
 fi

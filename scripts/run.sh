@@ -4,8 +4,11 @@
 # screenshot of the loupe is saved beside the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# A first run installs and builds for minutes: say what is happening, step by step.
+echo "daubly: checking the Debian packages it needs…" >&2
 scripts/deps.sh run
-scripts/build.sh dev daubly daubly_scene >/dev/null
+echo "daubly: building (build/dev; the first build takes a few minutes)…" >&2
+scripts/build.sh dev daubly daubly_scene >&2
 daubly=$PWD/build/dev/daubly
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then

@@ -26,8 +26,10 @@ trap 'status=$?; stop_journald; (exit $status); cleanup' EXIT
 since=$(date '+%Y-%m-%d %H:%M:%S')
 unset DAUBLY_LOG_TO_STDERR
 start_daubly
-eventually 10 "the start reaches the journal" bash -c \
-    "journalctl --no-pager -q SYSLOG_IDENTIFIER=daubly --since '$since' | grep -q 'Daubly 1.0 (1) started'"
+journal_has_start() {
+    journalctl --no-pager -q SYSLOG_IDENTIFIER=daubly --since "$since" | grep -qF 'Daubly 1.0 (1) started'
+}
+eventually 10 "the start reaches the journal" journal_has_start
 entry=$(journalctl --no-pager -q -o export SYSLOG_IDENTIFIER=daubly --since "$since" | \
     awk -v RS= '/MESSAGE=Daubly 1.0 \(1\) started/' | tail -n 30)
 for field in "DAUBLY_SUBSYSTEM=app.daubly.Daubly" "DAUBLY_CATEGORY=App" "PRIORITY=5"; do

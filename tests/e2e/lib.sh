@@ -22,6 +22,11 @@ fail() {
         echo "--- daubly's log:" >&2
         cat "$E2E_DIR/daubly.log" >&2
     fi
+    echo "--- the clipboard holds: '$(clipboard)'" >&2
+    if [ -s "$E2E_DIR/xtwo.log" ]; then
+        echo "--- the two-monitor server said:" >&2
+        cat "$E2E_DIR/xtwo.log" >&2
+    fi
     exit 1
 }
 
@@ -95,6 +100,8 @@ menu_window() {
     return 1
 }
 
+menu_gone() { ! menu_window >/dev/null; }
+
 open_menu() {
     local icon
     icon=$(tray_icon) || fail "no tray icon"
@@ -146,6 +153,14 @@ overlay_shown() {
     return 1
 }
 overlay_gone() { ! overlay_shown; }
+overlays_shown() { # N: at least N overlays are up
+    local w n=0
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        ((WIDTH >= 600 && HEIGHT >= 400)) && n=$((n + 1))
+    done
+    ((n >= $1))
+}
 
 clipboard() { xclip -o -selection clipboard 2>/dev/null || true; }
 clipboard_is() { [ "$(clipboard)" = "$1" ]; }
@@ -163,11 +178,12 @@ pick_from_menu() {
 
 # Expects the clipboard to become TEXT and the overlays to go.
 expect_copied() {
-    eventually 5 "the clipboard holds '$1' (it holds '$(clipboard)')" clipboard_is "$1"
+    eventually 5 "the clipboard holds '$1'" clipboard_is "$1"
     eventually 5 "the overlay goes after a copy" overlay_gone
 }
 
 log_count() { grep -cF -- "$1" "$E2E_DIR/daubly.log" || true; }
+log_count_above() { (($(log_count "$1") > $2)); }
 
 quit_daubly() {
     kill -TERM "$DAUBLY_PID" 2>/dev/null || true
@@ -175,18 +191,16 @@ quit_daubly() {
     DAUBLY_PID=
 }
 
-# Two monitors side by side on a headless Xorg (the shared xtwo-monitors.sh), with
-# openbox and trayer. Exits 77 (skipped) where the script is not beside the project.
+# Two monitors side by side on a headless Xorg (scripts/two-monitor-display.sh), with
+# openbox and trayer.
 XTWO_PID=
 e2e_start_two_monitors() {
-    local script out
-    script=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)/shared/xtwo-monitors.sh
-    [ -x "$script" ] || { echo "SKIP: $script not found"; exit 77; }
-    out=$E2E_DIR/xtwo.display
-    "$script" "$@" >"$out" 2>"$E2E_DIR/xtwo.log" &
+    local out=$E2E_DIR/xtwo.display
+    "$(dirname "${BASH_SOURCE[0]}")/../../scripts/two-monitor-display.sh" "$@" \
+        >"$out" 2>"$E2E_DIR/xtwo.log" &
     XTWO_PID=$!
     trap cleanup EXIT
-    eventually 30 "the two-monitor server starts" [ -s "$out" ]
+    eventually 30 "the two-monitor server starts" test -s "$out"
     export DISPLAY=$(cat "$out")
     openbox >/dev/null 2>&1 &
     _vd_pids+=($!)

@@ -23,8 +23,9 @@ expect_copied "#16A085"
 
 # On the 2x monitor one arrow press is one device pixel, half a point.
 pick_from_menu
+# A move reaches the pick only once that monitor's overlay is up.
+eventually 5 "both overlays appear" overlays_shown 2
 xdotool mousemove $((1280 + 400)) 300
-sleep 0.3
 xdotool key Right Return
 expect_copied "#912C80"
 
@@ -33,7 +34,7 @@ expect_copied "#912C80"
 choose_row() { # 1-based colour row
     open_menu
     xdotool key --delay 60 $(printf 'Down %.0s' $(seq $(($1 + 1)))) Return
-    eventually 5 "the menu closes" bash -c '! menu_window'
+    eventually 5 "the menu closes" menu_gone
 }
 set_clipboard "untouched"
 choose_row 3

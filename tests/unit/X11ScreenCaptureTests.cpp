@@ -1,7 +1,7 @@
 // The X11 capture against the X server in $DISPLAY (skipped without one). Meant for a
 // disposable server: it paints the root window. For instance:
 //   Xvfb :98 -screen 0 640x480x24 &  DISPLAY=:98 x11_capture_tests
-//   DISPLAY=$(xtwo-monitors.sh 800x600 640x480) QT_SCREEN_SCALE_FACTORS="DUMMY0=1;DUMMY1=2" ...
+//   scripts/with-two-monitors.sh 800x600 640x480 x11_capture_tests   (the ctest x11_capture_two_monitors)
 
 #include "platform/ScreenGeometry.h"
 #include "platform/linux/X11ScreenCapture.h"
@@ -144,7 +144,7 @@ TEST(X11CaptureFailure, NoServerIsAnErrorNotACrash) {
     EXPECT_TRUE(result.snapshots.empty());
 }
 
-// Needs a second RandR output it may switch off (xtwo-monitors.sh), and xrandr.
+// Needs a second RandR output it may switch off (scripts/two-monitor-display.sh), and xrandr.
 TEST(X11CaptureFailure, AMonitorSwitchedOffDuringTheCaptureFailsItWhole) {
     if (!hasDisplay() || QGuiApplication::screens().size() < 2) {
         GTEST_SKIP() << "needs two monitors";
