@@ -99,5 +99,6 @@ eventually 15 "Pick() starts daubly and picks" overlay_shown
 cancel_pick
 busctl --user call app.daubly.Daubly /app/daubly/Daubly app.daubly.Daubly Quit ||
     fail "Quit() through busctl failed"
-eventually 5 "Quit() ends daubly" eval '! pgrep -f "^$DAUBLY\$" >/dev/null'
+daubly_process_gone() { ! pgrep -f "^$DAUBLY\$" >/dev/null; }
+eventually 5 "Quit() ends daubly" daubly_process_gone
 echo "PASS: command line"
