@@ -1,7 +1,8 @@
 // The X11 capture against the X server in $DISPLAY (skipped without one). Meant for a
 // disposable server: it paints the root window. For instance:
 //   Xvfb :98 -screen 0 640x480x24 &  DISPLAY=:98 x11_capture_tests
-//   scripts/with-two-monitors.sh 800x600 640x480 x11_capture_tests   (the ctest x11_capture_two_monitors)
+//   scripts/with-two-monitors.sh 800x600 640x480 x11_capture_tests   (the ctest
+//   x11_capture_two_monitors)
 
 #include "platform/ScreenGeometry.h"
 #include "platform/linux/X11ScreenCapture.h"
