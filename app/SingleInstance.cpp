@@ -8,7 +8,6 @@
 #include <algorithm>
 
 namespace {
-const QByteArray activateMessage = QByteArrayLiteral("activate\n");
 // How often a waiting start asks again.
 constexpr std::chrono::milliseconds pollInterval(50);
 } // namespace
@@ -22,8 +21,11 @@ SingleInstance::SingleInstance(QString directory, QObject* parent)
         while (QLocalSocket* socket = m_server.nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (socket->readAll().startsWith(activateMessage.trimmed()))
+                const QByteArray request = socket->readAll().trimmed();
+                if (request == "activate")
                     Q_EMIT activationRequested();
+                else if (!request.isEmpty())
+                    Q_EMIT requestReceived(QString::fromUtf8(request));
                 socket->disconnectFromServer();
             });
         }
@@ -85,7 +87,7 @@ bool SingleInstance::tellRunningInstance() const {
     socket.connectToServer(socketPath());
     if (!socket.waitForConnected(1000))
         return false;
-    socket.write(activateMessage);
+    socket.write(m_request + '\n');
     const bool sent = socket.waitForBytesWritten(1000);
     socket.waitForDisconnected(1000);
     return sent;

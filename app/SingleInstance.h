@@ -26,18 +26,24 @@ public:
     // Stops answering; called when quitting so that a relaunched instance waits for us.
     void release();
 
+    // What acquire() tells a running instance; "activate" unless set.
+    void setRequest(const QByteArray& request) { m_request = request; }
+
     QString lockPath() const;
     QString socketPath() const;
 
 Q_SIGNALS:
     // Another start asked the running instance to come forward.
     void activationRequested();
+    // Another start sent a request other than "activate".
+    void requestReceived(const QString& request);
 
 private:
     bool listen();
     bool tellRunningInstance() const;
 
     QString m_directory;
+    QByteArray m_request = QByteArrayLiteral("activate");
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer m_server;
 };

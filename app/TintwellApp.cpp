@@ -62,7 +62,7 @@ TintwellApp::TintwellApp() {
     m_menuBarContent = std::make_unique<MenuBarContent>(
         ColorHistory::shared(), UserDefaults::standard(), m_appDelegate->checkForUpdates(),
         MenuBarContent::Actions{[] { PickerController::shared().start(menuCloseDelay); },
-                                [this] { openSettings(); }, [] { QApplication::quit(); },
+                                [this] { openSettings(); }, [this] { quit(); },
                                 [](const QString& text) {
                                     QClipboard* clipboard = QGuiApplication::clipboard();
                                     clipboard->clear();
@@ -91,6 +91,8 @@ TintwellApp::TintwellApp() {
         [this](const QString& title, const QString& message) {
             m_trayIcon->showMessage(title, message);
         });
+    // Every way out (the menu, a signal, the session manager's Quit event) ends here.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &TintwellApp::releaseForQuit);
     // Launching has finished once the event loop runs.
     QTimer::singleShot(0, this, [this] { m_appDelegate->applicationDidFinishLaunching(); });
 }
@@ -98,7 +100,7 @@ TintwellApp::TintwellApp() {
 TintwellApp::~TintwellApp() = default;
 
 void TintwellApp::showTrayIcon() {
-    m_trayIcon = std::make_unique<QSystemTrayIcon>(QIcon(QStringLiteral(":/icons/eyedropper.svg")));
+    m_trayIcon = std::make_unique<QSystemTrayIcon>(trayIcon());
     m_trayIcon->setToolTip(QStringLiteral("Daubly"));
     m_trayIcon->setContextMenu(m_menuBarContent->menu());
     // A pull-down menu: the left button opens it as well. A click soon after the menu
@@ -144,4 +146,39 @@ SettingsView::Services TintwellApp::settingsServices() {
                 OnboardingWindowController::shared().show(
                     OnboardingWindowController::Reason::replay);
             }};
+}
+
+void TintwellApp::quit() {
+    QApplication::quit();
+}
+
+void TintwellApp::releaseForQuit() {
+    Logger("App").log("Quitting");
+    PickerController::shared().cancel();
+    KeyboardShortcuts::removeAllHandlers();
+}
+
+void TintwellApp::perform(RemoteCommand command) {
+    switch (command) {
+    case RemoteCommand::pick:
+        // As from the menu, less the wait for a menu to close; ignored while a pick runs.
+        PickerController::shared().start(std::chrono::milliseconds(0));
+        return;
+    case RemoteCommand::showSettings:
+        openSettings();
+        return;
+    case RemoteCommand::quit:
+        quit();
+        return;
+    }
+}
+
+QIcon TintwellApp::applicationIcon() {
+    return QIcon::fromTheme(QStringLiteral("app.daubly.Daubly"),
+                            QIcon(QStringLiteral(":/icons/app.daubly.Daubly.svg")));
+}
+
+QIcon TintwellApp::trayIcon() {
+    return QIcon::fromTheme(QStringLiteral("app.daubly.Daubly-symbolic"),
+                            QIcon(QStringLiteral(":/icons/eyedropper.svg")));
 }

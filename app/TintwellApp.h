@@ -4,6 +4,7 @@
 // window open.
 
 #include "app/AppDelegate.h"
+#include "app/CommandLine.h"
 #include "app/SettingsView.h"
 
 #include <QObject>
@@ -13,6 +14,7 @@
 
 class MenuBarContent;
 class SettingsWindow;
+class QIcon;
 class QSystemTrayIcon;
 namespace KeyboardShortcuts {
 class Name;
@@ -31,10 +33,22 @@ public:
     AppDelegate& appDelegate() { return *m_appDelegate; }
     // What "Settings…" and a second start of Daubly do.
     void openSettings();
+    // What "Quit Daubly" does, and a signal or Quit() on the bus: ends the event loop.
+    // On the way out (the session manager's end takes the same way) the pick stops, its
+    // overlays and grabs go, and the global shortcut is released. Settings are already
+    // on disk: they are written on every change.
+    void quit();
+    // A command from another start of daubly or from the session bus.
+    void perform(RemoteCommand command);
+
+    // The icons by their installed names, the bundled drawings where no theme has them.
+    static QIcon applicationIcon();
+    static QIcon trayIcon();
 
 private:
     void showTrayIcon();
     SettingsView::Services settingsServices();
+    void releaseForQuit();
 
     std::unique_ptr<AppDelegate> m_appDelegate;
     std::unique_ptr<MenuBarContent> m_menuBarContent;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Daubly needs, only those that are missing.
-# Usage: scripts/deps.sh build|test|run   (sourced lists are cumulative)
+# Usage: scripts/deps.sh build|test|run|package   (the lists are cumulative)
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config
@@ -11,14 +11,17 @@ build_pkgs=(cmake ninja-build g++ pkg-config
 display_pkgs=(xvfb xauth openbox trayer xdotool xclip imagemagick x11-utils x11-xserver-utils)
 # The windows are tested through the accessibility tree, on a private session bus.
 test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy
-    at-spi2-core python3-pyatspi dbus-daemon dbus-bin)
+    at-spi2-core python3-pyatspi dbus-daemon dbus-bin libglib2.0-bin)
+# The Debian package, and the checks of what it installs.
+package_pkgs=(dpkg-dev file desktop-file-utils appstream lintian)
 
 want=("${build_pkgs[@]}")
 case "${1:-build}" in
     build) ;;
     run) want+=("${display_pkgs[@]}") ;;
-    test) want+=("${display_pkgs[@]}" "${test_pkgs[@]}") ;;
-    *) echo "usage: $0 build|run|test" >&2; exit 2 ;;
+    package) want+=("${package_pkgs[@]}") ;;
+    test) want+=("${display_pkgs[@]}" "${test_pkgs[@]}" "${package_pkgs[@]}") ;;
+    *) echo "usage: $0 build|run|test|package" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,5 +1,6 @@
 #include "backends/x11/X11ScreenCapture.h"
 
+#include "backends/x11/X11ColorProfiles.h"
 #include "backends/x11/X11Monitors.h"
 #include "backends/x11/XcbReply.h"
 #include "platform/ScreenGeometry.h"
@@ -222,8 +223,9 @@ private:
                 QPainter(&sized).drawImage(0, 0, pixels);
                 pixels = std::move(sized);
             }
-            pixels.setColorSpace(screen.colorSpace.isValid() ? screen.colorSpace
-                                                             : QColorSpace(QColorSpace::SRgb));
+            pixels.setColorSpace(m_profiles.colorSpace(m_connection.get(), m_connection.root(),
+                                                       std::size_t(monitor - monitors.data()),
+                                                       monitor->displayID));
             snapshots.push_back(
                 DisplaySnapshot{monitor->displayID, std::move(pixels), screen.frame, screen.name});
             captured.push_back(*monitor);
@@ -432,6 +434,7 @@ private:
     X11Strips m_strips;
     xcb_gcontext_t m_presentGC = 0;
     Transfer m_lastTransfer = Transfer::shmStrips;
+    X11ColorProfiles m_profiles;
 };
 
 X11ScreenCapture::X11ScreenCapture(QByteArray displayName, Options options)

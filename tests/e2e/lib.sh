@@ -9,6 +9,9 @@ export XDG_CONFIG_HOME=$E2E_DIR/config XDG_RUNTIME_DIR=$E2E_DIR/runtime
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 # Keep the lines on stderr, where the tests read them.
 export DAUBLY_LOG_TO_STDERR=1
+# No session bus unless a test starts its own (start_session_bus): a daubly of another
+# test must never answer for ours.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$E2E_DIR/no-bus
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/virtual-display.sh"
 
 DAUBLY_PID=
@@ -29,6 +32,7 @@ fail() {
 
 cleanup() {
     local status=$?
+    if [ -n "${BUS_PID:-}" ]; then kill "$BUS_PID" 2>/dev/null || true; fi
     if [ -n "$DAUBLY_PID" ]; then kill "$DAUBLY_PID" 2>/dev/null || true; fi
     if ((${#SCENE_PIDS[@]})); then kill "${SCENE_PIDS[@]}" 2>/dev/null || true; fi
     stop_virtual_display
@@ -83,12 +87,14 @@ start_daubly() {
     eventually 15 "the tray icon appears" tray_icon >/dev/null
 }
 
-# The open menu: a visible daubly window that is not the tray icon.
+# The open menu: a visible daubly popup (override-redirect, unlike the Settings and
+# welcome windows) that is not the tray icon.
 menu_window() {
     local w
     for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
         eval "$(xdotool getwindowgeometry --shell "$w")"
-        if ((HEIGHT > 40 && WIDTH < 600)); then
+        if ((HEIGHT > 40 && WIDTH < 600)) &&
+            xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes'; then
             echo "$w"
             return 0
         fi
@@ -204,4 +210,43 @@ e2e_start_two_monitors() {
         --transparent false --tint 0x303030 --expand true >/dev/null 2>&1 &
     _vd_pids+=($!)
     wait_for_window trayer 10 >/dev/null || fail "trayer did not start"
+}
+
+# A private session bus whose services folder starts this build's daubly on demand;
+# what the daubly it starts writes goes to daubly.log, like start_daubly's.
+BUS_PID=
+start_session_bus() {
+    mkdir -p "$E2E_DIR/services"
+    printf '[D-BUS Service]\nName=app.daubly.Daubly\nExec=%s\n' "$DAUBLY" \
+        >"$E2E_DIR/services/app.daubly.Daubly.service"
+    cat >"$E2E_DIR/bus.conf" <<CONF
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$E2E_DIR</listen>
+  <servicedir>$E2E_DIR/services</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+    # In the foreground (of a background job), so that the services it starts inherit
+    # its stderr.
+    dbus-daemon --config-file="$E2E_DIR/bus.conf" --nofork --print-address=3 \
+        3>"$E2E_DIR/bus.address" >>"$E2E_DIR/daubly.log" 2>&1 &
+    BUS_PID=$!
+    eventually 10 "the session bus starts" [ -s "$E2E_DIR/bus.address" ]
+    DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$E2E_DIR/bus.address")
+    export DBUS_SESSION_BUS_ADDRESS
+}
+
+# Whether some process owns NAME on the session bus.
+bus_has_owner() {
+    gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true
+}
+
+# Calls a method of daubly's interface on the session bus: daubly_bus_call Pick
+daubly_bus_call() {
+    gdbus call --session --dest app.daubly.Daubly --object-path /app/daubly/Daubly \
+        --method "app.daubly.Daubly.$1" >/dev/null
 }
