@@ -128,6 +128,8 @@ void TintwellApp::openSettings() {
                  m_settingsWindow = new SettingsWindow(settingsServices());
              if (!m_settingsWindow->isVisible())
                  m_settingsWindow->markRequested(asked);
+             else
+                 Logger("Settings").log("Settings window brought forward");
              m_settingsWindow->show();
          },
          findSettingsWindow,
