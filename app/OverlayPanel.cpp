@@ -40,7 +40,11 @@ OverlayPanel::OverlayPanel(const DisplaySnapshot& snapshot, QScreen* screen,
     });
 }
 
-OverlayPanel::~OverlayPanel() = default;
+OverlayPanel::~OverlayPanel() {
+    if (m_presenter) {
+        m_presenter->releaseBuffers(); // the pick is over
+    }
+}
 
 void OverlayPanel::exposeEvent(QExposeEvent*) {
     // Shown, or uncovered: the whole frame again (rare after the first time). Mapping
