@@ -197,6 +197,37 @@ TEST(X11CaptureFailure, AMonitorSwitchedOffDuringTheCaptureFailsItWhole) {
     EXPECT_TRUE(result.snapshots.empty());
 }
 
+// A 320 x 240 window readied for `presenter`, shown and exposed.
+bool showForPresenter(QWindow& window, X11FramePresenter& presenter) {
+    window.setGeometry(0, 0, 320, 240);
+    window.create();
+    if (!presenter.prepare(window)) {
+        return false;
+    }
+    window.show();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!window.isExposed() && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return window.isExposed();
+}
+
+// One pixel of the window as the server has it, without its top byte.
+std::optional<std::uint32_t> windowPixel(const QWindow& window, QPoint at) {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const auto cookie = xcb_get_image(
+        connection, XCB_IMAGE_FORMAT_Z_PIXMAP, static_cast<xcb_window_t>(window.winId()),
+        static_cast<std::int16_t>(at.x()), static_cast<std::int16_t>(at.y()), 1, 1, ~0u);
+    xcb_get_image_reply_t* reply = xcb_get_image_reply(connection, cookie, nullptr);
+    std::optional<std::uint32_t> pixel;
+    if (reply) {
+        pixel = *reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply)) & 0xffffffu;
+    }
+    std::free(reply);
+    xcb_disconnect(connection);
+    return pixel;
+}
+
 // The overlays present their frame while a capture may still run (a pick started again at
 // once): presenting takes the slow way then instead of waiting for the capture to end.
 TEST(X11FramePresenterTest, PresentsWhileACaptureRunsWithoutWaitingForIt) {
@@ -213,17 +244,8 @@ TEST(X11FramePresenterTest, PresentsWhileACaptureRunsWithoutWaitingForIt) {
     };
     X11ScreenCapture capture({}, options);
     X11FramePresenter presenter(capture);
-
     QWindow window;
-    window.setGeometry(0, 0, 320, 240);
-    window.create();
-    ASSERT_TRUE(presenter.prepare(window));
-    window.show();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!window.isExposed() && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    ASSERT_TRUE(window.isExposed());
+    ASSERT_TRUE(showForPresenter(window, presenter));
 
     bool captured = false;
     capture.captureAllDisplays([&](CaptureResult) { captured = true; });
@@ -242,16 +264,7 @@ TEST(X11FramePresenterTest, PresentsWhileACaptureRunsWithoutWaitingForIt) {
     ASSERT_TRUE(returned) << "presenting waited for the running capture";
     EXPECT_TRUE(presenting.get());
 
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const auto cookie =
-        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                      static_cast<xcb_window_t>(window.winId()), 160, 120, 1, 1, ~0u);
-    xcb_get_image_reply_t* pixel = xcb_get_image_reply(connection, cookie, nullptr);
-    ASSERT_NE(pixel, nullptr);
-    EXPECT_EQ(*reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(pixel)) & 0xffffffu,
-              0x123456u);
-    std::free(pixel);
-    xcb_disconnect(connection);
+    EXPECT_EQ(windowPixel(window, QPoint(160, 120)), std::optional<std::uint32_t>(0x123456u));
 
     const auto captureDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!captured && std::chrono::steady_clock::now() < captureDeadline) {
@@ -293,15 +306,7 @@ TEST(X11FramePresenterTest, TheStripsHoldNoMemoryOnceTheWindowGoes) {
     X11ScreenCapture capture;
     X11FramePresenter presenter(capture);
     QWindow window;
-    window.setGeometry(0, 0, 320, 240);
-    window.create();
-    ASSERT_TRUE(presenter.prepare(window));
-    window.show();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!window.isExposed() && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    ASSERT_TRUE(window.isExposed());
+    ASSERT_TRUE(showForPresenter(window, presenter));
 
     QImage frame(320, 240, QImage::Format_RGB32); // larger than a loupe: through the strips
     for (const QColor colour : {QColor(0x12, 0x34, 0x56), QColor(0x65, 0x43, 0x21)}) {
@@ -310,17 +315,8 @@ TEST(X11FramePresenterTest, TheStripsHoldNoMemoryOnceTheWindowGoes) {
         EXPECT_GT(residentStripPages(capture).value_or(0), 0u);
         presenter.releaseBuffers();
         EXPECT_EQ(residentStripPages(capture), std::optional<std::size_t>(0));
-
-        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-        const auto cookie =
-            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                          static_cast<xcb_window_t>(window.winId()), 160, 120, 1, 1, ~0u);
-        xcb_get_image_reply_t* pixel = xcb_get_image_reply(connection, cookie, nullptr);
-        ASSERT_NE(pixel, nullptr);
-        EXPECT_EQ(*reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(pixel)) & 0xffffffu,
-                  colour.rgb() & 0xffffffu);
-        std::free(pixel);
-        xcb_disconnect(connection);
+        EXPECT_EQ(windowPixel(window, QPoint(160, 120)),
+                  std::optional<std::uint32_t>(colour.rgb() & 0xffffffu));
     }
 }
 
