@@ -35,6 +35,8 @@ PICKS=${2:-20}
 MOVES=${MOVES:-1000}
 ONLY=${ONLY:-}
 TWO_MONITORS=${TWO_MONITORS:-$(cd "$(dirname "$0")/.." && pwd)/scripts/two-monitor-display.sh}
+# Where the project has no such script yet, the shared one beside it.
+[ -x "$TWO_MONITORS" ] || TWO_MONITORS=$(cd "$(dirname "$0")/../.." && pwd)/shared/xtwo-monitors.sh
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pick-latency.XXXXXX")
 pids=()
