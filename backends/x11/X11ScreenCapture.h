@@ -20,7 +20,8 @@
 // The same strips carry the frozen frame back to the overlays (X11FramePresenter): a
 // pixmap copy of the monitor in the server was tried and measured 4-12 ms when the
 // server's heap was warm but 100-170 ms when it had to fault in fresh memory, which it did
-// on about one pick in four; the strips are always warm and cost 6-10 ms per 4K monitor.
+// on about one pick in four; the strips fault in only their 2 MiB per pick and cost 6-10 ms
+// per 4K monitor, after the loupe is on screen (the overlays send the loupe first).
 //
 // The parts: X11Connection (the connection and what the server offers), X11Monitors (the
 // monitor list), X11SharedMemory (segments and strips), X11FramePresenter.
