@@ -6,8 +6,9 @@
 // on the server.
 //
 // Where the pixels live: each capture gets a fresh anonymous buffer with transparent
-// huge pages, and the image wraps it directly; the buffer is unmapped when the last copy
-// of the image dies, so nothing of the screen stays in memory after a pick. The server
+// huge pages, and the image wraps it directly; the buffer is unmapped (on the capture's
+// thread, see X11FrameReleaser) when the last copy of the image dies, so nothing of the
+// screen stays in memory after a pick. The server
 // writes into two 1 MiB shared-memory strips that stay attached from one capture to the
 // next (zeroed after use, their pages freed once the pick is over) and copied out while
 // the server fills the other one. 512 KiB strips
