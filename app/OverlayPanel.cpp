@@ -32,7 +32,10 @@ OverlayPanel::OverlayPanel(const DisplaySnapshot& snapshot, QScreen* screen,
     }
     m_view = new OverlayView(snapshot, geometry.size(), this);
     connect(m_view, &OverlayView::repaintNeeded, this, [this] {
-        if (!m_paintPending) {
+        // Before the first exposure the frame's paint covers the loupe; a request posted
+        // now would also take the place of that paint's (toolkit update requests are
+        // merged), and with it this request's low priority.
+        if (!m_paintPending && isExposed()) {
             m_paintPending = true;
             QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest),
                                         Qt::LowEventPriority);
@@ -40,15 +43,22 @@ OverlayPanel::OverlayPanel(const DisplaySnapshot& snapshot, QScreen* screen,
     });
 }
 
-OverlayPanel::~OverlayPanel() = default;
+OverlayPanel::~OverlayPanel() {
+    if (m_presenter) {
+        m_presenter->releaseBuffers(); // the pick is over
+    }
+}
 
 void OverlayPanel::exposeEvent(QExposeEvent*) {
     // Shown, or uncovered: the whole frame again (rare after the first time). Mapping
-    // brings two exposures (Qt's and the server's); the frame is sent once for both.
+    // brings two exposures (Qt's and the server's); the frame is sent once for both. The
+    // panel with the loupe goes before the others: its loupe is what the pick waits for.
     if (isExposed() && !m_frameNeeded) {
         m_frameNeeded = true;
         m_paintPending = true;
-        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::HighEventPriority);
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest),
+                                    m_view->loupe().isHidden() ? Qt::NormalEventPriority
+                                                               : Qt::HighEventPriority);
     }
 }
 
@@ -70,20 +80,8 @@ void OverlayPanel::paintPending() {
         return; // painted in full once shown
     }
     if (std::exchange(m_frameNeeded, false)) {
-        const bool presented =
-            m_presenter && m_presenter->present(*this, m_snapshot.image, QPoint(0, 0));
-        if (!presented) {
-            m_presenter = nullptr;
-            paintRects({QRect(QPoint(0, 0), size())});
-            m_view->loupePainted();
-            return;
-        }
-        // The loupe goes over the frame again.
-        const QRect loupe = m_view->loupe().coveredRect(height());
-        rects.clear();
-        if (!loupe.isEmpty()) {
-            rects.push_back(loupe & QRect(QPoint(0, 0), size()));
-        }
+        paintFrame();
+        return;
     }
     if (!rects.empty()) {
         paintRects(rects);
@@ -92,6 +90,66 @@ void OverlayPanel::paintPending() {
         }
         m_view->loupePainted();
     }
+}
+
+// The loupe first, then the frame around it: the frame is tens of MB at 4K and the loupe
+// is what the pick waits for. Until the frame arrives the window, which has no background,
+// shows what the screen showed: the frame, but for what changed since the capture.
+void OverlayPanel::paintFrame() {
+    const QRect bounds(QPoint(0, 0), size());
+    if (m_presenter) {
+        const QRect loupe = m_view->loupe().coveredRect(height()) & bounds;
+        if (!loupe.isEmpty()) {
+            paintRects({loupe});
+            if (!m_view->hasReportedLoupePaint()) {
+                m_presenter->waitUntilPresented(); // the first loupe is timed until it shows
+            }
+            m_view->loupePainted();
+        }
+        if (presentFrameAround(deviceRect(loupe))) {
+            return;
+        }
+        m_presenter = nullptr;
+    }
+    paintRects({bounds});
+    m_view->loupePainted();
+}
+
+// The frame but `hole` (device pixels): the bands above and below it, and the parts of
+// its rows left and right of it. The parts are views of the image, not copies.
+bool OverlayPanel::presentFrameAround(const QRect& hole) {
+    const QImage& image = m_snapshot.image;
+    if (image.depth() != 32) {
+        return false;
+    }
+    const QRect all = image.rect();
+    const QRect cut = hole & all;
+    std::vector<QRect> parts;
+    if (cut.isEmpty()) {
+        parts.push_back(all);
+    } else {
+        parts = {QRect(QPoint(0, 0), QPoint(all.right(), cut.top() - 1)),
+                 QRect(QPoint(0, cut.top()), QPoint(cut.left() - 1, cut.bottom())),
+                 QRect(QPoint(cut.right() + 1, cut.top()), QPoint(all.right(), cut.bottom())),
+                 QRect(QPoint(0, cut.bottom() + 1), all.bottomRight())};
+    }
+    for (const QRect& part : parts) {
+        if (part.isEmpty()) {
+            continue;
+        }
+        const QImage view(image.constScanLine(part.y()) + std::size_t(part.x()) * 4, part.width(),
+                          part.height(), image.bytesPerLine(), image.format());
+        if (!m_presenter->present(*this, view, part.topLeft())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QRect OverlayPanel::deviceRect(const QRect& rect) const {
+    const double ratio = devicePixelRatio();
+    return QRect(QPoint(qRound(rect.x() * ratio), qRound(rect.y() * ratio)),
+                 QSize(qRound(rect.width() * ratio), qRound(rect.height() * ratio)));
 }
 
 void OverlayPanel::paintRects(const std::vector<QRect>& rects) {
@@ -117,8 +175,7 @@ void OverlayPanel::paintRects(const std::vector<QRect>& rects) {
         return;
     }
     for (const QRect& rect : rects) {
-        const QRect device(QPoint(qRound(rect.x() * ratio), qRound(rect.y() * ratio)),
-                           QSize(qRound(rect.width() * ratio), qRound(rect.height() * ratio)));
+        const QRect device = deviceRect(rect);
         if (device.isEmpty()) {
             continue;
         }

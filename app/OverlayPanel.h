@@ -76,7 +76,11 @@ protected:
 private:
     // Whole frame, or only what the view has marked dirty.
     void paintPending();
+    void paintFrame();
+    bool presentFrameAround(const QRect& hole);
     void paintRects(const std::vector<QRect>& rects);
+    // A rectangle of the view in the window's device pixels.
+    QRect deviceRect(const QRect& rect) const;
 
     DisplaySnapshot m_snapshot;
     FramePresenter* m_presenter = nullptr;

@@ -5,15 +5,25 @@
 #
 #   cmake --build --preset release --target daubly -j2
 #   bench/pick_latency.sh [path/to/daubly] [picks]      (default build/release/daubly, 20)
-#   ONLY=one|two  MOVES=1000  LOGS=dir (keeps
-#   daubly's log of each setup there)
+#   ONLY=one|two  MOVES=1000  LOGS=dir (keeps daubly's log and the per-pick figures of
+#   each setup there)
 #
+# Each setup makes one pick more than asked: the first after start-up, reported apart.
 # Reports per setup:
-#   shown   median of "Magnifier shown N ms after capture started" (capture to session begun)
-#   painted median of "Loupe painted N ms after the pick was triggered": from the trigger
-#           to the first loupe on screen (painted, handed over, and the server done with it)
+#   painted "Loupe painted N ms after the pick was triggered": from the trigger to the first
+#           loupe on screen (painted, handed over, and the server done with it); the first
+#           pick, then the median, 90th percentile and maximum of the others
+#   shown   the same for "Magnifier shown N ms after capture started" (capture to session
+#           begun)
+#   faults  minor page faults per pick, from the trigger until the loupe is painted, of
+#           daubly and of the X server: the first pick, then the median and maximum of the
+#           others (a fault into a fresh page of a 4K frame is where a stall starts)
+#   cpu     CPU time per pick over the same span, of daubly (all threads) and of the server:
+#           what the machine's load does not change
 #   rss     VmRSS with the tray up before any pick, the highest seen while the loupe is up,
-#           and 2 s after the last pick
+#           and 2 s after the last pick; then what of the growth is anonymous and shared
+#           memory (RssAnon + RssShmem), the rest being pages of libraries and fonts read
+#           in for the first loupe
 #   idle    CPU ticks (utime + stime, 1/100 s) over 10 s with nothing happening
 #   move    CPU per mouse move during a pick, the mean over MOVES moves (xdotool, 2 ms apart);
 #           bench/LoupeBench.cpp gives the median and 99th percentile of one move
@@ -44,8 +54,24 @@ die() {
 }
 
 source "$(dirname "$0")/lib.sh"
+
+# Median, 90th percentile (nearest rank) and maximum of the numbers on stdin.
+spread() {
+    sort -n | awk '{ v[NR] = $1 }
+        END { if (!NR) { print "-"; exit }
+              p = int(NR * 0.9); if (p < NR * 0.9) p++
+              printf "median %s p90 %s max %s", v[int((NR + 1) / 2)], v[p], v[NR] }'
+}
 count() { grep -c -- "$1" "$WORK/daubly.log" || true; }
+# What of it is memory the program holds, not pages of the files it runs (libraries, fonts).
+held_kb() { awk '/^Rss(Anon|Shmem):/ { t += $2 } END { print t }' "/proc/$1/status"; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+minor_faults() { awk '{ print $10 }' "/proc/$1/stat"; }
+# CPU time of all of a process's threads in microseconds: unlike the wall clock, what a
+# pick costs whatever the machine's load.
+cpu_us() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ t += $1 } END { printf "%d", t / 1000 }'; }
+# The X server of $DISPLAY, from its lock file.
+server_pid() { tr -d ' ' <"/tmp/.X${DISPLAY#:}-lock"; }
 
 start_xvfb() {
     local n
@@ -77,7 +103,7 @@ tray_icon() {
 grew() { (($(count "$1") > $2)); }
 
 measure() { # NAME
-    local name=$1 pid rss_idle rss_peak=0 rss_after ticks0 ticks1 idle_ticks i n c rss
+    local name=$1 pid rss_idle rss_peak=0 rss_after held_idle held_after ticks0 ticks1 idle_ticks i n c rss
     until_true 10 xdpyinfo >/dev/null 2>&1 || die "no X server on $DISPLAY"
     openbox >/dev/null 2>&1 &
     pids+=($!)
@@ -99,16 +125,27 @@ measure() { # NAME
     sleep 3
 
     rss_idle=$(rss_kb "$pid")
+    held_idle=$(held_kb "$pid")
     ticks0=$(cpu_ticks "$pid")
     sleep 10
     ticks1=$(cpu_ticks "$pid")
     idle_ticks=$((ticks1 - ticks0))
 
-    for ((i = 0; i < PICKS; i++)); do
+    local server faults0 server0 cpu0 servercpu0
+    server=$(server_pid)
+    : >"$WORK/picks"
+    for ((i = 0; i <= PICKS; i++)); do
         n=$(count "Loupe painted")
         c=$(count "Color picker cancelled")
+        faults0=$(minor_faults "$pid")
+        server0=$(minor_faults "$server")
+        cpu0=$(cpu_us "$pid")
+        servercpu0=$(cpu_us "$server")
         xdotool key alt+c
         until_true 10 grew "Loupe painted" "$n" || die "pick $i: no loupe"
+        echo "$(($(minor_faults "$pid") - faults0)) $(($(minor_faults "$server") - server0))" \
+            "$((($(cpu_us "$pid") - cpu0) / 1000)) $((($(cpu_us "$server") - servercpu0) / 1000))" \
+            >>"$WORK/picks"
         rss=$(rss_kb "$pid")
         ((rss > rss_peak)) && rss_peak=$rss
         xdotool key Escape
@@ -117,6 +154,7 @@ measure() { # NAME
     done
     sleep 2
     rss_after=$(rss_kb "$pid")
+    held_after=$(held_kb "$pid")
 
     # Mouse moves during one more pick, in small steps across the middle of the monitor.
     n=$(count "Loupe painted")
@@ -137,14 +175,27 @@ measure() { # NAME
     xdotool key Escape
     until_true 10 grew "Color picker cancelled" "$c" || die "move pick: not cancelled"
 
-    local shown painted
-    shown=$(sed -n 's/.*Magnifier shown \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n "$PICKS" | median)
-    painted=$(sed -n 's/.*Loupe painted \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n "$PICKS" | median)
-    printf '%-4s picks %d  shown median %s ms  painted median %s ms  rss idle %d MB, during %d MB, after %d MB (%+d kB)  idle %d ticks/10 s  move %.2f ms CPU (mean of %d)\n' \
-        "$name" "$PICKS" "$shown" "$painted" $((rss_idle / 1024)) $((rss_peak / 1024)) \
-        $((rss_after / 1024)) $((rss_after - rss_idle)) "$idle_ticks" \
+    # One line per pick: painted ms, shown ms, then daubly's and the server's faults and CPU ms.
+    paste -d' ' <(sed -n 's/.*Loupe painted \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log") \
+        <(sed -n 's/.*Magnifier shown \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log") \
+        "$WORK/picks" | head -n $((PICKS + 1)) >"$WORK/table"
+    first() { head -n 1 "$WORK/table" | cut -d' ' -f"$1"; }
+    rest() { tail -n +2 "$WORK/table" | cut -d' ' -f"$1" | spread; }
+    printf '%-4s painted: first %s ms, then %s ms (%d picks)\n' "$name" "$(first 1)" "$(rest 1)" "$PICKS"
+    printf '%-4s shown:   first %s ms, then %s ms\n' "$name" "$(first 2)" "$(rest 2)"
+    printf '%-4s faults:  daubly first %s, then %s; server first %s, then %s\n' "$name" \
+        "$(first 3)" "$(rest 3 | sed 's/ p90 [0-9]*//')" "$(first 4)" "$(rest 4 | sed 's/ p90 [0-9]*//')"
+    printf '%-4s cpu:     daubly first %s ms, then %s ms; server first %s ms, then %s ms\n' \
+        "$name" "$(first 5)" "$(rest 5)" "$(first 6)" "$(rest 6)"
+    printf '%-4s rss idle %d MB, during %d MB, after %d MB (%+d kB, anonymous and shared %+d kB)  idle %d ticks/10 s  move %.2f ms CPU (mean of %d)\n' \
+        "$name" $((rss_idle / 1024)) $((rss_peak / 1024)) \
+        $((rss_after / 1024)) $((rss_after - rss_idle)) $((held_after - held_idle)) "$idle_ticks" \
         "$(awk -v t=$((ticks1 - ticks0)) -v m="$MOVES" 'BEGIN { print t * 10 / m }')" "$MOVES"
-    if [ -n "${LOGS:-}" ]; then cp "$WORK/daubly.log" "$LOGS/pick-latency-$name.log"; fi
+    if [ -n "${LOGS:-}" ]; then
+        cp "$WORK/daubly.log" "$LOGS/pick-latency-$name.log"
+        { echo "painted_ms shown_ms daubly_faults server_faults daubly_cpu_ms server_cpu_ms"; cat "$WORK/table"; } \
+            >"$LOGS/pick-latency-$name.picks"
+    fi
     stop_all
 }
 

@@ -26,4 +26,7 @@ public:
     virtual bool present(QWindow& window, const QImage& image, QPoint at) = 0;
     // Returns once the window system has drawn everything presented so far.
     virtual void waitUntilPresented() = 0;
+    // A window it presented to is going: the buffers it kept are given back until the next
+    // present (they hold nothing of the frames, but cost memory between picks).
+    virtual void releaseBuffers() = 0;
 };

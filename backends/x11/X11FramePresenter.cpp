@@ -139,6 +139,14 @@ void X11FramePresenter::waitUntilPresented() {
     }
 }
 
+void X11FramePresenter::releaseBuffers() {
+    // A capture running now clears the strips itself; the next window to go frees them.
+    m_capture.withIdleStrips([](X11StripsChannel& channel) {
+        channel.strips.freePages();
+        return true;
+    });
+}
+
 // The strips, one filling while the server reads the other. Only the server's screen is
 // written to; no buffer of the frame's size is made anywhere.
 std::optional<bool> X11FramePresenter::presentThroughStrips(X11StripsChannel& channel,

@@ -23,6 +23,7 @@ public:
     bool prepare(QWindow& window) override;
     bool present(QWindow& window, const QImage& image, QPoint at) override;
     void waitUntilPresented() override;
+    void releaseBuffers() override;
 
 private:
     // None when the strips cannot be had: the caller sends the pixels another way.

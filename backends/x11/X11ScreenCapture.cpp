@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sys/mman.h>
@@ -51,10 +52,47 @@ struct Mapping {
     std::size_t length = 0;
 };
 
+} // namespace
+
+// Frames are unmapped on the capture's thread, not where the last image dies (the main
+// thread). Freed pages stay in a cache of the processor that freed them; freed on the other
+// processor, the next frame's pages come from the system's free lists, and on a virtual
+// machine whose host takes free memory back the kernel then takes 60-180 ms instead of
+// 4-10 to zero a 4K frame (touching 33 MB of fresh huge pages freed on the other processor
+// took 8-200 ms, freed on the same one 4-12 ms). Freeing on the capture's thread helps only
+// while that thread stays on its processor: bench/pick_latency.sh still shows such picks.
+class X11FrameReleaser {
+public:
+    void attach(QThreadPool* pool) {
+        std::lock_guard lock(m_mutex);
+        m_pool = pool;
+    }
+    void release(Mapping mapping) {
+        std::lock_guard lock(m_mutex);
+        if (m_pool) {
+            // After a capture that runs, if any: the memory goes a few ms later then.
+            m_pool->start([mapping] { munmap(mapping.address, mapping.length); });
+        } else {
+            munmap(mapping.address, mapping.length); // no capture any more
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    QThreadPool* m_pool = nullptr;
+};
+
+namespace {
+
+struct OwnedMapping {
+    Mapping mapping;
+    std::shared_ptr<X11FrameReleaser> releaser;
+};
+
 void unmapMapping(void* info) {
-    auto* mapping = static_cast<Mapping*>(info);
-    munmap(mapping->address, mapping->length);
-    delete mapping;
+    auto* owned = static_cast<OwnedMapping*>(info);
+    owned->releaser->release(owned->mapping);
+    delete owned;
 }
 
 // Fresh memory for one frame. Huge pages cut the page faults of 33 MB from about eight
@@ -105,9 +143,10 @@ std::optional<Mapping> mapFrameBuffer(std::size_t bytes, bool hugePages, bool po
     return Mapping{start, length};
 }
 
-QImage wrapMapping(Mapping mapping, const QRect& rect, QImage::Format format) {
-    auto* owned = new Mapping(mapping);
-    return QImage(static_cast<uchar*>(owned->address), rect.width(), rect.height(),
+QImage wrapMapping(Mapping mapping, const QRect& rect, QImage::Format format,
+                   std::shared_ptr<X11FrameReleaser> releaser) {
+    auto* owned = new OwnedMapping{mapping, std::move(releaser)};
+    return QImage(static_cast<uchar*>(mapping.address), rect.width(), rect.height(),
                   rect.width() * 4, format, unmapMapping, owned);
 }
 
@@ -328,7 +367,7 @@ private:
             }
             return std::move(*failed);
         }
-        return wrapMapping(*mapping, rect, QImage::Format_RGB32);
+        return wrapMapping(*mapping, rect, QImage::Format_RGB32, m_releaser);
     }
 
     xcb_shm_get_image_cookie_t requestStrip(const QRect& rect, int firstRow, int rows,
@@ -397,7 +436,7 @@ private:
             munmap(mapping->address, mapping->length);
             return std::move(*failed);
         }
-        return wrapMapping(*mapping, rect, QImage::Format_RGB32);
+        return wrapMapping(*mapping, rect, QImage::Format_RGB32, m_releaser);
     }
 
     // One fresh segment as large as the monitor, which the image then owns.
@@ -425,9 +464,14 @@ private:
                 data, rect.width(), rect.height(), rect.width() * 4, QImage::Format_RGB32,
                 [](void* info) { shmdt(info); }, data);
         }
-        return wrapMapping(Mapping{segment.data, segment.size}, rect, QImage::Format_RGB32);
+        return wrapMapping(Mapping{segment.data, segment.size}, rect, QImage::Format_RGB32,
+                           m_releaser);
     }
 
+public:
+    const std::shared_ptr<X11FrameReleaser> m_releaser = std::make_shared<X11FrameReleaser>();
+
+private:
     X11Connection m_connection;
     const Options m_options;
     mutable std::mutex m_mutex;
@@ -443,9 +487,11 @@ X11ScreenCapture::X11ScreenCapture(QByteArray displayName, Options options)
     // One worker: captures run one after another, on a thread that stays for the next pick.
     m_pool.setMaxThreadCount(1);
     m_pool.setExpiryTimeout(-1);
+    m_worker->m_releaser->attach(&m_pool);
 }
 
 X11ScreenCapture::~X11ScreenCapture() {
+    m_worker->m_releaser->attach(nullptr); // frames that outlive the capture unmap themselves
     m_pool.waitForDone();
     // Completions still queued are dropped with their context.
     m_context.reset();

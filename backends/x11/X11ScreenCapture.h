@@ -6,10 +6,12 @@
 // on the server.
 //
 // Where the pixels live: each capture gets a fresh anonymous buffer with transparent
-// huge pages, and the image wraps it directly; the buffer is unmapped when the last copy
-// of the image dies, so nothing of the screen stays in memory after a pick. The server
-// writes into two 1 MiB shared-memory strips that are kept from one capture to the next
-// (zeroed after use) and copied out while the server fills the other one. 512 KiB strips
+// huge pages, and the image wraps it directly; the buffer is unmapped (on the capture's
+// thread, see X11FrameReleaser) when the last copy of the image dies, so nothing of the
+// screen stays in memory after a pick. The server
+// writes into two 1 MiB shared-memory strips that stay attached from one capture to the
+// next (zeroed after use, their pages freed once the pick is over) and copied out while
+// the server fills the other one. 512 KiB strips
 // keep 1 MiB less after a pick but made the whole pick 6 ms slower on one 4K monitor and
 // 12 ms on two (bench/pick_latency.sh), past the latency goals. Measured on
 // 3840 x 2160 (bench/CaptureBench.cpp): a fresh shared segment per capture makes the
@@ -19,7 +21,8 @@
 // The same strips carry the frozen frame back to the overlays (X11FramePresenter): a
 // pixmap copy of the monitor in the server was tried and measured 4-12 ms when the
 // server's heap was warm but 100-170 ms when it had to fault in fresh memory, which it did
-// on about one pick in four; the strips are always warm and cost 6-10 ms per 4K monitor.
+// on about one pick in four; the strips fault in only their 2 MiB per pick and cost 6-10 ms
+// per 4K monitor, after the loupe is on screen (the overlays send the loupe first).
 //
 // The parts: X11Connection (the connection and what the server offers), X11Monitors (the
 // monitor list), X11SharedMemory (segments and strips), X11FramePresenter.
@@ -51,7 +54,7 @@ enum class X11Transfer {
 struct X11CaptureOptions {
     X11Transfer transfer = X11Transfer::shmStrips;
     std::size_t stripBytes = std::size_t{1} << 20;
-    bool keepStrips = true; // strips stay mapped (and zeroed) between captures
+    bool keepStrips = true; // strips stay attached (and zeroed) between captures
     // Fault fresh buffers in before copying: slower, as it zeroes the frame out of cache.
     bool populate = false;
     bool hugePages = true; // ask for transparent huge pages on fresh buffers

@@ -109,12 +109,24 @@ std::optional<X11Error> X11Strips::ensure(X11Connection& connection, std::size_t
 }
 
 void X11Strips::clear(X11Connection& connection) {
-    if (m_keep) {
-        for (X11Segment& strip : m_strips) {
+    if (!m_keep) {
+        release(connection);
+        return;
+    }
+    for (X11Segment& strip : m_strips) {
+        if (strip.data) {
             std::memset(strip.data, 0, strip.size);
         }
-    } else {
-        release(connection);
+    }
+}
+
+void X11Strips::freePages() {
+    for (X11Segment& strip : m_strips) {
+        // For the server's mapping too. They were zeroed after use, so a kernel that
+        // cannot free them here loses only memory.
+        if (strip.data) {
+            madvise(strip.data, strip.size, MADV_REMOVE);
+        }
     }
 }
 

@@ -6,8 +6,12 @@
 #include <QCoreApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTest>
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -175,6 +179,91 @@ TEST(OverlayViewPaint, TheFrameAroundTheLoupeIsThePixelsOfTheCapture) {
         }
         // The middle is the loupe (black, no patch), not the frame.
         EXPECT_EQ(qGray(painted.pixel(painted.width() / 2 + 20, painted.height() / 2 - 40)), 0);
+    }
+}
+
+// Records what the panel hands over, in order.
+class RecordingPresenter final : public FramePresenter {
+public:
+    struct Present {
+        QImage image; // a copy: the panel may hand over views of its own pixels
+        QPoint at;
+    };
+    std::vector<std::string> calls;
+    std::vector<Present> presents;
+
+    bool prepare(QWindow&) override { return true; }
+    bool present(QWindow&, const QImage& image, QPoint at) override {
+        calls.push_back("present");
+        presents.push_back({image.copy(), at});
+        return true;
+    }
+    void waitUntilPresented() override { calls.push_back("wait"); }
+    void releaseBuffers() override { calls.push_back("release"); }
+};
+
+class PaintRecordingDelegate final : public OverlayViewDelegate {
+public:
+    explicit PaintRecordingDelegate(std::vector<std::string>& calls)
+        : m_calls(calls) {}
+    void overlayViewDidMoveMouse(OverlayView*) override {}
+    void overlayViewDidClick(OverlayView*) override {}
+    void overlayViewDidRequestCancel(OverlayView*) override {}
+    void overlayViewDidPaintLoupe(OverlayView*) override { m_calls.push_back("loupe painted"); }
+
+private:
+    std::vector<std::string>& m_calls;
+};
+
+// Shown, the panel puts the loupe on screen and reports it before it sends the frame, and
+// the frame then goes around the loupe: every pixel of the window exactly once, each the
+// capture's own. Its buffers are given back when it goes.
+TEST(OverlayPanelPresent, TheLoupeFirstThenTheFrameAroundIt) {
+    QImage image(400, 300, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            image.setPixel(x, y, qRgb(x % 256, y % 256, (x * 7 + y) % 256));
+        }
+    }
+    RecordingPresenter presenter;
+    PaintRecordingDelegate delegate(presenter.calls);
+    QRect loupe;
+    {
+        OverlayPanel panel(DisplaySnapshot{1, image, QRectF(0, 0, 400, 300), {}}, nullptr,
+                           &presenter);
+        ASSERT_TRUE(panel.isPresented());
+        panel.view()->setDelegate(&delegate);
+        panel.view()->showLoupe(std::nullopt, "#336699", {150.5, 120.5},
+                                PickedColor{{0.2, 0.5, 0.1}});
+        loupe = panel.view()->loupe().coveredRect(300);
+        ASSERT_TRUE(QRect(0, 0, 400, 300).contains(loupe));
+        panel.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return presenter.presents.size() > 1; }));
+        QCoreApplication::processEvents();
+    }
+    ASSERT_GE(presenter.calls.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(presenter.calls.begin(), presenter.calls.begin() + 4),
+              (std::vector<std::string>{"present", "wait", "loupe painted", "present"}));
+    EXPECT_EQ(presenter.calls.back(), "release");
+    EXPECT_EQ(std::count(presenter.calls.begin(), presenter.calls.end(), "release"), 1);
+
+    const RecordingPresenter::Present& first = presenter.presents.front();
+    EXPECT_EQ(QRect(first.at, first.image.size()), loupe);
+    std::vector<int> covered(std::size_t(image.width() * image.height()), 0);
+    for (const auto& [part, at] : presenter.presents) {
+        for (int y = 0; y < part.height(); ++y) {
+            for (int x = 0; x < part.width(); ++x) {
+                const QPoint pixel = at + QPoint(x, y);
+                ASSERT_TRUE(image.rect().contains(pixel));
+                ++covered[std::size_t(pixel.y() * image.width() + pixel.x())];
+                if (!loupe.contains(pixel)) {
+                    ASSERT_EQ(part.pixel(x, y), image.pixel(pixel)) << x << "," << y;
+                }
+            }
+        }
+    }
+    for (std::size_t i = 0; i < covered.size(); ++i) {
+        ASSERT_EQ(covered[i], 1) << i % 400 << "," << i / 400;
     }
 }
 

@@ -18,6 +18,9 @@
 #include <cmath>
 #include <future>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
@@ -195,6 +198,37 @@ TEST(X11CaptureFailure, AMonitorSwitchedOffDuringTheCaptureFailsItWhole) {
     EXPECT_TRUE(result.snapshots.empty());
 }
 
+// A 320 x 240 window readied for `presenter`, shown and exposed.
+bool showForPresenter(QWindow& window, X11FramePresenter& presenter) {
+    window.setGeometry(0, 0, 320, 240);
+    window.create();
+    if (!presenter.prepare(window)) {
+        return false;
+    }
+    window.show();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!window.isExposed() && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return window.isExposed();
+}
+
+// One pixel of the window as the server has it, without its top byte.
+std::optional<std::uint32_t> windowPixel(const QWindow& window, QPoint at) {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const auto cookie = xcb_get_image(
+        connection, XCB_IMAGE_FORMAT_Z_PIXMAP, static_cast<xcb_window_t>(window.winId()),
+        static_cast<std::int16_t>(at.x()), static_cast<std::int16_t>(at.y()), 1, 1, ~0u);
+    xcb_get_image_reply_t* reply = xcb_get_image_reply(connection, cookie, nullptr);
+    std::optional<std::uint32_t> pixel;
+    if (reply) {
+        pixel = *reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply)) & 0xffffffu;
+    }
+    std::free(reply);
+    xcb_disconnect(connection);
+    return pixel;
+}
+
 // The overlays present their frame while a capture may still run (a pick started again at
 // once): presenting takes the slow way then instead of waiting for the capture to end.
 TEST(X11FramePresenterTest, PresentsWhileACaptureRunsWithoutWaitingForIt) {
@@ -211,17 +245,8 @@ TEST(X11FramePresenterTest, PresentsWhileACaptureRunsWithoutWaitingForIt) {
     };
     X11ScreenCapture capture({}, options);
     X11FramePresenter presenter(capture);
-
     QWindow window;
-    window.setGeometry(0, 0, 320, 240);
-    window.create();
-    ASSERT_TRUE(presenter.prepare(window));
-    window.show();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!window.isExposed() && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    ASSERT_TRUE(window.isExposed());
+    ASSERT_TRUE(showForPresenter(window, presenter));
 
     bool captured = false;
     capture.captureAllDisplays([&](CaptureResult) { captured = true; });
@@ -240,22 +265,60 @@ TEST(X11FramePresenterTest, PresentsWhileACaptureRunsWithoutWaitingForIt) {
     ASSERT_TRUE(returned) << "presenting waited for the running capture";
     EXPECT_TRUE(presenting.get());
 
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const auto cookie =
-        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                      static_cast<xcb_window_t>(window.winId()), 160, 120, 1, 1, ~0u);
-    xcb_get_image_reply_t* pixel = xcb_get_image_reply(connection, cookie, nullptr);
-    ASSERT_NE(pixel, nullptr);
-    EXPECT_EQ(*reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(pixel)) & 0xffffffu,
-              0x123456u);
-    std::free(pixel);
-    xcb_disconnect(connection);
+    EXPECT_EQ(windowPixel(window, QPoint(160, 120)), std::optional<std::uint32_t>(0x123456u));
 
     const auto captureDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!captured && std::chrono::steady_clock::now() < captureDeadline) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     EXPECT_TRUE(captured);
+}
+
+// Pages of the capture's strips in memory, or none without shared memory.
+std::optional<std::size_t> residentStripPages(X11ScreenCapture& capture) {
+    std::optional<std::size_t> pages;
+    capture.withIdleStrips([&](X11StripsChannel& channel) {
+        const std::size_t pageSize = std::size_t(sysconf(_SC_PAGESIZE));
+        pages = 0;
+        for (std::size_t i = 0; i < 2; ++i) {
+            const X11Segment& strip = channel.strips[i];
+            if (!strip.data) {
+                continue;
+            }
+            std::vector<unsigned char> resident((strip.size + pageSize - 1) / pageSize);
+            if (mincore(strip.data, strip.size, resident.data()) != 0) {
+                ADD_FAILURE() << "mincore failed";
+                return false;
+            }
+            *pages += std::size_t(std::count_if(resident.begin(), resident.end(),
+                                                [](unsigned char page) { return page & 1; }));
+        }
+        return true;
+    });
+    return pages;
+}
+
+// The strips that carried a frame stay attached, but once its window goes they hold no
+// memory (and so nothing of the screen) until the next pick; they still carry the next frame.
+TEST(X11FramePresenterTest, TheStripsHoldNoMemoryOnceTheWindowGoes) {
+    if (!hasDisplay() || !serverHasShm()) {
+        GTEST_SKIP() << "needs an X server with shared memory";
+    }
+    X11ScreenCapture capture;
+    X11FramePresenter presenter(capture);
+    QWindow window;
+    ASSERT_TRUE(showForPresenter(window, presenter));
+
+    QImage frame(320, 240, QImage::Format_RGB32); // larger than a loupe: through the strips
+    for (const QColor colour : {QColor(0x12, 0x34, 0x56), QColor(0x65, 0x43, 0x21)}) {
+        frame.fill(colour);
+        ASSERT_TRUE(presenter.present(window, frame, QPoint(0, 0)));
+        EXPECT_GT(residentStripPages(capture).value_or(0), 0u);
+        presenter.releaseBuffers();
+        EXPECT_EQ(residentStripPages(capture), std::optional<std::size_t>(0));
+        EXPECT_EQ(windowPixel(window, QPoint(160, 120)),
+                  std::optional<std::uint32_t>(colour.rgb() & 0xffffffu));
+    }
 }
 
 } // namespace
