@@ -1,7 +1,9 @@
 #include "app/FormatPicker.h"
 
 #include "app/ColorFormatSetting.h"
+#include "app/ColorSwatch.h"
 #include "app/OnboardingComponents.h"
+#include "app/PickedColor.h"
 #include "platform/UserDefaults.h"
 
 #include <QAccessible>
@@ -16,7 +18,7 @@
 
 namespace {
 
-// The sample colour's swatch: sRGB (1, 87/255, 51/255).
+// The sample colour's swatch.
 class PreviewSwatch : public QWidget {
 public:
     explicit PreviewSwatch(QWidget* parent)
@@ -30,7 +32,7 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         QPainterPath path;
         path.addRoundedRect(QRectF(rect()), 5, 5);
-        painter.fillPath(path, QColor::fromRgbF(1.0f, 87.0f / 255.0f, 0.2f));
+        painter.fillPath(path, platformColor(PickedColor::sample()));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "app/PreferenceRows.h"
 
 #include "app/ColorFormatSetting.h"
+#include "app/ColorSwatch.h"
 #include "app/LaunchAtLogin.h"
 #include "app/PickedColor.h"
 #include "app/Updates.h"
@@ -23,8 +24,6 @@ namespace {
 constexpr int swatchSide = 11;
 constexpr qreal swatchRadius = 3;
 constexpr int swatchSpacing = 6;
-// The swatch shows the sample colour as the design gives it, in sRGB.
-const QColor swatchColor = QColor::fromRgbF(1.0f, 0.3411764705882353f, 0.2f);
 
 QString copyText(ColorFormat format) {
     return QString::fromStdString(text(PickedColor::sample(), format));
@@ -78,7 +77,7 @@ void CopyPreview::paintEvent(QPaintEvent* event) {
     QPainterPath path;
     path.addRoundedRect(QRectF(0, (height() - swatchSide) / 2.0, swatchSide, swatchSide),
                         swatchRadius, swatchRadius);
-    painter.fillPath(path, swatchColor);
+    painter.fillPath(path, platformColor(PickedColor::sample()));
 }
 
 CopyFormatRow::CopyFormatRow(UserDefaults& defaults, QWidget* parent)
