@@ -54,6 +54,7 @@ die() {
 }
 
 source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../scripts/virtual-display.sh"
 
 # Median, 90th percentile (nearest rank) and maximum of the numbers on stdin.
 spread() {
@@ -74,13 +75,8 @@ cpu_us() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ t += $1 } END { 
 server_pid() { tr -d ' ' <"/tmp/.X${DISPLAY#:}-lock"; }
 
 start_xvfb() {
-    local n
-    for ((n = 110; n < 200; n++)); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
-    done
-    Xvfb ":$n" -screen 0 3840x2160x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-    pids+=($!)
-    export DISPLAY=":$n"
+    start_x_server Xvfb -screen 0 3840x2160x24 -nolisten tcp -noreset || die "Xvfb did not start"
+    pids+=("$X_SERVER_PID")
 }
 
 start_two_monitors() {

@@ -6,8 +6,8 @@
 #   scripts/two-monitor-display.sh [LEFT [RIGHT]] > display.txt &
 #
 # LEFT and RIGHT are WIDTHxHEIGHT (default 1920x1080). Xorg runs with the dummy video
-# driver on the first free display from :101; output DUMMY0 is primary at 0,0 and
-# DUMMY1 sits to its right, top-aligned. The display (":101") is printed once both
+# driver on a display it picks itself; output DUMMY0 is primary at 0,0 and
+# DUMMY1 sits to its right, top-aligned. The display (":1") is printed once both
 # monitors are up; the server runs until this script is stopped. Qt then sees the
 # screens DUMMY0 and DUMMY1; QT_SCREEN_SCALE_FACTORS="DUMMY0=1;DUMMY1=2" scales one.
 # Needs root (Xorg opens no VT here but still wants it) and scripts/deps.sh test.
@@ -66,30 +66,13 @@ Section "Screen"
 EndSection
 CONF
 
-display=
-for ((n = 101; n < 200; n++)); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xorg ":$n" -config "$work/xorg.conf" -noreset -nolisten tcp -logfile "$work/Xorg.log" \
-        </dev/null >/dev/null 2>&1 &
-    server=$!
-    for _ in $(seq 100); do
-        kill -0 "$server" 2>/dev/null || break
-        if xrandr -d ":$n" >/dev/null 2>&1; then
-            display=:$n
-            break 2
-        fi
-        sleep 0.1
-    done
-    kill -0 "$server" 2>/dev/null && die "Xorg :$n did not answer; its log: $work/Xorg.log"
-    wait "$server" 2>/dev/null
-    server=
-    # Another server took the display between our check and our start: try the next.
-    grep -q 'already active' "$work/Xorg.log" 2>/dev/null || {
-        tail -n 20 "$work/Xorg.log" >&2
-        die "Xorg did not start"
-    }
-done
-[ -n "$display" ] || die "no free display between :101 and :199"
+source "$(dirname "$0")/virtual-display.sh"
+start_x_server Xorg -config "$work/xorg.conf" -noreset -nolisten tcp -logfile "$work/Xorg.log" || {
+    tail -n 20 "$work/Xorg.log" >&2
+    die "Xorg did not start"
+}
+server=$X_SERVER_PID
+display=$DISPLAY
 
 # A mode of the given size on an output, with a 96 DPI physical size so that Qt's
 # scale stays 1 unless the caller asks for another.

@@ -15,16 +15,31 @@ stop_virtual_display() {
     return 0
 }
 
-start_virtual_display() {
-    local size=${1:-1920x1080} n
-    for ((n = 90; n < 190; n++)); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+# Starts an X server (its command line, without a display) on a display number the
+# server picks itself through -displayfd: no race with a server that starts at the same
+# moment, nor with one whose lock file this process cannot see but whose socket it would
+# reach. Waits until it accepts clients; sets DISPLAY and X_SERVER_PID.
+start_x_server() {
+    local out n=
+    out=$(mktemp "${TMPDIR:-/tmp}/daubly-display.XXXXXX")
+    "$@" -displayfd 3 3>"$out" </dev/null >/dev/null 2>&1 &
+    X_SERVER_PID=$!
+    for _ in $(seq 300); do
+        n=$(grep -x '[0-9]\+' "$out" || true)
+        [ -n "$n" ] && break
+        kill -0 "$X_SERVER_PID" 2>/dev/null || break
+        sleep 0.05
     done
-    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >/dev/null 2>&1 &
-    _vd_pids+=($!)
+    rm -f "$out"
+    [ -n "$n" ] || { echo "the X server ($1) did not start" >&2; return 1; }
     export DISPLAY=":$n"
-    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
-    xdpyinfo >/dev/null 2>&1 || { echo "virtual display :$n did not start" >&2; return 1; }
+}
+
+start_virtual_display() {
+    local size=${1:-1920x1080}
+    start_x_server Xvfb -screen 0 "${size}x24" -nolisten tcp -noreset || return 1
+    _vd_pids+=("$X_SERVER_PID")
+    xdpyinfo >/dev/null 2>&1 || { echo "virtual display $DISPLAY does not answer" >&2; return 1; }
     openbox >/dev/null 2>&1 &
     _vd_pids+=($!)
     # A tray at the top right, as on a typical desktop panel.

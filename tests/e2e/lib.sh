@@ -23,6 +23,10 @@ fail() {
         cat "$E2E_DIR/daubly.log" >&2
     fi
     echo "--- the clipboard holds: '$(clipboard)'" >&2
+    if [ -s "$E2E_DIR/scene.log" ]; then
+        echo "--- the scene windows said:" >&2
+        cat "$E2E_DIR/scene.log" >&2
+    fi
     if [ -s "$E2E_DIR/xtwo.log" ]; then
         echo "--- the two-monitor server said:" >&2
         cat "$E2E_DIR/xtwo.log" >&2
@@ -139,7 +143,7 @@ write_defaults() {
 SCENE_PIDS=()
 start_scene() {
     "${DAUBLY_SCENE:?DAUBLY_SCENE is set by ctest}" --title "scene$((${#SCENE_PIDS[@]} + 1))" "$@" \
-        >/dev/null 2>&1 &
+        >>"$E2E_DIR/scene.log" 2>&1 &
     SCENE_PIDS+=($!)
     eventually 10 "the scene window appears" \
         xdotool search --onlyvisible --name "^scene${#SCENE_PIDS[@]}\$" >/dev/null
