@@ -58,8 +58,27 @@ chmod 755 "$work"
 runtime=$work/runtime
 mkdir -m 700 "$runtime" && chown "$test_user:" "$runtime" || die "no runtime folder"
 
+# An invisible cursor: on the headless backend sway draws the cursor into the
+# outputs' pixels, where every screenshot would see it.
+u32() { # a little-endian 32-bit word
+    printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)) \
+        $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))"
+}
+blank_cursor() { # an Xcursor file: header, one table entry, one 1 x 1 transparent image
+    local image=$((0xfffd0002))
+    printf Xcur
+    u32 16; u32 $((0x10000)); u32 1
+    u32 $image; u32 24; u32 28
+    u32 36; u32 $image; u32 24; u32 1; u32 1; u32 1; u32 0; u32 0; u32 0; u32 0
+}
+mkdir -p "$work/icons/daubly-blank/cursors" || die "no cursor folder"
+blank_cursor >"$work/icons/daubly-blank/cursors/default"
+ln -s default "$work/icons/daubly-blank/cursors/left_ptr"
+chmod -R a+rX "$work/icons"
+
 # The config: one output line and one wallpaper per output.
 {
+    echo "seat * xcursor_theme daubly-blank 24"
     echo "xwayland disable"
     echo "default_border none"
     echo "default_floating_border none"
@@ -85,7 +104,7 @@ for spec in "$@"; do
     ((h / scale > height)) && height=$((h / scale))
 done
 
-env=(XDG_RUNTIME_DIR="$runtime" HOME="$work" WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS="$n"
+env=(XDG_RUNTIME_DIR="$runtime" HOME="$work" XCURSOR_PATH="$work/icons" WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS="$n"
     WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman)
 "${as_user[@]}" env -u WAYLAND_DISPLAY -u DISPLAY -u SWAYSOCK "${env[@]}" \
     sway --config "$work/config" >"$work/sway.log" 2>&1 </dev/null &

@@ -25,7 +25,7 @@ wl_cleanup() {
 
 wl_fail_logs() {
     local f
-    for f in sway.err pointer.out wtype.log; do
+    for f in sway.err pointer.out wtype.log wl-copy.log; do
         if [ -s "$E2E_DIR/$f" ]; then
             echo "--- $f:" >&2
             tail -n 30 "$E2E_DIR/$f" >&2
@@ -39,14 +39,10 @@ fail() {
     lib_fail "$@"
 }
 
-# Runs a command as the session's user, in the session's environment.
-as_test_user() {
-    if [ "$(id -u)" = 0 ] && [ "$DAUBLY_WAYLAND_USER" != root ]; then
-        setpriv --reuid="$DAUBLY_WAYLAND_USER" --regid="$DAUBLY_WAYLAND_USER" --init-groups -- "$@"
-    else
-        "$@"
-    fi
-}
+# Runs a command as the session's user, in the session's environment. Background
+# jobs use the prefix itself, so that $! is the client's own pid.
+WL_AS_USER=()
+as_test_user() { "${WL_AS_USER[@]}" "$@"; }
 
 # wl_start OUTPUT...: the session (outputs as scripts/wayland-session.sh takes them)
 # and the virtual pointer; exports the session's environment.
@@ -59,10 +55,15 @@ wl_start() {
     trap wl_cleanup EXIT
     wl_session_up() { grep -q DAUBLY_WAYLAND_LAYOUT "$env" || ! kill -0 "$WL_SESSION_PID" 2>/dev/null; }
     eventually 30 "the sway session starts" wl_session_up
-    grep -q DAUBLY_WAYLAND_LAYOUT "$env" || { wl_fail_logs; fail "the sway session did not start"; }
+    grep -q DAUBLY_WAYLAND_LAYOUT "$env" || fail "the sway session did not start"
     source "$env"
+    if [ "$(id -u)" = 0 ] && [ "$DAUBLY_WAYLAND_USER" != root ]; then
+        WL_AS_USER=(setpriv --reuid="$DAUBLY_WAYLAND_USER" --regid="$DAUBLY_WAYLAND_USER" --init-groups --)
+    fi
     unset DISPLAY
     export QT_QPA_PLATFORM=wayland
+    # daubly started by sway (a binding) appends to the log as the session's user.
+    : >>"$E2E_DIR/daubly.log"
     chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
     wl_start_pointer
 }
@@ -73,7 +74,7 @@ wl_start_pointer() {
     mkfifo "$E2E_DIR/pointer.in"
     : >"$E2E_DIR/pointer.out"
     # Opened for reading and writing, so the daemon never sees the end of the input.
-    as_test_user "${DAUBLY_WL_POINTER:?DAUBLY_WL_POINTER is set by ctest}" $DAUBLY_WAYLAND_LAYOUT \
+    "${WL_AS_USER[@]}" "${DAUBLY_WL_POINTER:?DAUBLY_WL_POINTER is set by ctest}" $DAUBLY_WAYLAND_LAYOUT \
         <>"$E2E_DIR/pointer.in" >>"$E2E_DIR/pointer.out" 2>&1 &
     WL_POINTER_PID=$!
     eventually 10 "the virtual pointer is created" grep -qx ready "$E2E_DIR/pointer.out"
@@ -105,7 +106,7 @@ wl_chord() {
 # The clipboard, read and set as a Wayland client sees it.
 clipboard() { as_test_user timeout 5 wl-paste --no-newline 2>/dev/null || true; }
 set_clipboard() {
-    as_test_user wl-copy -- "$1" || fail "wl-copy failed"
+    as_test_user wl-copy -- "$1" 2>>"$E2E_DIR/wl-copy.log" || fail "wl-copy failed"
     eventually 5 "the clipboard holds '$1'" clipboard_is "$1"
 }
 
@@ -136,7 +137,7 @@ wl_window_shown() { (($(wl_window_count "$1") > 0)); }
 # Starts a daubly_scene window (tiled: it fills the focused workspace) and waits for it.
 start_scene() {
     local title="scene$((${#SCENE_PIDS[@]} + 1))"
-    as_test_user "${DAUBLY_SCENE:?DAUBLY_SCENE is set by ctest}" --title "$title" "$@" \
+    "${WL_AS_USER[@]}" "${DAUBLY_SCENE:?DAUBLY_SCENE is set by ctest}" --title "$title" "$@" \
         >>"$E2E_DIR/scene.log" 2>&1 &
     SCENE_PIDS+=($!)
     eventually 10 "the scene window appears" wl_window_shown "^$title\$"
@@ -153,16 +154,25 @@ start_daubly() {
     local started
     started=$(log_count "Daubly 1.0 (1) started")
     chown -R "$DAUBLY_WAYLAND_USER:" "$XDG_CONFIG_HOME"
-    as_test_user "$DAUBLY" "$@" >>"$E2E_DIR/daubly.log" 2>&1 &
+    "${WL_AS_USER[@]}" "$DAUBLY" "$@" >>"$E2E_DIR/daubly.log" 2>&1 &
     DAUBLY_PID=$!
     eventually 15 "daubly starts" log_count_above "Daubly 1.0 (1) started" "$started"
 }
+
+# Starts a pick with daubly --pick and waits for an overlay on each of N outputs.
+wl_pick() {
+    as_test_user "$DAUBLY" --pick >>"$E2E_DIR/daubly.log" 2>&1 || fail "daubly --pick failed"
+    eventually 10 "the overlays appear" overlays_shown "${1:-1}"
+}
+
+# The HEX text of device pixel (x, y) of an output showing the pixels pattern.
+pixels_hex() { printf '#%02X%02X80' $(($1 % 256)) $(($2 % 256)); }
 
 # Writes a PNG of daubly_scene's pattern (pixels, solid:#RRGGBB) of WxH pixels; prints
 # its path.
 scene_png() {
     local file=$E2E_DIR/scene-$1-$2.png
     file=${file//[:#]/_}
-    "$DAUBLY_SCENE" --pattern "$1" --save "$file" --size "$2" || fail "cannot save the $1 scene"
+    "${DAUBLY_SCENE:?DAUBLY_SCENE is set by ctest}" --pattern "$1" --save "$file" --size "$2" || fail "cannot save the $1 scene"
     echo "$file"
 }
