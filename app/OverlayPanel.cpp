@@ -67,6 +67,11 @@ bool OverlayPanel::event(QEvent* event) {
         paintPending();
         return true;
     }
+    // Where clients learn where the pointer is only from their own windows (Wayland), the
+    // pointer entering a freshly shown overlay is the first the pick hears of it.
+    if (event->type() == QEvent::Enter) {
+        m_view->mouseMoved();
+    }
     return QWindow::event(event);
 }
 

@@ -1,5 +1,6 @@
 #include "app/PickerSession.h"
 
+#include <QWindow>
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -35,8 +36,12 @@ PickerSession::make(std::vector<DisplaySnapshot> snapshots, ColorFormat format,
                     Workspace& workspace, FramePresenter* presenter) {
     return std::make_shared<PickerSession>(
         std::move(snapshots), format, workspace, Scheduler::main(),
-        [presenter](const DisplaySnapshot& snapshot, const WorkspaceScreen& screen) {
-            return OverlayPanel::make(snapshot, screen.screen, presenter);
+        [presenter, &workspace](const DisplaySnapshot& snapshot, const WorkspaceScreen& screen) {
+            auto overlay = OverlayPanel::make(snapshot, screen.screen, presenter);
+            if (QWindow* window = overlay ? overlay->window() : nullptr) {
+                workspace.prepareOverlay(*window);
+            }
+            return overlay;
         });
 }
 

@@ -1,6 +1,7 @@
 #include "backends/PlatformLoader.h"
 
 #include "backends/null/NullPlatformServices.h"
+#include "backends/wayland/WaylandPlatformServices.h"
 #include "backends/x11/X11PlatformServices.h"
 #include "platform/Logger.h"
 
@@ -10,7 +11,11 @@ std::unique_ptr<PlatformServices> loadPlatform() {
     const Logger logger("App");
     const QByteArray forced = qgetenv("DAUBLY_PLATFORM");
     std::unique_ptr<PlatformServices> services;
+    // Qt's platform plugin decides: QT_QPA_PLATFORM=xcb still runs on X11 where the user
+    // wants it.
     if (forced != "null")
+        services = WaylandPlatformServices::create();
+    if (!services && forced != "null")
         services = X11PlatformServices::create();
     if (!services) {
         services = NullPlatformServices::create();

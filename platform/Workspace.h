@@ -2,7 +2,8 @@
 
 // What a pick needs of the desktop: the window in front and bringing it back, the
 // monitors, the mouse, the cursor, the clipboard, and the keyboard and pointer for as
-// long as the pick runs. The X11 backend is X11Workspace; tests use a fake.
+// long as the pick runs. QtWorkspace does what Qt does alike everywhere; the backends
+// add the rest (X11Workspace, WaylandWorkspace); tests use a fake.
 
 #include "platform/VirtualKeys.h"
 
@@ -39,6 +40,10 @@ public:
     // Moves one of our windows to the workspace the user is on; nothing where the
     // desktop has no workspaces.
     virtual void moveToCurrentDesktop(WindowID window) { (void)window; }
+
+    // Readies a pick's overlay, created and not yet shown, to cover its monitor: where
+    // the window manager places windows itself (Wayland), it is asked for full screen.
+    virtual void prepareOverlay(QWindow& overlay) { (void)overlay; }
 
     // The monitors, primary first.
     virtual std::vector<WorkspaceScreen> screens() const = 0;

@@ -6,14 +6,15 @@ set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
     libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xkb-dev libxcb-xfixes0-dev
-    libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev libwayland-dev
+    libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev
+    libwayland-dev wayland-protocols libwayland-bin qt6-wayland
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core clang-format)
 display_pkgs=(xvfb xauth openbox trayer xdotool xclip imagemagick x11-utils x11-xserver-utils)
 # The windows are tested through the accessibility tree, on a private session bus;
 # Wayland in a headless sway, with wtype for keys and wl-clipboard for the clipboard.
 test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy
     at-spi2-core python3-pyatspi dbus-daemon dbus-bin libglib2.0-bin
-    sway swaybg wtype wl-clipboard qt6-wayland python3)
+    sway swaybg wtype wl-clipboard python3)
 # The Debian package, and the checks of what it installs.
 package_pkgs=(dpkg-dev file desktop-file-utils appstream lintian)
 

@@ -1,6 +1,6 @@
 #include "backends/x11/X11HotKeyService.h"
 
-#include "backends/x11/X11KeyCodes.h"
+#include "backends/linux/XkbKeyCodes.h"
 #include "backends/x11/XcbReply.h"
 #include "platform/Logger.h"
 #include "platform/VirtualKeys.h"
@@ -209,7 +209,7 @@ void X11HotKeyService::ungrab(Grab& grab) {
 HotKeyService::Registration X11HotKeyService::registerHotKey(const Request& request) {
     const std::uint32_t keyCode = request.preferredTrigger.keyCode;
     const std::uint32_t carbonModifiers = request.preferredTrigger.carbonModifiers;
-    const auto keycode = X11KeyCodes::x11KeyCode(keyCode);
+    const auto keycode = XkbKeyCodes::xkbKeyCode(keyCode);
     if (!keycode)
         return {std::nullopt, std::nullopt, QStringLiteral("the key has no X11 key code")};
     const auto modifiers = xModifiers(carbonModifiers);

@@ -1,6 +1,6 @@
 #include "backends/x11/X11KeyboardLayout.h"
 
-#include "backends/x11/X11KeyCodes.h"
+#include "backends/linux/XkbKeyCodes.h"
 
 #include <QKeyEvent>
 #include <memory>
@@ -53,7 +53,7 @@ X11KeyboardLayout::~X11KeyboardLayout() {
 }
 
 std::optional<QString> X11KeyboardLayout::text(std::int64_t virtualKeyCode) const {
-    const auto keycode = X11KeyCodes::x11KeyCode(virtualKeyCode);
+    const auto keycode = XkbKeyCodes::xkbKeyCode(virtualKeyCode);
     if (!keycode)
         return std::nullopt;
     const std::unique_ptr<xkb_keymap, KeymapDeleter> keymap(xkb_x11_keymap_new_from_device(
@@ -78,5 +78,5 @@ std::optional<QString> X11KeyboardLayout::text(std::int64_t virtualKeyCode) cons
 }
 
 std::optional<std::int64_t> X11KeyboardLayout::virtualKeyCode(const QKeyEvent& event) const {
-    return X11KeyCodes::virtualKeyCode(event.nativeScanCode());
+    return XkbKeyCodes::virtualKeyCode(event.nativeScanCode());
 }

@@ -6,6 +6,7 @@
 #include "backends/x11/X11KeyboardLayout.h"
 #include "backends/x11/X11ScreenCapture.h"
 #include "backends/x11/X11Workspace.h"
+#include "platform/Logger.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -42,5 +43,10 @@ private:
 std::unique_ptr<PlatformServices> X11PlatformServices::create() {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return nullptr;
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+        Logger("App").error("Running on XWayland in a Wayland session: only X11 windows can be "
+                            "captured and the shortcut reaches Daubly only from them; unset "
+                            "QT_QPA_PLATFORM=xcb to run as a Wayland client");
+    }
     return std::make_unique<Services>();
 }

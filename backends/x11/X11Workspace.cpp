@@ -2,14 +2,9 @@
 
 #include "backends/x11/X11Screens.h"
 #include "backends/x11/XcbReply.h"
-#include "platform/ScreenGeometry.h"
 
-#include <QClipboard>
-#include <QCursor>
 #include <QGuiApplication>
-#include <QKeyEvent>
-#include <QMimeData>
-#include <QScreen>
+#include <QWindow>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -40,66 +35,11 @@ bool isOwnWindow(xcb_window_t window) {
 
 } // namespace
 
-int virtualKeyCodeOfQtKey(int qtKey) {
-    // By the key's symbol, not its position: Return, Escape and the arrows are the same
-    // symbols on every layout, a layout that moves Escape (Caps Lock as Escape) is
-    // honoured, and servers whose key codes are not evdev's still work.
-    switch (qtKey) {
-    case Qt::Key_Return:
-        return int(VirtualKey::returnKey);
-    case Qt::Key_Enter: // keypad Enter
-        return int(VirtualKey::keypadEnter);
-    case Qt::Key_Escape:
-        return int(VirtualKey::escape);
-    case Qt::Key_Left:
-        return int(VirtualKey::leftArrow);
-    case Qt::Key_Right:
-        return int(VirtualKey::rightArrow);
-    case Qt::Key_Down:
-        return int(VirtualKey::downArrow);
-    case Qt::Key_Up:
-        return int(VirtualKey::upArrow);
-    default:
-        return -1;
-    }
-}
-
 X11Workspace::X11Workspace(QObject* parent)
-    : Workspace(parent) {
-    connect(qGuiApp, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
-        watchScreen(screen);
-        Q_EMIT screensChanged();
-    });
-    connect(qGuiApp, &QGuiApplication::screenRemoved, this, &Workspace::screensChanged);
-    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &Workspace::screensChanged);
-    for (QScreen* screen : QGuiApplication::screens()) {
-        watchScreen(screen);
-    }
-    // While the pick holds the grab, our overlay has the focus; the application turning
-    // inactive then means someone took it (or broke the grab).
-    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
-            [this](Qt::ApplicationState state) {
-                if (!m_grabWindow) {
-                    return;
-                }
-                if (state == Qt::ApplicationActive) {
-                    m_activeWhileGrabbed = true;
-                } else if (m_activeWhileGrabbed) {
-                    Q_EMIT inputLost();
-                }
-            });
-}
+    : QtWorkspace(parent) {}
 
 X11Workspace::~X11Workspace() {
-    removeKeyMonitor();
     releaseInput();
-    if (m_cursorHidden) {
-        showCursor();
-    }
-}
-
-void X11Workspace::watchScreen(QScreen* screen) {
-    connect(screen, &QScreen::geometryChanged, this, &Workspace::screensChanged);
 }
 
 std::optional<Workspace::WindowID> X11Workspace::activeWindow() const {
@@ -177,85 +117,25 @@ void X11Workspace::moveToCurrentDesktop(WindowID window) {
     xcb_flush(c);
 }
 
-std::vector<WorkspaceScreen> X11Workspace::screens() const {
-    std::vector<WorkspaceScreen> result;
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    if (!primary) {
-        return result;
-    }
-    for (QScreen* screen : QGuiApplication::screens()) {
-        // Without RandR the capture calls its one monitor 0.
-        const std::uint32_t id = X11Screens::randrOutputId(screen).value_or(0);
-        result.push_back(
-            {id, ScreenGeometry::designFrame(screen->geometry(), primary->geometry()), screen});
-    }
-    return result;
+std::uint32_t X11Workspace::displayID(QScreen* screen) const {
+    // Without RandR the capture calls its one monitor 0.
+    return X11Screens::randrOutputId(screen).value_or(0);
 }
 
-QPointF X11Workspace::mouseLocation() const {
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    return primary ? ScreenGeometry::designPoint(QCursor::pos(), primary->geometry()) : QPointF();
-}
-
-void X11Workspace::hideCursor() {
-    if (!m_cursorHidden) {
-        QGuiApplication::setOverrideCursor(Qt::BlankCursor);
-        m_cursorHidden = true;
-    }
-}
-
-void X11Workspace::showCursor() {
-    if (m_cursorHidden) {
-        QGuiApplication::restoreOverrideCursor();
-        m_cursorHidden = false;
-    }
-}
-
-void X11Workspace::setClipboardText(const QString& text) {
-    // Replacing the mime data drops whatever was there: one plain-text item.
-    auto* data = new QMimeData;
-    data->setText(text);
-    QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
-}
-
-bool X11Workspace::grabInput(QWindow* window) {
-    if (!window || m_grabWindow) {
+bool X11Workspace::grabDevices(QWindow& window) {
+    if (!window.setKeyboardGrabEnabled(true)) {
         return false;
     }
-    if (!window->setKeyboardGrabEnabled(true)) {
+    if (!window.setMouseGrabEnabled(true)) {
+        window.setKeyboardGrabEnabled(false);
         return false;
     }
-    if (!window->setMouseGrabEnabled(true)) {
-        window->setKeyboardGrabEnabled(false);
-        return false;
-    }
-    m_grabWindow = window;
-    m_activeWhileGrabbed = QGuiApplication::applicationState() == Qt::ApplicationActive;
     return true;
 }
 
-void X11Workspace::releaseInput() {
-    QPointer<QWindow> window = std::exchange(m_grabWindow, nullptr);
-    m_activeWhileGrabbed = false;
-    // A destroyed window took its grabs with it.
-    if (window) {
-        window->setMouseGrabEnabled(false);
-        window->setKeyboardGrabEnabled(false);
-    }
-}
-
-void X11Workspace::installKeyMonitor(std::function<void(int keyCode)> handler) {
-    if (!m_keyHandler) {
-        qGuiApp->installEventFilter(this);
-    }
-    m_keyHandler = std::move(handler);
-}
-
-void X11Workspace::removeKeyMonitor() {
-    if (m_keyHandler) {
-        qGuiApp->removeEventFilter(this);
-        m_keyHandler = nullptr;
-    }
+void X11Workspace::releaseDevices(QWindow& window) {
+    window.setMouseGrabEnabled(false);
+    window.setKeyboardGrabEnabled(false);
 }
 
 void X11Workspace::waitForDisplay() {
@@ -263,30 +143,5 @@ void X11Workspace::waitForDisplay() {
     // before it has been drawn.
     if (xcb_connection_t* c = X11Screens::connection()) {
         std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    }
-}
-
-bool X11Workspace::eventFilter(QObject* watched, QEvent* event) {
-    switch (event->type()) {
-    case QEvent::ShortcutOverride:
-    case QEvent::KeyRelease:
-        event->accept();
-        return true;
-    case QEvent::KeyPress: {
-        // Every window of the application sees the event after the application does; the
-        // window itself gets a KeyPress per widget up the chain, so only window-level
-        // deliveries are counted.
-        if (!watched->isWindowType()) {
-            return true;
-        }
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (m_keyHandler) {
-            auto handler = m_keyHandler; // may remove the monitor
-            handler(virtualKeyCodeOfQtKey(key->key()));
-        }
-        return true;
-    }
-    default:
-        return QObject::eventFilter(watched, event);
     }
 }

@@ -3,19 +3,9 @@
 // The desktop on X11: EWMH for the active window, RandR names for the monitors, Qt's
 // xcb grabs for the keyboard and pointer, QClipboard for the CLIPBOARD selection.
 
-#include "platform/Workspace.h"
+#include "platform/QtWorkspace.h"
 
-#include <QPointer>
-#include <QWindow>
-#include <Qt>
-
-class QKeyEvent;
-
-// The virtual key code (Return 36, keypad Enter 76, Escape 53, arrows 123-126) of a key
-// the pick uses, from its Qt key; -1 for any other key.
-int virtualKeyCodeOfQtKey(int qtKey);
-
-class X11Workspace final : public Workspace {
+class X11Workspace final : public QtWorkspace {
     Q_OBJECT
 
 public:
@@ -25,25 +15,10 @@ public:
     std::optional<WindowID> activeWindow() const override;
     void activateWindow(WindowID window) override;
     void moveToCurrentDesktop(WindowID window) override;
-    std::vector<WorkspaceScreen> screens() const override;
-    QPointF mouseLocation() const override;
-    void hideCursor() override;
-    void showCursor() override;
-    void setClipboardText(const QString& text) override;
-    bool grabInput(QWindow* window) override;
-    void releaseInput() override;
-    void installKeyMonitor(std::function<void(int keyCode)> handler) override;
-    void removeKeyMonitor() override;
     void waitForDisplay() override;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void watchScreen(QScreen* screen);
-
-    QPointer<QWindow> m_grabWindow;
-    bool m_activeWhileGrabbed = false;
-    std::function<void(int)> m_keyHandler;
-    bool m_cursorHidden = false;
+    std::uint32_t displayID(QScreen* screen) const override;
+    bool grabDevices(QWindow& window) override;
+    void releaseDevices(QWindow& window) override;
 };

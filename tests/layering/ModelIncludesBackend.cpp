@@ -1,2 +1,2 @@
 // Must not compile: backend headers are out of the models' reach.
-#include "backends/x11/X11KeyCodes.h"
+#include "backends/x11/X11Screens.h"

@@ -1,15 +1,15 @@
-#include "backends/x11/X11KeyCodes.h"
+#include "backends/linux/XkbKeyCodes.h"
 
 #include <array>
 #include <utility>
 
-namespace X11KeyCodes {
+namespace XkbKeyCodes {
 
 namespace {
 
 struct Pair {
     std::int64_t virtualKeyCode;
-    std::uint8_t x11KeyCode; // 0: none
+    std::uint8_t xkbKeyCode; // 0: none
 };
 
 // mac_code, x11_keycode of keycodes.tsv, sorted by mac_code.
@@ -143,26 +143,26 @@ constexpr Pair reverseAliases[] = {
 
 } // namespace
 
-std::optional<std::uint8_t> x11KeyCode(std::int64_t virtualKeyCode) {
+std::optional<std::uint8_t> xkbKeyCode(std::int64_t virtualKeyCode) {
     for (const Pair& pair : table) {
         if (pair.virtualKeyCode == virtualKeyCode)
-            return pair.x11KeyCode == 0 ? std::nullopt : std::optional(pair.x11KeyCode);
+            return pair.xkbKeyCode == 0 ? std::nullopt : std::optional(pair.xkbKeyCode);
     }
     return std::nullopt;
 }
 
-std::optional<std::int64_t> virtualKeyCode(std::uint32_t x11KeyCode) {
-    if (x11KeyCode == 0 || x11KeyCode > 255)
+std::optional<std::int64_t> virtualKeyCode(std::uint32_t xkbKeyCode) {
+    if (xkbKeyCode == 0 || xkbKeyCode > 255)
         return std::nullopt;
     for (const Pair& pair : table) {
-        if (pair.x11KeyCode == x11KeyCode)
+        if (pair.xkbKeyCode == xkbKeyCode)
             return pair.virtualKeyCode;
     }
     for (const Pair& pair : reverseAliases) {
-        if (pair.x11KeyCode == x11KeyCode)
+        if (pair.xkbKeyCode == xkbKeyCode)
             return pair.virtualKeyCode;
     }
     return std::nullopt;
 }
 
-} // namespace X11KeyCodes
+} // namespace XkbKeyCodes

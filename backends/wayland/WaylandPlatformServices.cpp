@@ -1,0 +1,61 @@
+#include "backends/wayland/WaylandPlatformServices.h"
+
+#include "backends/linux/XdgAutostart.h"
+#include "backends/wayland/WaylandConnection.h"
+#include "backends/wayland/WaylandKeyboardLayout.h"
+#include "backends/wayland/WaylandScreenCapture.h"
+#include "backends/wayland/WaylandWorkspace.h"
+#include "platform/HotKeyService.h"
+#include "platform/Logger.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QTimer>
+
+namespace {
+
+// Where the compositor offers no way to read the screen.
+class UnavailableCapture final : public ScreenCapture {
+public:
+    void captureAllDisplays(std::function<void(CaptureResult)> completion) override {
+        QTimer::singleShot(0, qApp, [completion = std::move(completion)] {
+            completion({{}, QStringLiteral("this compositor offers no screen capture")});
+        });
+    }
+};
+
+std::unique_ptr<ScreenCapture> makeCapture() {
+    const Logger logger("Capture");
+    if (WaylandConnection::offersScreencopy()) {
+        logger.log("Screen capture: %{public}s", "screencopy");
+        return std::make_unique<WaylandScreenCapture>();
+    }
+    logger.error("This compositor offers no screen capture");
+    return std::make_unique<UnavailableCapture>();
+}
+
+class Services final : public PlatformServices {
+public:
+    QString name() const override { return QStringLiteral("wayland"); }
+    ScreenCapture& screenCapture() override { return *m_capture; }
+    Workspace& workspace() override { return m_workspace; }
+    FramePresenter* framePresenter() override { return nullptr; }
+    HotKeyService& hotKeys() override { return HotKeyService::unavailable(); }
+    const KeyboardLayout& keyboardLayout() override { return m_layout; }
+    LoginItemService& loginItems() override { return m_autostart; }
+
+private:
+    std::unique_ptr<ScreenCapture> m_capture = makeCapture();
+    WaylandWorkspace m_workspace;
+    WaylandKeyboardLayout m_layout;
+    XdgAutostart m_autostart{XdgAutostart::standardEntryPath(),
+                             QCoreApplication::applicationFilePath()};
+};
+
+} // namespace
+
+std::unique_ptr<PlatformServices> WaylandPlatformServices::create() {
+    if (QGuiApplication::platformName() != QLatin1String("wayland"))
+        return nullptr;
+    return std::make_unique<Services>();
+}

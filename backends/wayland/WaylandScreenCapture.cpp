@@ -1,0 +1,270 @@
+#include "backends/wayland/WaylandScreenCapture.h"
+
+#include "backends/wayland/WaylandConnection.h"
+#include "platform/ScreenGeometry.h"
+#include "platform/ScreenIdentity.h"
+#include "wlr-screencopy-unstable-v1-client-protocol.h"
+
+#include <QColorSpace>
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
+#include <QTransform>
+#include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <utility>
+#include <wayland-client.h>
+
+namespace {
+
+// One output's frame on its way from the compositor.
+struct Frame {
+    const WaylandScreenCapture::ScreenDescription* screen = nullptr;
+    std::int32_t transform = 0; // of the output, which may go while the frame is copied
+    zwlr_screencopy_frame_v1* frame = nullptr;
+    wl_buffer* buffer = nullptr;
+    std::uint32_t format = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t stride = 0;
+    std::uint32_t flags = 0;
+    void* pixels = nullptr;
+    std::size_t length = 0;
+    bool done = false;
+    std::optional<QString> error;
+    wl_shm* shm = nullptr;
+
+    ~Frame() {
+        if (buffer)
+            wl_buffer_destroy(buffer);
+        if (frame)
+            zwlr_screencopy_frame_v1_destroy(frame);
+        if (pixels)
+            munmap(pixels, length);
+    }
+
+    void fail(QString why) {
+        error = std::move(why);
+        done = true;
+    }
+
+    // The compositor says which buffer it wants: ours is a fresh memfd of that size.
+    void allocate() {
+        length = std::size_t(stride) * height;
+        const int fd = memfd_create("daubly-frame", MFD_CLOEXEC);
+        if (fd < 0 || ftruncate(fd, off_t(length)) < 0) {
+            if (fd >= 0)
+                close(fd);
+            fail(QStringLiteral("no memory for a frame of %1 x %2").arg(width).arg(height));
+            return;
+        }
+        void* mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (mapped == MAP_FAILED) {
+            close(fd);
+            fail(QStringLiteral("no memory for a frame of %1 x %2").arg(width).arg(height));
+            return;
+        }
+        pixels = mapped;
+        wl_shm_pool* pool = wl_shm_create_pool(shm, fd, std::int32_t(length));
+        buffer = wl_shm_pool_create_buffer(pool, 0, std::int32_t(width), std::int32_t(height),
+                                           std::int32_t(stride), format);
+        // The buffer keeps the pool's memory; the request carried a copy of the descriptor.
+        wl_shm_pool_destroy(pool);
+        close(fd);
+        zwlr_screencopy_frame_v1_copy(frame, buffer);
+    }
+};
+
+Frame* frameOf(void* data) {
+    return static_cast<Frame*>(data);
+}
+
+const zwlr_screencopy_frame_v1_listener frameListener = {
+    [](void* data, zwlr_screencopy_frame_v1*, std::uint32_t format, std::uint32_t width,
+       std::uint32_t height, std::uint32_t stride) {
+        Frame* frame = frameOf(data);
+        if (frame->buffer || frame->done)
+            return;
+        frame->format = format;
+        frame->width = width;
+        frame->height = height;
+        frame->stride = stride;
+        frame->allocate();
+    },
+    [](void* data, zwlr_screencopy_frame_v1*, std::uint32_t flags) {
+        frameOf(data)->flags = flags;
+    },
+    [](void* data, zwlr_screencopy_frame_v1*, std::uint32_t, std::uint32_t, std::uint32_t) {
+        frameOf(data)->done = true;
+    },
+    [](void* data, zwlr_screencopy_frame_v1*) {
+        frameOf(data)->fail(QStringLiteral("the compositor could not copy monitor %1")
+                                .arg(frameOf(data)->screen->name));
+    },
+    // Bound at version 1: the later events never come.
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+void unmapImage(void* info) {
+    const auto* mapping = static_cast<std::pair<void*, std::size_t>*>(info);
+    munmap(mapping->first, mapping->second);
+    delete mapping;
+}
+
+// Sets the padding byte of each pixel: the compositor may leave it 0, and Qt's opaque
+// formats want 0xff there or some paint paths treat the pixel as transparent.
+void makeOpaque(QImage& image, std::uint32_t alphaMask) {
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] |= alphaMask;
+    }
+}
+
+// The frame as an image that owns the frame's memory, upright as the user sees it.
+std::optional<QImage> imageOf(Frame& frame) {
+    QImage::Format format = QImage::Format_Invalid;
+    std::uint32_t padding = 0;
+    switch (frame.format) {
+    case WL_SHM_FORMAT_XRGB8888:
+        format = QImage::Format_RGB32;
+        padding = 0xff000000u;
+        break;
+    case WL_SHM_FORMAT_ARGB8888:
+        format = QImage::Format_ARGB32_Premultiplied;
+        break;
+    case WL_SHM_FORMAT_XBGR8888:
+        format = QImage::Format_RGBX8888;
+        padding = 0xff000000u; // the last byte in memory, the top one on little-endian
+        break;
+    case WL_SHM_FORMAT_ABGR8888:
+        format = QImage::Format_RGBA8888_Premultiplied;
+        break;
+    default:
+        return std::nullopt;
+    }
+    auto* mapping =
+        new std::pair<void*, std::size_t>(std::exchange(frame.pixels, nullptr), frame.length);
+    QImage image(static_cast<uchar*>(mapping->first), int(frame.width), int(frame.height),
+                 qsizetype(frame.stride), format, unmapImage, mapping);
+    if (padding)
+        makeOpaque(image, padding);
+    if (frame.flags & ZWLR_SCREENCOPY_FRAME_V1_FLAGS_Y_INVERT)
+        image = std::move(image).mirrored(false, true);
+    // The frame is in the panel's own orientation; what the user sees is that turned by
+    // the output's transform.
+    const std::int32_t transform = frame.transform;
+    if (transform != WL_OUTPUT_TRANSFORM_NORMAL) {
+        QTransform turn;
+        turn.rotate(-90.0 * (transform & 3));
+        if (transform & 4) // flipped: mirrored around the vertical axis first
+            turn = QTransform::fromScale(-1, 1) * turn;
+        image = image.transformed(turn);
+    }
+    image.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    return image;
+}
+
+} // namespace
+
+WaylandScreenCapture::WaylandScreenCapture(QByteArray displayName)
+    : m_connection(std::make_unique<WaylandConnection>(std::move(displayName)))
+    , m_context(std::make_unique<QObject>()) {
+    // One worker: captures run one after another, on a thread that stays for the next pick.
+    m_pool.setMaxThreadCount(1);
+    m_pool.setExpiryTimeout(-1);
+}
+
+WaylandScreenCapture::~WaylandScreenCapture() {
+    m_pool.waitForDone();
+    // Completions still queued are dropped with their context.
+    m_context.reset();
+}
+
+void WaylandScreenCapture::captureAllDisplays(std::function<void(CaptureResult)> completion) {
+    auto screens = describeScreens();
+    QObject* context = m_context.get();
+    m_pool.start([this, context, screens = std::move(screens), completion = std::move(completion)] {
+        // Moved out on the main thread: no copy left here may hold the pixels after the pick.
+        auto result = std::make_shared<CaptureResult>(grab(screens));
+        QMetaObject::invokeMethod(
+            context, [completion, result] { completion(std::exchange(*result, {})); },
+            Qt::QueuedConnection);
+    });
+}
+
+std::vector<WaylandScreenCapture::ScreenDescription> WaylandScreenCapture::describeScreens() {
+    std::vector<ScreenDescription> descriptions;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.isEmpty())
+        return descriptions;
+    const QRectF primary = QGuiApplication::primaryScreen()->geometry();
+    descriptions.push_back({});
+    for (QScreen* screen : screens) {
+        const ScreenDescription description{
+            screen->name(), ScreenGeometry::designFrame(screen->geometry(), primary)};
+        if (screen == QGuiApplication::primaryScreen())
+            descriptions.front() = description;
+        else
+            descriptions.push_back(description);
+    }
+    return descriptions;
+}
+
+CaptureResult WaylandScreenCapture::grab(const std::vector<ScreenDescription>& screens) {
+    if (screens.empty())
+        return {{}, QStringLiteral("no monitor to capture")};
+    if (auto error = m_connection->open())
+        return {{}, *error};
+    if (!m_connection->screencopy() || !m_connection->shm())
+        return {{}, QStringLiteral("the compositor offers no screen copy")};
+
+    std::vector<std::unique_ptr<Frame>> frames;
+    for (const ScreenDescription& screen : screens) {
+        const WaylandOutput* output = m_connection->output(screen.name);
+        if (!output)
+            return {{}, QStringLiteral("monitor %1 is gone").arg(screen.name)};
+        auto frame = std::make_unique<Frame>();
+        frame->screen = &screen;
+        frame->transform = output->transform;
+        frame->shm = m_connection->shm();
+        // Every output at once: the compositor copies them in one go.
+        frame->frame = zwlr_screencopy_manager_v1_capture_output(m_connection->screencopy(), 0,
+                                                                 output->output);
+        zwlr_screencopy_frame_v1_add_listener(frame->frame, &frameListener, frame.get());
+        frames.push_back(std::move(frame));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto allDone = [&] {
+        return std::all_of(frames.begin(), frames.end(), [](const auto& f) { return f->done; });
+    };
+    while (!allDone()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !m_connection->dispatch(left)) {
+            // A late answer must not reach frames that are gone.
+            frames.clear();
+            m_connection->close();
+            return {{}, QStringLiteral("the compositor did not copy the monitors in time")};
+        }
+    }
+
+    CaptureResult result;
+    for (auto& frame : frames) {
+        if (frame->error)
+            return {{}, *frame->error};
+        std::optional<QImage> image = imageOf(*frame);
+        if (!image)
+            return {{},
+                    QStringLiteral("monitor %1 came in an unknown pixel format (%2)")
+                        .arg(frame->screen->name)
+                        .arg(frame->format, 8, 16, QLatin1Char('0'))};
+        result.snapshots.push_back(DisplaySnapshot{displayIDForScreenName(frame->screen->name),
+                                                   std::move(*image), frame->screen->frame,
+                                                   frame->screen->name});
+    }
+    return result;
+}
