@@ -64,8 +64,22 @@ wl_start() {
     export QT_QPA_PLATFORM=wayland
     # daubly started by sway (a binding) appends to the log as the session's user.
     : >>"$E2E_DIR/daubly.log"
+    wl_reachable_programs
     chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
     wl_start_pointer
+}
+
+# A build tree the session's user cannot reach (a clone in root's home) is run from
+# copies in the test's folder.
+wl_reachable_programs() {
+    local var
+    for var in DAUBLY DAUBLY_SCENE DAUBLY_WL_POINTER; do
+        [ -n "${!var:-}" ] || continue
+        as_test_user test -x "${!var}" && continue
+        mkdir -p "$E2E_DIR/bin"
+        cp "${!var}" "$E2E_DIR/bin/" || fail "cannot copy ${!var}"
+        printf -v "$var" '%s' "$E2E_DIR/bin/$(basename "${!var}")"
+    done
 }
 
 # The pointer: a daemon that reads commands from a fifo and answers "ok" to each
