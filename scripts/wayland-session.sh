@@ -57,6 +57,8 @@ trap 'exit 0' TERM INT HUP
 chmod 755 "$work"
 runtime=$work/runtime
 mkdir -m 700 "$runtime" && chown "$test_user:" "$runtime" || die "no runtime folder"
+"${as_user[@]}" test -w "$runtime" ||
+    die "$test_user cannot reach $runtime: set TMPDIR to a folder open to it"
 
 # An invisible cursor: on the headless backend sway draws the cursor into the
 # outputs' pixels, where every screenshot would see it.
