@@ -39,16 +39,6 @@ die() {
     [ -f "$WORK/daubly.log" ] && tail -n 20 "$WORK/daubly.log" >&2
     exit 1
 }
-spread() {
-    sort -n | awk '{ v[NR] = $1 }
-        END { if (!NR) { print "-"; exit }
-              p = int(NR * 0.9); if (p < NR * 0.9) p++
-              printf "median %s p90 %s max %s", v[int((NR + 1) / 2)], v[p], v[NR] }'
-}
-count() { grep -c -- "$1" "$WORK/daubly.log" || true; }
-grew() { (($(count "$1") > $2)); }
-held_kb() { awk '/^Rss(Anon|Shmem):/ { t += $2 } END { print t }' "/proc/$1/status"; }
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 scripts/wayland-session.sh '3840x2160:#336699' >"$WORK/session.env" 2>"$WORK/sway.err" &
 pids+=($!)

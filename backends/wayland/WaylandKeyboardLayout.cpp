@@ -1,10 +1,11 @@
 #include "backends/wayland/WaylandKeyboardLayout.h"
 
 #include "backends/linux/XkbKeyCodes.h"
+#include "backends/linux/XkbKeyText.h"
+#include "backends/wayland/WaylandConnection.h"
 
 #include <QKeyEvent>
 #include <cstring>
-#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -111,18 +112,7 @@ WaylandKeyboardLayout::~WaylandKeyboardLayout() {
 }
 
 void WaylandKeyboardLayout::takeInEvents() const {
-    while (wl_display_prepare_read(m_display) != 0) {
-        if (wl_display_dispatch_pending(m_display) < 0)
-            return;
-    }
-    wl_display_flush(m_display);
-    pollfd fd{wl_display_get_fd(m_display), POLLIN, 0};
-    if (poll(&fd, 1, 0) > 0) {
-        wl_display_read_events(m_display);
-    } else {
-        wl_display_cancel_read(m_display);
-    }
-    wl_display_dispatch_pending(m_display);
+    WaylandConnection::dispatch(m_display, std::chrono::milliseconds(0));
 }
 
 std::optional<QString> WaylandKeyboardLayout::text(std::int64_t virtualKeyCode) const {
@@ -135,15 +125,7 @@ std::optional<QString> WaylandKeyboardLayout::text(std::int64_t virtualKeyCode) 
     const xkb_layout_index_t layouts = xkb_keymap_num_layouts_for_key(m_keymap, *keycode);
     if (layouts == 0)
         return std::nullopt;
-    const xkb_layout_index_t group = m_group < layouts ? m_group : 0;
-    const xkb_keysym_t* keysyms = nullptr;
-    const int count = xkb_keymap_key_get_syms_by_level(m_keymap, *keycode, group, 0, &keysyms);
-    if (count < 1)
-        return std::nullopt;
-    const char32_t character = xkb_keysym_to_utf32(keysyms[0]);
-    if (character == 0)
-        return std::nullopt;
-    return QString::fromUcs4(&character, 1);
+    return xkbKeyText(m_keymap, *keycode, m_group < layouts ? m_group : 0);
 }
 
 std::optional<std::int64_t> WaylandKeyboardLayout::virtualKeyCode(const QKeyEvent& event) const {
