@@ -312,7 +312,9 @@ void PickerSession::commit() {
     const std::uint64_t pick = m_pickNumber;
     m_scheduler.schedule(copiedDelay, [overlays, &workspace, &scheduler, pick] {
         for (auto& entry : overlays->entries) {
-            attempt("fadeOut", [&] { entry.overlay->fadeOut(fadeDuration); });
+            if (workspace.canFadeWindows()) {
+                attempt("fadeOut", [&] { entry.overlay->fadeOut(fadeDuration); });
+            }
         }
         scheduler.schedule(fadeDuration, [overlays, &workspace, pick] {
             closeOverlays(*overlays);

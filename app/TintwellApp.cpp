@@ -115,8 +115,10 @@ void TintwellApp::showTrayIcon() {
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         logger.log("Tray icon shown");
     } else {
+        // Stock GNOME has none: the shortcut and the command line still reach Daubly.
         logger.error("No system tray found: the Daubly icon appears once a tray runs (a panel "
-                     "with a notification area, or trayer); Alt+C picks meanwhile");
+                     "with a notification area or status icons); meanwhile the pick shortcut, "
+                     "'daubly --pick' and 'daubly --settings' reach Daubly");
     }
 }
 

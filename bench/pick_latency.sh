@@ -56,17 +56,6 @@ die() {
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/../scripts/virtual-display.sh"
 
-# Median, 90th percentile (nearest rank) and maximum of the numbers on stdin.
-spread() {
-    sort -n | awk '{ v[NR] = $1 }
-        END { if (!NR) { print "-"; exit }
-              p = int(NR * 0.9); if (p < NR * 0.9) p++
-              printf "median %s p90 %s max %s", v[int((NR + 1) / 2)], v[p], v[NR] }'
-}
-count() { grep -c -- "$1" "$WORK/daubly.log" || true; }
-# What of it is memory the program holds, not pages of the files it runs (libraries, fonts).
-held_kb() { awk '/^Rss(Anon|Shmem):/ { t += $2 } END { print t }' "/proc/$1/status"; }
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 minor_faults() { awk '{ print $10 }' "/proc/$1/stat"; }
 # CPU time of all of a process's threads in microseconds: unlike the wall clock, what a
 # pick costs whatever the machine's load.
@@ -96,7 +85,6 @@ tray_icon() {
     return 1
 }
 
-grew() { (($(count "$1") > $2)); }
 
 measure() { # NAME
     local name=$1 pid rss_idle rss_peak=0 rss_after held_idle held_after ticks0 ticks1 idle_ticks i n c rss

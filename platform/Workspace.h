@@ -44,6 +44,9 @@ public:
     // Readies a pick's overlay, created and not yet shown, to cover its monitor: where
     // the window manager places windows itself (Wayland), it is asked for full screen.
     virtual void prepareOverlay(QWindow& overlay) { (void)overlay; }
+    // Whether a window's opacity can be changed (a fade); where it cannot, the overlays
+    // close after the same time without one.
+    virtual bool canFadeWindows() const { return true; }
 
     // The monitors, primary first.
     virtual std::vector<WorkspaceScreen> screens() const = 0;

@@ -11,6 +11,12 @@ echo "daubly: building (build/dev; the first build takes a few minutes)…" >&2
 scripts/build.sh dev daubly daubly_scene >&2
 daubly=$PWD/build/dev/daubly
 
+# A Wayland session: Daubly runs as a Wayland client there (Qt's own choice).
+wayland_socket=${WAYLAND_DISPLAY:-}
+[[ $wayland_socket == /* ]] || wayland_socket=${XDG_RUNTIME_DIR:-/nonexistent}/$wayland_socket
+if [ -n "${WAYLAND_DISPLAY:-}" ] && [ -S "$wayland_socket" ]; then
+    exec "$daubly" "$@"
+fi
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     exec "$daubly" "$@"
 fi

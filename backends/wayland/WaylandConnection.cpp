@@ -112,22 +112,24 @@ bool WaylandConnection::roundtrip() {
 }
 
 bool WaylandConnection::dispatch(std::chrono::milliseconds timeout) {
-    if (!m_display)
-        return false;
-    while (wl_display_prepare_read(m_display) != 0) {
-        if (wl_display_dispatch_pending(m_display) < 0)
+    return m_display && dispatch(m_display, timeout);
+}
+
+bool WaylandConnection::dispatch(wl_display* display, std::chrono::milliseconds timeout) {
+    while (wl_display_prepare_read(display) != 0) {
+        if (wl_display_dispatch_pending(display) < 0)
             return false;
     }
-    if (wl_display_flush(m_display) < 0 && errno != EAGAIN) {
-        wl_display_cancel_read(m_display);
+    if (wl_display_flush(display) < 0 && errno != EAGAIN) {
+        wl_display_cancel_read(display);
         return false;
     }
-    pollfd fd{wl_display_get_fd(m_display), POLLIN, 0};
+    pollfd fd{wl_display_get_fd(display), POLLIN, 0};
     if (poll(&fd, 1, int(timeout.count())) <= 0) {
-        wl_display_cancel_read(m_display);
+        wl_display_cancel_read(display);
         return false;
     }
-    return wl_display_read_events(m_display) >= 0 && wl_display_dispatch_pending(m_display) >= 0;
+    return wl_display_read_events(display) >= 0 && wl_display_dispatch_pending(display) >= 0;
 }
 
 const WaylandOutput* WaylandConnection::output(const QString& name) const {

@@ -52,6 +52,8 @@ public:
     // Waits up to `timeout` for events and handles them; false when none came in time or
     // the connection broke.
     bool dispatch(std::chrono::milliseconds timeout);
+    // The same on any connection: 0 takes in what has arrived without waiting.
+    static bool dispatch(wl_display* display, std::chrono::milliseconds timeout);
 
     wl_display* display() const { return m_display; }
     wl_shm* shm() const { return m_shm; }

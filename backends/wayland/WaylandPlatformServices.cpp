@@ -41,13 +41,15 @@ public:
     Workspace& workspace() override { return m_workspace; }
     FramePresenter* framePresenter() override { return nullptr; }
     HotKeyService& hotKeys() override { return HotKeyService::unavailable(); }
-    const KeyboardLayout& keyboardLayout() override { return m_layout; }
+    const KeyboardLayout& keyboardLayout() override {
+        return m_layout ? *m_layout : KeyboardLayout::us();
+    }
     LoginItemService& loginItems() override { return m_autostart; }
 
 private:
     std::unique_ptr<ScreenCapture> m_capture = makeCapture();
     WaylandWorkspace m_workspace;
-    WaylandKeyboardLayout m_layout;
+    std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart{XdgAutostart::standardEntryPath(),
                              QCoreApplication::applicationFilePath()};
 };

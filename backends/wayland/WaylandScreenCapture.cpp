@@ -154,15 +154,15 @@ std::optional<QImage> imageOf(Frame& frame) {
         makeOpaque(image, padding);
     if (frame.flags & ZWLR_SCREENCOPY_FRAME_V1_FLAGS_Y_INVERT)
         image = std::move(image).mirrored(false, true);
-    // The frame is in the panel's own orientation; what the user sees is that turned by
-    // the output's transform.
+    // The frame is in the panel's own orientation: the output's transform turned (and
+    // flipped) what the user sees into it, so its inverse turns it back.
     const std::int32_t transform = frame.transform;
     if (transform != WL_OUTPUT_TRANSFORM_NORMAL) {
-        QTransform turn;
-        turn.rotate(-90.0 * (transform & 3));
-        if (transform & 4) // flipped: mirrored around the vertical axis first
-            turn = QTransform::fromScale(-1, 1) * turn;
-        image = image.transformed(turn);
+        QTransform back;
+        back.rotate(90.0 * (transform & 3));
+        if (transform & 4) // flipped around the vertical axis before the turn
+            back *= QTransform::fromScale(-1, 1);
+        image = image.transformed(back);
     }
     image.setColorSpace(QColorSpace(QColorSpace::SRgb));
     return image;

@@ -20,6 +20,8 @@ public:
     std::optional<WindowID> activeWindow() const override { return std::nullopt; }
     void activateWindow(WindowID) override {}
     void prepareOverlay(QWindow& overlay) override;
+    // Qt's Wayland windows have no opacity.
+    bool canFadeWindows() const override { return false; }
     QPointF mouseLocation() const override;
     void waitForDisplay() override {}
 

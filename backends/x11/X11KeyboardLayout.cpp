@@ -1,6 +1,7 @@
 #include "backends/x11/X11KeyboardLayout.h"
 
 #include "backends/linux/XkbKeyCodes.h"
+#include "backends/linux/XkbKeyText.h"
 
 #include <QKeyEvent>
 #include <memory>
@@ -67,14 +68,7 @@ std::optional<QString> X11KeyboardLayout::text(std::int64_t virtualKeyCode) cons
     const xkb_layout_index_t group = xkb_state_key_get_layout(state.get(), *keycode);
     if (group == XKB_LAYOUT_INVALID)
         return std::nullopt;
-    const xkb_keysym_t* keysyms = nullptr;
-    const int count = xkb_keymap_key_get_syms_by_level(keymap.get(), *keycode, group, 0, &keysyms);
-    if (count < 1)
-        return std::nullopt;
-    const char32_t character = xkb_keysym_to_utf32(keysyms[0]);
-    if (character == 0)
-        return std::nullopt;
-    return QString::fromUcs4(&character, 1);
+    return xkbKeyText(keymap.get(), *keycode, group);
 }
 
 std::optional<std::int64_t> X11KeyboardLayout::virtualKeyCode(const QKeyEvent& event) const {

@@ -23,4 +23,12 @@ wait "$DAUBLY_PID"
 status=$?
 DAUBLY_PID=
 [ "$status" = 0 ] || fail "daubly exited with $status"
+
+# Forced onto X11 inside a Wayland session, daubly runs there but says once that it sees
+# only XWayland. A plain X11 session gets no such line.
+log_has "XWayland" && fail "an X11 session was taken for XWayland"
+WAYLAND_DISPLAY=wayland-daubly-test QT_QPA_PLATFORM=xcb start_daubly
+eventually 5 "the XWayland session is logged" log_has "Running on XWayland in a Wayland session"
+log_has "Platform backend: x11" || fail "daubly left X11 though QT_QPA_PLATFORM=xcb"
+[ "$(grep -c "Running on XWayland" "$E2E_DIR/daubly.log")" = 1 ] || fail "the XWayland line is not said once"
 echo "PASS: smoke"

@@ -37,6 +37,7 @@ public:
         keyHandler = nullptr;
     }
     void waitForDisplay() override { ++displayWaits; }
+    bool canFadeWindows() const override { return fades; }
 
     void press(int keyCode) {
         if (keyHandler) {
@@ -51,6 +52,7 @@ public:
     std::vector<WorkspaceScreen> screenList;
     QPointF mouse;
     bool grabSucceeds = true;
+    bool fades = true;
     std::vector<QString> clipboard;
     std::vector<std::string> calls;
     std::function<void(int)> keyHandler;
@@ -341,6 +343,21 @@ TEST_F(PickerSessionTest, ACopyPutsTheLabelOnTheClipboardThenFadesAndCloses) {
     scheduler.advance(1ms);
     EXPECT_TRUE(allClosed());
     EXPECT_EQ(workspace.calls.back(), "activate 77");
+}
+
+// Where windows cannot fade, the overlays keep the confirmation for the fade's time too.
+TEST_F(PickerSessionTest, WithoutFadingTheOverlaysCloseAfterTheSameTime) {
+    workspace.fades = false;
+    start({20.5, 30.5});
+    session->overlayViewDidClick(nullptr);
+    session.reset();
+    scheduler.advance(549ms);
+    EXPECT_EQ(overlays[0]->calls.back(), "showCopied");
+    EXPECT_FALSE(overlays[0]->closed);
+    scheduler.advance(1ms);
+    EXPECT_TRUE(allClosed());
+    for (const auto& overlay : overlays)
+        EXPECT_EQ(std::count(overlay->calls.begin(), overlay->calls.end(), "fadeOut"), 0);
 }
 
 // The next pick may begin while the copied one fades: the old pick's clean-up must not
