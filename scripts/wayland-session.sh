@@ -106,8 +106,8 @@ for spec in "$@"; do
     ((h / scale > height)) && height=$((h / scale))
 done
 
-env=(XDG_RUNTIME_DIR="$runtime" HOME="$work" XCURSOR_PATH="$work/icons" WLR_BACKENDS=headless WLR_HEADLESS_OUTPUTS="$n"
-    WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman)
+env=(XDG_RUNTIME_DIR="$runtime" HOME="$work" XCURSOR_PATH="$work/icons" WLR_BACKENDS=headless
+    WLR_HEADLESS_OUTPUTS=1 WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman)
 "${as_user[@]}" env -u WAYLAND_DISPLAY -u DISPLAY -u SWAYSOCK "${env[@]}" \
     sway --config "$work/config" >"$work/sway.log" 2>&1 </dev/null &
 sway_pid=$!
@@ -125,7 +125,13 @@ if [ -z "$socket" ] || [ -z "$swaysock" ]; then
     die "sway did not start"
 fi
 session=(XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY="$socket" SWAYSOCK="$swaysock")
-outputs=$("${as_user[@]}" env "${session[@]}" swaymsg -t get_outputs -r | grep -c '"name": "HEADLESS-')
+swaymsg() { "${as_user[@]}" env "${session[@]}" swaymsg "$@"; }
+output_count() { swaymsg -t get_outputs -r | grep -c '"name": "HEADLESS-'; }
+# sway starts with one output; the others take their lines of the config as they come.
+for ((i = $(output_count); i < n; i++)); do
+    swaymsg create_output >/dev/null || die "sway created no output"
+done
+outputs=$(output_count)
 [ "$outputs" = "$n" ] || die "sway shows $outputs outputs, not $n"
 
 # The wallpapers, drawn when every output has had a buffer attached. swaybg is ours
