@@ -31,7 +31,6 @@ read -r app _ x y w h _ output <<<"$(wl_windows | grep ' scene1 ')"
     fail "the scene window is '$(wl_windows)'"
 
 # The pointer lands on the device pixel asked for: where the window says it was pressed.
-scene_presses() { grep -c '^press' "$E2E_DIR/scene.log" || true; }
 expect_press() { # WHAT EXPECTED-LINE
     eventually 5 "$1 reaches the window" grep -qx "$2" "$E2E_DIR/scene.log"
 }
