@@ -4,10 +4,12 @@
 # picks started with `daubly --pick` (what a desktop's key binding runs) and cancelled
 # with Escape (wtype), the pointer in the middle of the output (the test's virtual pointer).
 #
-#   cmake --build --preset release --target daubly daubly_wl_pointer -j2
+#   cmake --build --preset release --target daubly -j2
+#   cmake --build --preset dev --target daubly_wl_pointer -j2   (the tests' virtual pointer)
 #   bench/pick_latency_wayland.sh [path/to/daubly] [picks]   (default build/release/daubly, 20)
 #   CAPTURE=portal  (the Screenshot portal instead of screencopy; needs xdg-desktop-portal-wlr)
 #   MOVES=300
+#   SMAPS=file  (keeps daubly's /proc/PID/smaps of 2 s after the last pick: where memory went)
 #
 # Reports: "Loupe painted N ms after the pick was triggered" (the first pick apart, then the
 # median, 90th percentile and maximum of the others; painted means handed to the
@@ -19,7 +21,7 @@ set -euo pipefail
 DAUBLY=$(realpath "${1:-build/release/daubly}")
 PICKS=${2:-20}
 MOVES=${MOVES:-300}
-POINTER=${POINTER:-$(dirname "$DAUBLY")/tests/wayland/daubly_wl_pointer}
+POINTER=$(realpath "${POINTER:-build/dev/tests/wayland/daubly_wl_pointer}")
 [ -x "$POINTER" ] || { echo "no virtual pointer at $POINTER (build daubly_wl_pointer)" >&2; exit 1; }
 cd "$(dirname "$0")/.."
 source bench/lib.sh
@@ -93,6 +95,7 @@ done
 sleep 2
 rss_after=$(rss_kb "$pid")
 held_after=$(held_kb "$pid")
+[ -n "${SMAPS:-}" ] && cp "/proc/$pid/smaps" "$SMAPS"
 
 # Pointer moves during one more pick.
 n=$(count "Loupe painted")

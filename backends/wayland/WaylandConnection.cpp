@@ -151,6 +151,8 @@ void WaylandConnection::addGlobal(wl_registry* registry, std::uint32_t name, con
             registry, name, &zxdg_output_manager_v1_interface, std::min(version, 3u)));
         for (const auto& output : m_outputs)
             watchOutput(*output);
+    } else if (std::strcmp(interface, "zxdg_decoration_manager_v1") == 0) {
+        m_offersDecorations = true;
     } else if (std::strcmp(interface, wl_output_interface.name) == 0) {
         auto output = std::make_unique<WaylandOutput>();
         output->globalName = name;
@@ -180,7 +182,9 @@ void WaylandConnection::removeGlobal(std::uint32_t name) {
     m_outputs.erase(gone);
 }
 
-bool WaylandConnection::offersScreencopy(const QByteArray& displayName) {
+WaylandConnection::Offers WaylandConnection::probe(const QByteArray& displayName) {
     WaylandConnection connection(displayName);
-    return !connection.open() && connection.screencopy();
+    if (connection.open())
+        return {};
+    return {connection.screencopy() != nullptr, connection.m_offersDecorations};
 }

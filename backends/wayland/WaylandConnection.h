@@ -61,8 +61,13 @@ public:
     const std::vector<std::unique_ptr<WaylandOutput>>& outputs() const { return m_outputs; }
     const WaylandOutput* output(const QString& name) const;
 
-    // Whether the compositor offers screencopy, asked over a short-lived connection.
-    static bool offersScreencopy(const QByteArray& displayName = {});
+    // What the compositor offers beyond the core protocol, asked over a short-lived
+    // connection.
+    struct Offers {
+        bool screencopy = false;
+        bool serverSideDecorations = false; // it draws window frames itself
+    };
+    static Offers probe(const QByteArray& displayName = {});
 
 private:
     struct Listeners;
@@ -77,5 +82,6 @@ private:
     wl_shm* m_shm = nullptr;
     zwlr_screencopy_manager_v1* m_screencopy = nullptr;
     zxdg_output_manager_v1* m_xdgOutputs = nullptr;
+    bool m_offersDecorations = false;
     std::vector<std::unique_ptr<WaylandOutput>> m_outputs;
 };

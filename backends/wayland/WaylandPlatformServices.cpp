@@ -24,9 +24,9 @@ public:
     }
 };
 
-std::unique_ptr<ScreenCapture> makeCapture() {
+std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offers) {
     const Logger logger("Capture");
-    if (WaylandConnection::offersScreencopy()) {
+    if (offers.screencopy) {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>();
     }
@@ -36,6 +36,9 @@ std::unique_ptr<ScreenCapture> makeCapture() {
 
 class Services final : public PlatformServices {
 public:
+    explicit Services(const WaylandConnection::Offers& offers)
+        : m_capture(makeCapture(offers)) {}
+
     QString name() const override { return QStringLiteral("wayland"); }
     ScreenCapture& screenCapture() override { return *m_capture; }
     Workspace& workspace() override { return m_workspace; }
@@ -47,7 +50,7 @@ public:
     LoginItemService& loginItems() override { return m_autostart; }
 
 private:
-    std::unique_ptr<ScreenCapture> m_capture = makeCapture();
+    std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart{XdgAutostart::standardEntryPath(),
@@ -59,5 +62,12 @@ private:
 std::unique_ptr<PlatformServices> WaylandPlatformServices::create() {
     if (QGuiApplication::platformName() != QLatin1String("wayland"))
         return nullptr;
-    return std::make_unique<Services>();
+    const WaylandConnection::Offers offers = WaylandConnection::probe();
+    // Qt asks whether it could draw window frames itself by loading the whole OpenGL stack
+    // (50 MB that stay after the first pick). Where the compositor draws them, Qt's are never
+    // needed: it is told so before any window shows. The user's own setting wins.
+    if (offers.serverSideDecorations &&
+        !qEnvironmentVariableIsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION"))
+        qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
+    return std::make_unique<Services>(offers);
 }
