@@ -9,6 +9,7 @@
 #   bench/pick_latency_wayland.sh [path/to/daubly] [picks]   (default build/release/daubly, 20)
 #   CAPTURE=portal  (the Screenshot portal instead of screencopy; needs xdg-desktop-portal-wlr)
 #   MOVES=300
+#   LOGS=dir  (keeps daubly's log there)
 #   SMAPS=file  (keeps daubly's /proc/PID/smaps of 2 s after the last pick: where memory went)
 #
 # Reports: "Loupe painted N ms after the pick was triggered" (the first pick apart, then the
@@ -35,7 +36,7 @@ stop_all() {
         kill "${pids[i]}" 2>/dev/null && { wait "${pids[i]}" 2>/dev/null || true; }
     done
 }
-trap 'stop_all; rm -rf "$WORK"' EXIT
+trap 'stop_all; [ -n "${LOGS:-}" ] && cp "$WORK/daubly.log" "$LOGS/pick-latency-wayland.log"; rm -rf "$WORK"' EXIT
 die() {
     echo "pick_latency_wayland: $*" >&2
     [ -f "$WORK/daubly.log" ] && tail -n 20 "$WORK/daubly.log" >&2

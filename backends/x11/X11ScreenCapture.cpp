@@ -1,5 +1,6 @@
 #include "backends/x11/X11ScreenCapture.h"
 
+#include "backends/linux/OpaquePixels.h"
 #include "backends/x11/X11ColorProfiles.h"
 #include "backends/x11/X11Monitors.h"
 #include "backends/x11/XcbReply.h"
@@ -21,30 +22,9 @@
 #include <sys/shm.h>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 constexpr std::size_t hugePageSize = std::size_t{2} << 20;
-
-// Copies `pixels` 32-bit pixels and sets their unused top byte: a depth-24 root window
-// leaves it 0, and QImage::Format_RGB32 wants 0xff there or some paint paths treat the
-// pixel as transparent.
-void copyOpaque(const std::uint32_t* source, std::uint32_t* target, std::size_t pixels) {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xff000000u));
-    for (; i + 4 <= pixels; i += 4) {
-        const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i), _mm_or_si128(value, alpha));
-    }
-#endif
-    for (; i < pixels; ++i) {
-        target[i] = source[i] | 0xff000000u;
-    }
-}
 
 // A private anonymous buffer that a QImage can own: unmapped by the image's cleanup.
 struct Mapping {
