@@ -1,9 +1,8 @@
 #pragma once
 
-// The one place that knows whether Daubly may read the screen. X11 has no such
-// permission: the shared instance's preflight answers true. The model keeps the
-// design's three-valued status so that a backend that has one (the Wayland screenshot
-// portal) plugs in without touching its callers.
+// The one place that knows whether Daubly may read the screen. The shared instance asks
+// the platform's capture service: X11 has no such permission and always answers yes; the
+// screenshot portal answers what the user told the desktop.
 
 #include "platform/Logger.h"
 
