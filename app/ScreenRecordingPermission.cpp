@@ -70,12 +70,7 @@ ScreenRecordingPermission& ScreenRecordingPermission::shared() {
         isSharedPlatformConfigured() ? &sharedPlatform().screenCapture() : nullptr;
     static ScreenRecordingPermission* permission = new ScreenRecordingPermission(
         UserDefaults::standard(),
-        [] {
-            // Before the desktop answers in this run, an earlier request stands: the
-            // desktop remembers what the user said then.
-            const std::optional<bool> allowed = capture ? capture->preflight() : true;
-            return allowed.value_or(UserDefaults::standard().boolValue(requestedKey));
-        },
+        capture ? preflightOf(*capture, UserDefaults::standard()) : [] { return true; },
         [] { return capture ? capture->requestAccess() : true; },
         [](const QUrl&) {
             if (!capture || !capture->openPermissionSettings())
@@ -86,6 +81,15 @@ ScreenRecordingPermission& ScreenRecordingPermission::shared() {
                  [] { KeyboardShortcuts::enableNames({activatePicker()}); }},
         &ApplicationActivation::shared());
     return *permission;
+}
+
+std::function<bool()> ScreenRecordingPermission::preflightOf(const ScreenCapture& capture,
+                                                             const UserDefaults& defaults) {
+    return [&capture, &defaults] {
+        // Before the desktop answers in this run, an earlier request stands: the desktop
+        // remembers what the user said then.
+        return capture.preflight().value_or(defaults.boolValue(requestedKey));
+    };
 }
 
 QUrl ScreenRecordingPermission::settingsURL() {

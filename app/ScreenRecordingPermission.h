@@ -15,6 +15,7 @@
 #include <string_view>
 
 class ApplicationActivation;
+class ScreenCapture;
 class UserDefaults;
 
 class ScreenRecordingPermission : public QObject {
@@ -45,6 +46,10 @@ public:
     ~ScreenRecordingPermission() override;
 
     static ScreenRecordingPermission& shared();
+    // The preflight of a capture service: its answer, or while it has none, whether
+    // Daubly asked before.
+    static std::function<bool()> preflightOf(const ScreenCapture& capture,
+                                             const UserDefaults& defaults);
     static QUrl settingsURL();
     // The polling interval while monitoring.
     static constexpr int pollIntervalMs = 1000;
