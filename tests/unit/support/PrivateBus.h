@@ -4,27 +4,16 @@
 // real portal can be started on it) and, on request, the mock portal service on it
 // (support/mock_portal.py, python3-dbus).
 
+#include "support/WaitUntil.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <functional>
-
-// Runs the event loop until `condition` holds or the deadline passes; answers the
-// condition.
-inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
 
 class PrivateBus {
 public:
