@@ -277,10 +277,7 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(QDBusConnection bus, Options option
 }
 
 PortalGlobalShortcuts::~PortalGlobalShortcuts() {
-    if (!m_session.isEmpty())
-        m_bus.asyncCall(QDBusMessage::createMethodCall(
-            QString::fromLatin1(PortalRequest::serviceName), m_session,
-            QString::fromLatin1(sessionInterface), QStringLiteral("Close")));
+    closeSession();
 }
 
 bool PortalGlobalShortcuts::isAvailable() const {
@@ -347,11 +344,28 @@ void PortalGlobalShortcuts::scheduleBind() {
     m_bindScheduled = true;
     QTimer::singleShot(0, this, [this] {
         m_bindScheduled = false;
+        // A portal may take one binding per session: new keys get a new session.
+        if (m_sessionHasBound)
+            closeSession();
         if (m_session.isEmpty())
             createSession();
         else
             bind();
     });
+}
+
+void PortalGlobalShortcuts::closeSession() {
+    if (m_session.isEmpty())
+        return;
+    m_bus.disconnect(QString::fromLatin1(PortalRequest::serviceName), m_session,
+                     QString::fromLatin1(sessionInterface), QStringLiteral("Closed"), this,
+                     SLOT(onSessionClosed()));
+    m_bus.asyncCall(QDBusMessage::createMethodCall(QString::fromLatin1(PortalRequest::serviceName),
+                                                   m_session, QString::fromLatin1(sessionInterface),
+                                                   QStringLiteral("Close")));
+    m_session.clear();
+    m_sessionHasBound = false;
+    m_bindings.clear();
 }
 
 void PortalGlobalShortcuts::createSession() {
@@ -404,6 +418,7 @@ void PortalGlobalShortcuts::bind() {
     }
     if (asked.isEmpty())
         return;
+    m_sessionHasBound = true;
     QDBusMessage call = portalCall(QStringLiteral("BindShortcuts"));
     call.setArguments({QVariant::fromValue(QDBusObjectPath(m_session)),
                        QVariant::fromValue(shortcuts), QString(), QVariantMap()});
@@ -511,6 +526,7 @@ void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage& message) {
 void PortalGlobalShortcuts::onSessionClosed() {
     logger().error("The desktop closed the global shortcuts session");
     m_session.clear();
+    m_sessionHasBound = false;
     QStringList bound;
     for (const auto& [shortcutID, binding] : m_bindings)
         bound.append(shortcutID);

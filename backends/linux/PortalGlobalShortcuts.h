@@ -85,6 +85,7 @@ private:
 
     void scheduleBind();
     void createSession();
+    void closeSession();
     void bind();
     void bindAnswered(const QStringList& asked, const PortalAnswer& answer);
     void applyBindings(const std::map<QString, QString>& triggers, const QStringList& asked);
@@ -102,6 +103,7 @@ private:
     std::map<QString, Binding> m_bindings;
     QString m_session;
     bool m_creatingSession = false;
+    bool m_sessionHasBound = false;
     bool m_bindScheduled = false;
     std::function<bool(const Event&)> m_handler;
 };

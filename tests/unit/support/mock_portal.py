@@ -45,6 +45,7 @@ class Portal(dbus.service.Object):
         self.session = ""
         self.bound = {}  # id -> preferred trigger asked
         self.binds = 0
+        self.bound_sessions = set()
         self.files = []
         self.interactive = []
 
@@ -81,6 +82,10 @@ class Portal(dbus.service.Object):
                          sender_keyword="sender")
     def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
         self.binds += 1
+        # Like a strict portal: one binding per session.
+        if session in self.bound_sessions:
+            return self.answer(sender, options, 2, {})
+        self.bound_sessions.add(session)
         for shortcut_id, properties in shortcuts:
             self.bound[str(shortcut_id)] = str(properties.get("preferred_trigger", ""))
         if self.args.shortcuts == "refuse":
