@@ -76,7 +76,7 @@ std::vector<PortalScreenshot::ScreenDescription> PortalScreenshot::describeScree
     screens.prepend(primary);
     const QRectF primaryGeometry = primary->geometry();
     for (QScreen* screen : std::as_const(screens))
-        descriptions.push_back({screen->name(), screen->geometry(),
+        descriptions.push_back({screen->name(), screen->geometry(), screen->devicePixelRatio(),
                                 ScreenGeometry::designFrame(screen->geometry(), primaryGeometry)});
     return descriptions;
 }
@@ -112,6 +112,15 @@ CaptureResult PortalScreenshot::cut(const QImage& layout,
                 .toRect()
                 .intersected(layout.rect());
         QImage image = layout.copy(pixels);
+        // A screen of a lower scale than the image's is brought back to its own pixels, so
+        // that the loupe and the arrow keys step by real pixels; only by a whole factor,
+        // which drops the repeated pixels and blends none.
+        const double factor = scale / screen.devicePixelRatio;
+        if (factor > 1.5 && std::abs(factor - std::round(factor)) < 0.01) {
+            const int whole = int(std::round(factor));
+            image = image.scaled(image.width() / whole, image.height() / whole,
+                                 Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        }
         image.setColorSpace(space);
         result.snapshots.push_back(
             {displayIDForScreenName(screen.name), std::move(image), screen.frame, screen.name});

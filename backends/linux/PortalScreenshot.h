@@ -47,12 +47,13 @@ public:
     struct ScreenDescription {
         QString name;
         QRect geometry; // Qt's logical geometry
-        QRectF frame;   // in global points: origin at the primary's bottom-left, y up
+        double devicePixelRatio = 1;
+        QRectF frame; // in global points: origin at the primary's bottom-left, y up
     };
     static std::vector<ScreenDescription> describeScreens();
 
-    // One snapshot per screen, cut from an image of the layout's bounding box; an error
-    // when the image does not fit the layout.
+    // One snapshot per screen, cut from an image of the layout's bounding box at one
+    // scale; an error when the image does not fit the layout.
     static CaptureResult cut(const QImage& layout, const std::vector<ScreenDescription>& screens);
 
     // The command that opens the privacy settings of the desktop named by

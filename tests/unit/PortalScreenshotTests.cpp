@@ -172,12 +172,27 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"noPortal", std::nullopt, "org.freedesktop.portal.Desktop", std::nullopt, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(PortalScreenshotCut, anImageThatDoesNotFitTheLayoutIsAnError) {
-    const auto screens = PortalScreenshot::describeScreens();
-    const CaptureResult result =
+TEST(PortalScreenshotCut, screensOfALowerScaleGetTheirOwnPixelsBack) {
+    // A desktop renders the layout at its largest scale: here 2, while DP-1 has scale 1.
+    const std::vector<PortalScreenshot::ScreenDescription> screens{
+        {QStringLiteral("DP-1"), QRect(0, 0, 100, 80), 1, QRectF(0, 0, 100, 80)},
+        {QStringLiteral("HDMI-A-1"), QRect(100, 20, 60, 40), 2, QRectF(100, 20, 60, 40)},
+    };
+    const QImage layout = layoutImage();
+    const CaptureResult result = PortalScreenshot::cut(layout, screens);
+    ASSERT_FALSE(result.error);
+    ASSERT_EQ(result.snapshots.size(), 2u);
+    const QImage& low = result.snapshots[0].image;
+    ASSERT_EQ(low.size(), QSize(100, 80));
+    for (const QPoint pixel : {QPoint(0, 0), QPoint(37, 11), QPoint(99, 79)})
+        EXPECT_EQ(low.pixel(pixel), layout.pixel(pixel * 2)) << pixel.x() << "," << pixel.y();
+    EXPECT_TRUE(samePixels(result.snapshots[1].image, layout.copy(200, 40, 120, 80)));
+
+    // An image that fits no scale of the layout is an error, not a wrong cut.
+    const CaptureResult misfit =
         PortalScreenshot::cut(QImage(320, 100, QImage::Format_RGB32), screens);
-    ASSERT_TRUE(result.error);
-    EXPECT_TRUE(result.snapshots.empty());
+    ASSERT_TRUE(misfit.error);
+    EXPECT_TRUE(misfit.snapshots.empty());
 }
 
 // --- The permission follows the portal's answers --------------------------------------
