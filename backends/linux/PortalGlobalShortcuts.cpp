@@ -379,8 +379,7 @@ void PortalGlobalShortcuts::createSession() {
         m_bus, call, 0, m_options.timeout, this, [this](const PortalAnswer& answer) {
             m_creatingSession = false;
             const QVariant handle = answer.results.value(QStringLiteral("session_handle"));
-            // A string in the interface's description, an object path in
-            // some portals.
+            // A string in the interface's description, an object path in some portals.
             const QString session = handle.canConvert<QDBusObjectPath>()
                                         ? handle.value<QDBusObjectPath>().path()
                                         : handle.toString();
@@ -409,7 +408,10 @@ void PortalGlobalShortcuts::bind() {
         if (asked.contains(entry.shortcutID))
             continue;
         asked.append(entry.shortcutID);
-        m_bindings[entry.shortcutID].asked = true;
+        // Also after a new session, which starts with no bindings.
+        Binding& binding = m_bindings[entry.shortcutID];
+        binding.requested = entry.preferred;
+        binding.asked = true;
         QVariantMap properties{{QStringLiteral("description"), entry.shortcutID}};
         // A key the portal cannot name is left for the user to choose.
         if (const auto text = triggerText(entry.preferred))

@@ -194,17 +194,25 @@ TEST_F(PortalShortcutsTest, registeringAgainAroundAMenuDoesNotAskTheDesktopAgain
     ASSERT_TRUE(again.handle);
     EXPECT_EQ(again.boundTrigger, altC);
 
-    // A new trigger is a new question; the probe shows the mock was still listening.
+    // A new trigger is a new question (in a new session), asked once too.
+    const auto registerCtrlShiftK = [&](std::uint32_t id) {
+        return service->registerHotKey(
+            {{signature, id}, QStringLiteral("activatePicker"), ctrlShiftK});
+    };
     service->unregisterHotKey(*again.handle);
-    ASSERT_TRUE(
-        service->registerHotKey({{signature, 3}, QStringLiteral("activatePicker"), ctrlShiftK})
-            .handle);
+    const auto changed = registerCtrlShiftK(3);
+    ASSERT_TRUE(changed.handle);
     ASSERT_TRUE(waitUntil([&] { return bound().second == 2; }));
     EXPECT_EQ(bound().first.at("activatePicker"), "CTRL+SHIFT+k");
+    ASSERT_TRUE(waitUntil([&] { return events.back().trigger == ctrlShiftK; }));
+    service->unregisterHotKey(*changed.handle);
+    EXPECT_EQ(registerCtrlShiftK(4).boundTrigger, ctrlShiftK);
+
+    // The probe: the desktop still reaches the last registration, and was asked twice.
     bus.control(QStringLiteral("Press"), {QStringLiteral("activatePicker")});
-    ASSERT_TRUE(
-        waitUntil([&] { return !events.empty() && events.back().kind == EventKind::pressed; }));
-    EXPECT_EQ(events.back().id, 3u);
+    ASSERT_TRUE(waitUntil([&] { return events.back().kind == EventKind::pressed; }));
+    EXPECT_EQ(events.back().id, 4u);
+    EXPECT_EQ(bound().second, 2u);
 }
 
 TEST_F(PortalShortcutsTest, aRefusalUnbindsAndIsLogged) {
