@@ -274,6 +274,12 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(QDBusConnection bus, Options option
                   SLOT(onDeactivated(QDBusMessage)));
     m_bus.connect(service, path, interface, QStringLiteral("ShortcutsChanged"), this,
                   SLOT(onShortcutsChanged(QDBusMessage)));
+    // A portal service that restarts (an upgrade) forgets our session without a word.
+    m_portalWatcher.setConnection(m_bus);
+    m_portalWatcher.addWatchedService(service);
+    m_portalWatcher.setWatchMode(QDBusServiceWatcher::WatchForOwnerChange);
+    connect(&m_portalWatcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            &PortalGlobalShortcuts::onPortalOwnerChanged);
 }
 
 PortalGlobalShortcuts::~PortalGlobalShortcuts() {
@@ -533,4 +539,26 @@ void PortalGlobalShortcuts::onSessionClosed() {
     for (const auto& [shortcutID, binding] : m_bindings)
         bound.append(shortcutID);
     unbind(bound);
+}
+
+void PortalGlobalShortcuts::onPortalOwnerChanged(const QString&, const QString& oldOwner,
+                                                 const QString& newOwner) {
+    if (!oldOwner.isEmpty() && (!m_session.isEmpty() || m_creatingSession)) {
+        logger().error("The desktop portal went away with the global shortcuts session");
+        m_portalGone = true;
+        m_session.clear();
+        m_sessionHasBound = false;
+        QStringList bound;
+        for (const auto& [shortcutID, binding] : m_bindings)
+            bound.append(shortcutID);
+        unbind(bound);
+    }
+    // Only after a loss: the portal's first start (activated by our own first call) has
+    // nothing to restore.
+    if (!newOwner.isEmpty() && std::exchange(m_portalGone, false) && !m_entries.empty()) {
+        logger().log("The desktop portal is back; binding the global shortcuts again");
+        for (const auto& [handle, entry] : m_entries)
+            m_bindings[entry.shortcutID] = Binding{entry.preferred, false, false, std::nullopt};
+        scheduleBind();
+    }
 }

@@ -17,6 +17,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
+#include <QDBusServiceWatcher>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -67,6 +68,8 @@ private Q_SLOTS:
     void onDeactivated(const QDBusMessage& message);
     void onShortcutsChanged(const QDBusMessage& message);
     void onSessionClosed();
+    void onPortalOwnerChanged(const QString& service, const QString& oldOwner,
+                              const QString& newOwner);
 
 private:
     struct Entry {
@@ -104,6 +107,8 @@ private:
     QString m_session;
     bool m_creatingSession = false;
     bool m_sessionHasBound = false;
+    bool m_portalGone = false; // it went away with our session
     bool m_bindScheduled = false;
     std::function<bool(const Event&)> m_handler;
+    QDBusServiceWatcher m_portalWatcher;
 };

@@ -215,6 +215,24 @@ TEST_F(PortalShortcutsTest, registeringAgainAroundAMenuDoesNotAskTheDesktopAgain
     EXPECT_EQ(bound().second, 2u);
 }
 
+TEST_F(PortalShortcutsTest, aRestartedPortalGetsTheShortcutsAgain) {
+    ASSERT_TRUE(bus.startPortal({}));
+    makeService();
+    ASSERT_TRUE(registerAltC().handle);
+    ASSERT_TRUE(waitForEvents(1));
+
+    // Gone: unbound. Back (a new process that knows nothing): bound again.
+    bus.stopPortal();
+    ASSERT_TRUE(waitForEvents(2));
+    EXPECT_EQ(events[1], (SeenEvent{1, EventKind::rebound, std::nullopt}));
+    ASSERT_TRUE(bus.startPortal({}));
+    ASSERT_TRUE(waitForEvents(3));
+    EXPECT_EQ(events[2], (SeenEvent{1, EventKind::rebound, altC}));
+    bus.control(QStringLiteral("Press"), {QStringLiteral("activatePicker")});
+    ASSERT_TRUE(waitForEvents(4));
+    EXPECT_EQ(events[3], (SeenEvent{1, EventKind::pressed, std::nullopt}));
+}
+
 TEST_F(PortalShortcutsTest, aRefusalUnbindsAndIsLogged) {
     ASSERT_TRUE(bus.startPortal({QStringLiteral("--shortcuts"), QStringLiteral("refuse")}));
     makeService();
