@@ -1,7 +1,8 @@
 #pragma once
 
-// A display id for a screen known only by its name (Wayland has no output ids that
-// outlive the connection): the same name gives the same id in every run and backend.
+// Where the display server gives monitors no numbers of its own (Wayland), a monitor's
+// display id is derived from its name: the same name gives the same id in the capture
+// and in the workspace, and from one pick to the next.
 
 #include <QString>
 #include <cstdint>
