@@ -54,19 +54,14 @@ bool isFunctionKey(int key) {
     return key >= Qt::Key_F1 && key <= Qt::Key_F35;
 }
 
-// A test grab: refused when another client already holds the combination.
+// A test grab: refused when another client already holds the combination. Where the
+// desktop settles conflicts itself, nothing is taken as far as Daubly can tell.
 bool isGrabbedElsewhere(Registry& registry, const Shortcut& shortcut) {
-    // 'SSKT': never one of the center's own ids.
-    constexpr HotKeyService::HotKeyID probeID{0x53534B54, 0};
-    HotKeyService& service = registry.hotKeyCenter().service();
-    const auto registration = service.registerHotKey(
-        {probeID,
-         QStringLiteral("Conflict check"),
-         {std::uint32_t(shortcut.carbonKeyCode), std::uint32_t(shortcut.carbonModifiers)}});
-    if (!registration.handle)
-        return true;
-    service.unregisterHotKey(*registration.handle);
-    return false;
+    return registry.hotKeyCenter()
+        .service()
+        .isTriggerTaken(
+            {std::uint32_t(shortcut.carbonKeyCode), std::uint32_t(shortcut.carbonModifiers)})
+        .value_or(false);
 }
 
 int messageBoxAlert(QWidget* window, const QString& message,

@@ -6,6 +6,7 @@
 #include "app/PickedColor.h"
 #include "app/Updates.h"
 #include "platform/ApplicationActivation.h"
+#include "platform/HotKeyService.h"
 #include "platform/LoginItemService.h"
 #include "platform/SymbolIcon.h"
 #include "platform/UserDefaults.h"
@@ -27,6 +28,15 @@ constexpr int swatchSpacing = 6;
 
 QString copyText(ColorFormat format) {
     return QString::fromStdString(text(PickedColor::sample(), format));
+}
+
+// Where the desktop lets no app bind a global shortcut, the row says what to do instead.
+QString shortcutDetail(const KeyboardShortcuts::Recorder::Environment& environment) {
+    KeyboardShortcuts::Registry& registry =
+        environment.registry ? *environment.registry : KeyboardShortcuts::shared();
+    if (!registry.hotKeyCenter().service().isAvailable())
+        return HotKeyService::bindCommandAdvice();
+    return ShortcutRow::tr("Starts the magnifier from any app.");
 }
 
 } // namespace
@@ -111,8 +121,8 @@ void CopyFormatRow::showStoredFormat() {
 ShortcutRow::ShortcutRow(const KeyboardShortcuts::Name& name,
                          KeyboardShortcuts::Recorder::Environment environment, QWidget* parent)
     : SettingsRow(tr("Pick Color shortcut"),
-                  SettingsStyle::detailLabel(tr("Starts the magnifier from any app.")), new QWidget,
-                  QString(), parent)
+                  SettingsStyle::detailLabel(shortcutDetail(environment)), new QWidget, QString(),
+                  parent)
     , m_recorder(new KeyboardShortcuts::Recorder(name, {}, nullptr, environment))
     , m_reset(new QToolButton) {
     auto* controls = new QHBoxLayout(accessory());

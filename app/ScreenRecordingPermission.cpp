@@ -1,8 +1,11 @@
 #include "app/ScreenRecordingPermission.h"
 
 #include "KeyboardShortcuts/KeyboardShortcuts.h"
+#include "app/SharedInstances.h"
 #include "app/TintwellApp.h"
 #include "platform/ApplicationActivation.h"
+#include "platform/PlatformServices.h"
+#include "platform/ScreenCapture.h"
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
@@ -56,17 +59,37 @@ ScreenRecordingPermission::~ScreenRecordingPermission() {
 }
 
 ScreenRecordingPermission& ScreenRecordingPermission::shared() {
-    // An X11 client may read the root window: there is nothing to ask for.
+    // The capture service knows whether the desktop lets Daubly read the screen (an X11
+    // client may always read the root window). Made before start-up configured the
+    // platform, the instance would never learn it: that is a programming error.
+    if (!isSharedPlatformConfigured())
+        Logger("Permission")
+            .error("The permission was used before start-up configured the "
+                   "platform; assuming the screen may be read");
+    static ScreenCapture* capture =
+        isSharedPlatformConfigured() ? &sharedPlatform().screenCapture() : nullptr;
     static ScreenRecordingPermission* permission = new ScreenRecordingPermission(
-        UserDefaults::standard(), [] { return true; }, [] { return true; },
+        UserDefaults::standard(),
+        capture ? preflightOf(*capture, UserDefaults::standard()) : [] { return true; },
+        [] { return capture ? capture->requestAccess() : true; },
         [](const QUrl&) {
-            Logger("Permission").log("This desktop has no screen recording settings to open");
+            if (!capture || !capture->openPermissionSettings())
+                Logger("Permission").log("This desktop has no screen recording settings to open");
         },
         Relaunch{launchNewInstance, [] { QCoreApplication::quit(); },
                  [] { KeyboardShortcuts::disableNames({activatePicker()}); },
                  [] { KeyboardShortcuts::enableNames({activatePicker()}); }},
         &ApplicationActivation::shared());
     return *permission;
+}
+
+std::function<bool()> ScreenRecordingPermission::preflightOf(const ScreenCapture& capture,
+                                                             const UserDefaults& defaults) {
+    return [&capture, &defaults] {
+        // Before the desktop answers in this run, an earlier request stands: the desktop
+        // remembers what the user said then.
+        return capture.preflight().value_or(defaults.boolValue(requestedKey));
+    };
 }
 
 QUrl ScreenRecordingPermission::settingsURL() {

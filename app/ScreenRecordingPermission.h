@@ -1,9 +1,8 @@
 #pragma once
 
-// The one place that knows whether Daubly may read the screen. X11 has no such
-// permission: the shared instance's preflight answers true. The model keeps the
-// design's three-valued status so that a backend that has one (the Wayland screenshot
-// portal) plugs in without touching its callers.
+// The one place that knows whether Daubly may read the screen. The shared instance asks
+// the platform's capture service: X11 has no such permission and always answers yes; the
+// screenshot portal answers what the user told the desktop.
 
 #include "platform/Logger.h"
 
@@ -16,6 +15,7 @@
 #include <string_view>
 
 class ApplicationActivation;
+class ScreenCapture;
 class UserDefaults;
 
 class ScreenRecordingPermission : public QObject {
@@ -46,6 +46,10 @@ public:
     ~ScreenRecordingPermission() override;
 
     static ScreenRecordingPermission& shared();
+    // The preflight of a capture service: its answer, or while it has none, whether
+    // Daubly asked before.
+    static std::function<bool()> preflightOf(const ScreenCapture& capture,
+                                             const UserDefaults& defaults);
     static QUrl settingsURL();
     // The polling interval while monitoring.
     static constexpr int pollIntervalMs = 1000;

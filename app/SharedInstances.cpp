@@ -20,6 +20,10 @@ PlatformServices& sharedPlatform() {
     return *configuredPlatform;
 }
 
+bool isSharedPlatformConfigured() {
+    return configuredPlatform != nullptr;
+}
+
 void configureSharedInstances(PlatformServices& platform) {
     configuredPlatform = &platform;
     KeyboardShortcuts::configure({platform.hotKeys(), UserDefaults::standard(),

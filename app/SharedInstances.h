@@ -12,3 +12,4 @@ void configureSharedInstances(PlatformServices& platform);
 
 // The platform configureSharedInstances() was given, for the shared windows' services.
 PlatformServices& sharedPlatform();
+bool isSharedPlatformConfigured();

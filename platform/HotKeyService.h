@@ -86,6 +86,17 @@ public:
     // The desktop's key repeat delay and interval.
     virtual KeyRepeat keyRepeat() const = 0;
 
+    // False where the desktop lets no application bind a global shortcut: registrations
+    // fail, and the user binds the pick command in the desktop's own keyboard settings.
+    virtual bool isAvailable() const { return true; }
+
+    // Whether another client holds the trigger, tried by registering it for a moment; none
+    // where that cannot be told (a desktop that settles conflicts itself).
+    virtual std::optional<bool> isTriggerTaken(const Trigger& trigger);
+
     // A service that refuses every registration, saying why: for a desktop without one.
     static HotKeyService& unavailable();
+
+    // What the user can do where the service is unavailable.
+    static QString bindCommandAdvice();
 };

@@ -23,4 +23,13 @@ public:
     // Slow work runs off the main thread; `completion` is always called once, on the main
     // thread, and never from inside this call.
     virtual void captureAllDisplays(std::function<void(CaptureResult)> completion) = 0;
+
+    // Whether the screen may be read now without asking the user; none while the desktop
+    // has not answered in this run (it may remember an earlier answer). X11 never asks.
+    virtual std::optional<bool> preflight() const { return true; }
+    // Lets the desktop ask the user, where it does; the answer shows in preflight() later.
+    virtual bool requestAccess() { return true; }
+    // Opens the desktop's settings where the user allows screenshots; false where none is
+    // known.
+    virtual bool openPermissionSettings() { return false; }
 };

@@ -10,9 +10,10 @@ build_pkgs=(cmake ninja-build g++ pkg-config
     libwayland-dev wayland-protocols libwayland-bin qt6-wayland
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core clang-format)
 display_pkgs=(xvfb xauth openbox trayer xdotool xclip imagemagick x11-utils x11-xserver-utils)
-# The windows are tested through the accessibility tree, on a private session bus;
-# Wayland in a headless sway, with wtype for keys and wl-clipboard for the clipboard.
-test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy
+# The windows are tested through the accessibility tree, on a private session bus (mock
+# portals in python3-dbus); Wayland in a headless sway, with wtype for keys and
+# wl-clipboard for the clipboard.
+test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy python3-dbus python3-gi
     at-spi2-core python3-pyatspi dbus-daemon dbus-bin libglib2.0-bin
     sway swaybg wtype wl-clipboard python3)
 # The Debian package, and the checks of what it installs.

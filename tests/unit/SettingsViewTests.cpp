@@ -14,6 +14,7 @@
 #include "support/ShortcutFakes.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -182,6 +183,30 @@ TEST_F(SettingsViewTest, ResetGivesBackTheInitialShortcutEvenWhenCleared) {
     QCoreApplication::processEvents();
     EXPECT_EQ(row.recorder()->text(), QStringLiteral("Alt+C"));
     KeyboardShortcuts::setKeyboardLayout(nullptr);
+}
+
+TEST_F(SettingsViewTest, TheShortcutRowSaysWhatToDoWhereTheDesktopOffersNoGlobalShortcuts) {
+    FakeHotKeyService available;
+    NotificationCenter notifications;
+    FakeScheduler scheduler;
+    FakeKeyboardLayout layout = usLayout();
+    const std::pair<HotKeyService*, QString> cases[] = {
+        {&available, QStringLiteral("Starts the magnifier from any app.")},
+        {&HotKeyService::unavailable(), HotKeyService::bindCommandAdvice()},
+    };
+    for (const auto& [service, detail] : cases) {
+        KeyboardShortcuts::Registry registry(
+            {*service, defaults, notifications, scheduler, layout});
+        KeyboardShortcuts::Recorder::Environment environment;
+        environment.registry = &registry;
+        environment.notifications = &notifications;
+        const ShortcutRow row(registry.makeName(QStringLiteral("activatePicker"), std::nullopt),
+                              environment);
+        const auto* label = qobject_cast<const QLabel*>(row.detail());
+        ASSERT_TRUE(label);
+        EXPECT_EQ(label->text(), detail);
+    }
+    EXPECT_TRUE(HotKeyService::bindCommandAdvice().contains(QStringLiteral("daubly --pick")));
 }
 
 TEST(VersionLineTest, MissingPartsReadAsQuestionMarks) {

@@ -8,9 +8,9 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Scheduler.h"
 #include "platform/UserDefaults.h"
+#include "support/WaitUntil.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
@@ -27,16 +27,6 @@ constexpr HotKeyService::HotKeyID alpha{0x53534B53, 1};
 constexpr std::uint32_t keyC = 8;
 constexpr std::uint32_t option = 0x800;
 constexpr xcb_keycode_t x11KeyC = 54;
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 3s) {
-    QDeadlineTimer deadline(timeout);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // Runs xdotool while the event loop keeps turning, so our grabs see the keys.
 bool xdotool(const QStringList& arguments) {
