@@ -1,5 +1,7 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
+#include "backends/linux/PortalGlobalShortcuts.h"
+#include "backends/linux/PortalScreenshot.h"
 #include "backends/linux/XdgAutostart.h"
 #include "backends/wayland/WaylandConnection.h"
 #include "backends/wayland/WaylandKeyboardLayout.h"
@@ -10,28 +12,19 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QTimer>
 
 namespace {
 
-// Where the compositor offers no way to read the screen.
-class UnavailableCapture final : public ScreenCapture {
-public:
-    void captureAllDisplays(std::function<void(CaptureResult)> completion) override {
-        QTimer::singleShot(0, qApp, [completion = std::move(completion)] {
-            completion({{}, QStringLiteral("this compositor offers no screen capture")});
-        });
-    }
-};
-
+// Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
+// elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
 std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offers) {
     const Logger logger("Capture");
-    if (offers.screencopy) {
+    if (offers.screencopy && qgetenv("DAUBLY_CAPTURE") != "portal") {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>();
     }
-    logger.error("This compositor offers no screen capture");
-    return std::make_unique<UnavailableCapture>();
+    logger.log("Screen capture: %{public}s", "the Screenshot portal");
+    return std::make_unique<PortalScreenshot>();
 }
 
 class Services final : public PlatformServices {
@@ -43,7 +36,9 @@ public:
     ScreenCapture& screenCapture() override { return *m_capture; }
     Workspace& workspace() override { return m_workspace; }
     FramePresenter* framePresenter() override { return nullptr; }
-    HotKeyService& hotKeys() override { return HotKeyService::unavailable(); }
+    HotKeyService& hotKeys() override {
+        return m_hotKeys ? *m_hotKeys : HotKeyService::unavailable();
+    }
     const KeyboardLayout& keyboardLayout() override {
         return m_layout ? *m_layout : KeyboardLayout::us();
     }
@@ -52,6 +47,7 @@ public:
 private:
     std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
+    std::unique_ptr<PortalGlobalShortcuts> m_hotKeys = PortalGlobalShortcuts::create();
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart{XdgAutostart::standardEntryPath(),
                              QCoreApplication::applicationFilePath()};
