@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Capture through the Screenshot portal, as on desktops without screencopy: the real
+# xdg-desktop-portal with its wlroots implementation on a private session bus of the
+# sway session. The same known scene copies the same texts as through screencopy, and
+# the portal's file is gone once the pick has it.
+source "$(dirname "$0")/../e2e/wayland_lib.sh"
+
+wl_start "640x480:$(scene_png pixels 640x480)" "160x120:#336699"
+
+# The bus, the portal and what it needs, all as the session's user.
+portals=$E2E_DIR/portals
+mkdir -p "$portals"
+cp /usr/share/xdg-desktop-portal/portals/wlr.portal "$portals/"
+printf '[portal]\nDBusName=org.freedesktop.impl.portal.desktop.daublytest\nInterfaces=org.freedesktop.impl.portal.Access;\nUseIn=sway\n' \
+    >"$portals/daublytest.portal"
+chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
+PORTAL_PIDS=()
+stop_portals() {
+    local status=$?
+    ((${#PORTAL_PIDS[@]})) && kill "${PORTAL_PIDS[@]}" 2>/dev/null
+    (exit "$status")
+    wl_cleanup
+}
+trap stop_portals EXIT
+background() { # LOG COMMAND...: as the session's user
+    local log=$1
+    shift
+    "${WL_AS_USER[@]}" "$@" >>"$E2E_DIR/$log" 2>&1 &
+    PORTAL_PIDS+=($!)
+}
+background bus.log dbus-daemon --session --nofork --address="unix:path=$E2E_DIR/bus" --print-address
+eventually 10 "the session bus starts" test -S "$E2E_DIR/bus"
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$E2E_DIR/bus XDG_CURRENT_DESKTOP=sway
+background access.log /usr/bin/python3 "$(dirname "$0")/mock_access_portal.py"
+eventually 10 "the Access implementation is up" grep -qx ready "$E2E_DIR/access.log"
+# The wlroots implementation gives up without a PipeWire daemon, screenshots included.
+background pipewire.log pipewire
+background xdpw.log /usr/libexec/xdg-desktop-portal-wlr
+portal_up() {
+    as_test_user gdbus introspect --session --dest org.freedesktop.portal.Desktop \
+        --object-path /org/freedesktop/portal/desktop 2>/dev/null | grep -q org.freedesktop.portal.Screenshot
+}
+background xdp.log env XDG_DESKTOP_PORTAL_DIR="$portals" /usr/libexec/xdg-desktop-portal
+eventually 20 "the Screenshot portal is on the bus" portal_up
+
+# The portal writes its file under /tmp.
+rm -f /tmp/out.png
+# The desktop remembers that the user allowed screenshots before.
+write_defaults '{"hasCompletedOnboarding": true, "copyFormat": "hex", "didRequestScreenCapture": true}'
+DAUBLY_CAPTURE=portal start_daubly
+log_has "Screen capture: the Screenshot portal" || fail "daubly does not capture through the portal"
+
+wl_pick 2
+wl_move 300 200
+wl_click left
+expect_copied "$(pixels_hex 300 200)"
+[ -z "$(ls /tmp/out.png 2>/dev/null)" ] || fail "the portal's file was left behind"
+
+wl_pick 2
+wl_move 700 60
+wl_click left
+expect_copied "#336699"
+[ -z "$(ls /tmp/out.png 2>/dev/null)" ] || fail "the portal's file was left behind"
+
+echo "PASS: wayland portal"
