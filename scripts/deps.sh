@@ -10,14 +10,18 @@ build_pkgs=(cmake ninja-build g++ pkg-config
     libwayland-dev wayland-protocols libwayland-bin qt6-wayland
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core clang-format)
 display_pkgs=(xvfb xauth openbox trayer xdotool xclip imagemagick x11-utils x11-xserver-utils)
-# The windows are tested through the accessibility tree, on a private session bus (mock
-# portals in python3-dbus); Wayland in a headless sway, with wtype for keys and
-# wl-clipboard for the clipboard.
-test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy python3-dbus python3-gi
+# The windows are tested through the accessibility tree, on a private session bus;
+# Wayland in a headless sway, with wtype for keys and wl-clipboard for the clipboard, and
+# the real Screenshot portal there (xdg-desktop-portal-wlr, which needs PipeWire and
+# takes its screenshots with grim).
+test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy
     at-spi2-core python3-pyatspi dbus-daemon dbus-bin libglib2.0-bin
-    sway swaybg wtype wl-clipboard python3)
+    sway swaybg wtype wl-clipboard python3
+    xdg-desktop-portal xdg-desktop-portal-wlr pipewire grim)
 # The Debian package, and the checks of what it installs.
 package_pkgs=(dpkg-dev file desktop-file-utils appstream lintian)
+# The portal tests run a mock desktop portal on python3-dbus with GLib's main loop.
+test_pkgs+=(python3-dbus python3-gi)
 
 want=("${build_pkgs[@]}")
 case "${1:-build}" in
