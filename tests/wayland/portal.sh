@@ -14,6 +14,14 @@ cp /usr/share/xdg-desktop-portal/portals/wlr.portal "$portals/"
 printf '[portal]\nDBusName=org.freedesktop.impl.portal.desktop.daublytest\nInterfaces=org.freedesktop.impl.portal.Access;\nUseIn=sway\n' \
     >"$portals/daublytest.portal"
 chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
+eval "wl_$(declare -f fail)"
+fail() {
+    local f
+    for f in bus.log access.log pipewire.log xdpw.log xdp.log; do
+        [ -s "$E2E_DIR/$f" ] && { echo "--- $f:" >&2; tail -n 15 "$E2E_DIR/$f" >&2; }
+    done
+    wl_fail "$@"
+}
 PORTAL_PIDS=()
 stop_portals() {
     local status=$?
@@ -28,13 +36,25 @@ background() { # LOG COMMAND...: as the session's user
     "${WL_AS_USER[@]}" "$@" >>"$E2E_DIR/$log" 2>&1 &
     PORTAL_PIDS+=($!)
 }
-background bus.log dbus-daemon --session --nofork --address="unix:path=$E2E_DIR/bus" --print-address
+# Nothing on it starts on demand: every service is the one started here.
+cat >"$E2E_DIR/bus.conf" <<CONF
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$E2E_DIR/bus</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+chown "$DAUBLY_WAYLAND_USER:" "$E2E_DIR/bus.conf"
+background bus.log dbus-daemon --config-file="$E2E_DIR/bus.conf" --nofork
 eventually 10 "the session bus starts" test -S "$E2E_DIR/bus"
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$E2E_DIR/bus XDG_CURRENT_DESKTOP=sway
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$E2E_DIR/bus XDG_CURRENT_DESKTOP=sway HOME=$E2E_DIR
 background access.log /usr/bin/python3 "$(dirname "$0")/mock_access_portal.py"
 eventually 10 "the Access implementation is up" grep -qx ready "$E2E_DIR/access.log"
 # The wlroots implementation gives up without a PipeWire daemon, screenshots included.
 background pipewire.log pipewire
+eventually 10 "PipeWire is up" test -S "$XDG_RUNTIME_DIR/pipewire-0"
 background xdpw.log /usr/libexec/xdg-desktop-portal-wlr
 portal_up() {
     as_test_user gdbus introspect --session --dest org.freedesktop.portal.Desktop \
