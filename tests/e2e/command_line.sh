@@ -10,7 +10,7 @@ write_defaults '{"hasCompletedOnboarding": true}'
 # Answered by the starting process alone.
 out=$("$DAUBLY" --version) || fail "--version failed"
 [ "$out" = "Daubly 1.0 (1)" ] || fail "--version printed '$out'"
-"$DAUBLY" --help | grep -q -- '--pick' || fail "--help does not list --pick"
+grep -q -- '--pick' <<<"$("$DAUBLY" --help)" || fail "--help does not list --pick"
 for bad in --bogus "--pick --quit" stray; do
     status=0
     err=$("$DAUBLY" $bad 2>&1 >/dev/null) || status=$?

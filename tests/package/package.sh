@@ -26,7 +26,9 @@ done
 # knows only 1.4 (Debian 12's) takes it for an unknown key. Every other complaint fails.
 desktop=$installed/share/applications/app.daubly.Daubly.desktop
 report=$(desktop-file-validate "$desktop" 2>&1 || true)
-if desktop-file-validate --help | grep -qE 'Desktop Entry [a-z]+ 1\.4'; then
+# Read whole before matching: grep -q stops at the first match, and the writer it leaves
+# behind dies of SIGPIPE, which pipefail takes for a failure.
+if grep -qE 'Desktop Entry [a-z]+ 1\.4' <<<"$(desktop-file-validate --help)"; then
     report=$(grep -v 'file contains key "SingleMainWindow"' <<<"$report" || true)
 fi
 if grep -E ': (error|warning):' <<<"$report"; then fail "desktop-file-validate"; fi
@@ -45,9 +47,9 @@ deb=$("$source_dir/packaging/build-deb.sh" | tail -n1)
 version=$(sed -n 's/^project(Daubly VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
 [ "$(basename "$deb")" = "daubly_${version}_amd64.deb" ] || fail "package named $(basename "$deb")"
 for field in Maintainer Description Section Depends; do
-    dpkg-deb -f "$deb" "$field" | grep -q . || fail "the package has no $field"
+    [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the package has no $field"
 done
-dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "dpkg-shlibdeps found no Qt dependency"
+grep -q 'libqt6widgets6' <<<"$(dpkg-deb -f "$deb" Depends)" || fail "dpkg-shlibdeps found no Qt dependency"
 
 # Its file list is the install tree's (under /usr), documentation included.
 (cd "$installed" && find . -type f | sort) >"$work/installed.list"
