@@ -27,3 +27,12 @@ grew() { (($(count "$1") > $2)); }
 # fonts).
 held_kb() { awk '/^Rss(Anon|Shmem):/ { t += $2 } END { print t }' "/proc/$1/status"; }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+# Stops the processes in the array `pids`, the last started first.
+stop_all() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null && { wait "${pids[i]}" 2>/dev/null || true; }
+    done
+    pids=()
+}

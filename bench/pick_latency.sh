@@ -38,13 +38,6 @@ ONLY=${ONLY:-}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pick-latency.XXXXXX")
 pids=()
 
-stop_all() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null && { wait "${pids[i]}" 2>/dev/null || true; }
-    done
-    pids=()
-}
 trap 'stop_all; rm -rf "$WORK"' EXIT
 
 die() {

@@ -30,12 +30,6 @@ source bench/lib.sh
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pick-latency-wl.XXXXXX")
 chmod 755 "$WORK"
 pids=()
-stop_all() {
-    local i
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null && { wait "${pids[i]}" 2>/dev/null || true; }
-    done
-}
 trap 'stop_all; [ -n "${LOGS:-}" ] && cp "$WORK/daubly.log" "$LOGS/pick-latency-wayland.log"; rm -rf "$WORK"' EXIT
 die() {
     echo "pick_latency_wayland: $*" >&2

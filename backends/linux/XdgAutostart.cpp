@@ -3,6 +3,7 @@
 #include "platform/Logger.h"
 #include "platform/UserDefaults.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -72,6 +73,9 @@ bool isTrue(const QString& value) {
 }
 
 } // namespace
+
+XdgAutostart::XdgAutostart()
+    : XdgAutostart(standardEntryPath(), QCoreApplication::applicationFilePath()) {}
 
 XdgAutostart::XdgAutostart(QString entryPath, QString executable, Launcher launcher)
     : m_entryPath(std::move(entryPath))

@@ -20,6 +20,8 @@ public:
 
     // `executable` is the absolute path the entry starts.
     XdgAutostart(QString entryPath, QString executable, Launcher launcher = {});
+    // This program's own entry, in the standard place.
+    XdgAutostart();
 
     // $XDG_CONFIG_HOME/autostart/app.daubly.Daubly.desktop.
     static QString standardEntryPath();

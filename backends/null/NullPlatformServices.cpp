@@ -6,7 +6,6 @@
 #include "platform/ScreenCapture.h"
 #include "platform/Workspace.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QTimer>
 
@@ -54,8 +53,7 @@ public:
 private:
     NullScreenCapture m_capture;
     NullWorkspace m_workspace;
-    XdgAutostart m_autostart{XdgAutostart::standardEntryPath(),
-                             QCoreApplication::applicationFilePath()};
+    XdgAutostart m_autostart;
 };
 
 } // namespace

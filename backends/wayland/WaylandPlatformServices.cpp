@@ -10,7 +10,6 @@
 #include "platform/HotKeyService.h"
 #include "platform/Logger.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 
 namespace {
@@ -49,8 +48,7 @@ private:
     WaylandWorkspace m_workspace;
     std::unique_ptr<PortalGlobalShortcuts> m_hotKeys = PortalGlobalShortcuts::create();
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
-    XdgAutostart m_autostart{XdgAutostart::standardEntryPath(),
-                             QCoreApplication::applicationFilePath()};
+    XdgAutostart m_autostart;
 };
 
 } // namespace

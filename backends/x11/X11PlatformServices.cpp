@@ -8,7 +8,6 @@
 #include "backends/x11/X11Workspace.h"
 #include "platform/Logger.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 
 namespace {
@@ -34,8 +33,7 @@ private:
     X11Workspace m_workspace;
     std::unique_ptr<X11HotKeyService> m_hotKeys = X11HotKeyService::create();
     std::unique_ptr<X11KeyboardLayout> m_layout = X11KeyboardLayout::create();
-    XdgAutostart m_autostart{XdgAutostart::standardEntryPath(),
-                             QCoreApplication::applicationFilePath()};
+    XdgAutostart m_autostart;
 };
 
 } // namespace
