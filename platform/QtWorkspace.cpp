@@ -44,16 +44,18 @@ QtWorkspace::QtWorkspace(QObject* parent)
     for (QScreen* screen : QGuiApplication::screens()) {
         watchScreen(screen);
     }
-    // While the pick holds the input, our overlay has the focus; the application turning
-    // inactive then means someone took it (or broke the grab).
+    // While the pick holds the input, the overlay it went to has the focus: the application
+    // turning inactive after that means someone took it (or broke the grab). Only after
+    // that: a deactivation from before the pick (the user left our Settings window for
+    // another application and pressed the shortcut at once) may arrive after the grab.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* window) {
+        if (m_grabWindow && window == m_grabWindow) {
+            m_activeWhileGrabbed = true;
+        }
+    });
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {
-                if (!m_grabWindow) {
-                    return;
-                }
-                if (state == Qt::ApplicationActive) {
-                    m_activeWhileGrabbed = true;
-                } else if (m_activeWhileGrabbed) {
+                if (m_grabWindow && state != Qt::ApplicationActive && m_activeWhileGrabbed) {
                     Q_EMIT inputLost();
                 }
             });
@@ -117,7 +119,8 @@ bool QtWorkspace::grabInput(QWindow* window) {
         return false;
     }
     m_grabWindow = window;
-    m_activeWhileGrabbed = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    m_activeWhileGrabbed = QGuiApplication::applicationState() == Qt::ApplicationActive &&
+                           QGuiApplication::focusWindow() == window;
     return true;
 }
 
