@@ -4,8 +4,10 @@
 #
 #   scripts/wayland-session.sh OUTPUT [OUTPUT...] > session.env &
 #
-# OUTPUT is WIDTHxHEIGHT[@SCALE][:BACKGROUND] in device pixels: the first output is
-# HEADLESS-1 at 0,0, each next one sits to the right of the last, top-aligned.
+# OUTPUT is WIDTHxHEIGHT[@SCALE][/TRANSFORM][:BACKGROUND] in device pixels as the user
+# sees the output: the first output is HEADLESS-1 at 0,0, each next one sits to the right
+# of the last, top-aligned. TRANSFORM is sway's (90, flipped-270, …): the panel's own
+# mode is then HEIGHTxWIDTH for the quarter turns.
 # BACKGROUND is #RRGGBB or a PNG file stretched over the output (make it the output's
 # pixel size, and it is shown pixel for pixel). Once every wallpaper is drawn the
 # script prints shell lines to source:
@@ -90,11 +92,19 @@ bg_args=()
 x=0 height=0 n=0
 for spec in "$@"; do
     n=$((n + 1))
-    [[ $spec =~ ^([0-9]+)x([0-9]+)(@([0-9]+))?(:(.+))?$ ]] ||
-        die "bad output '$spec' (expected WIDTHxHEIGHT[@SCALE][:BACKGROUND])"
-    w=${BASH_REMATCH[1]} h=${BASH_REMATCH[2]} scale=${BASH_REMATCH[4]:-1} bg=${BASH_REMATCH[6]:-#808080}
+    [[ $spec =~ ^([0-9]+)x([0-9]+)(@([0-9]+))?(/([a-z0-9-]+))?(:(.+))?$ ]] ||
+        die "bad output '$spec' (expected WIDTHxHEIGHT[@SCALE][/TRANSFORM][:BACKGROUND])"
+    w=${BASH_REMATCH[1]} h=${BASH_REMATCH[2]} scale=${BASH_REMATCH[4]:-1}
+    transform=${BASH_REMATCH[6]:-normal} bg=${BASH_REMATCH[8]:-#808080}
     ((w % scale == 0 && h % scale == 0)) || die "output '$spec' is not a whole number of points"
-    echo "output HEADLESS-$n mode ${w}x${h} position $x,0 scale $scale" >>"$work/config"
+    mode=${w}x${h}
+    case $transform in
+    normal | 180 | flipped | flipped-180) ;;
+    90 | 270 | flipped-90 | flipped-270) mode=${h}x${w} ;;
+    *) die "bad transform '$transform' in '$spec'" ;;
+    esac
+    echo "output HEADLESS-$n mode $mode position $x,0 scale $scale transform $transform" \
+        >>"$work/config"
     if [[ $bg =~ ^#[0-9A-Fa-f]{6}$ ]]; then
         bg_args+=(-o "HEADLESS-$n" -c "$bg")
     else
