@@ -102,6 +102,15 @@ void OverlayPanel::paintPending() {
 // shows what the screen showed: the frame, but for what changed since the capture.
 void OverlayPanel::paintFrame() {
     const QRect bounds(QPoint(0, 0), size());
+    if (m_presenter && !m_presenter->showsPartialFrames()) {
+        if (presentFrameAround({})) {
+            paintRects({m_view->loupe().coveredRect(height()) & bounds});
+            m_presenter->waitUntilPresented();
+            m_view->loupePainted();
+            return;
+        }
+        m_presenter = nullptr;
+    }
     if (m_presenter) {
         const QRect loupe = m_view->loupe().coveredRect(height()) & bounds;
         if (!loupe.isEmpty()) {

@@ -29,4 +29,8 @@ public:
     // A window it presented to is going: the buffers it kept are given back until the next
     // present (they hold nothing of the frames, but cost memory between picks).
     virtual void releaseBuffers() = 0;
+    // Whether what is presented shows at once, with the rest of the window still showing
+    // what the screen showed (X11); otherwise nothing shows until the whole frame is there,
+    // so the frame goes first.
+    virtual bool showsPartialFrames() const { return true; }
 };

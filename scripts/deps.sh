@@ -7,7 +7,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
     libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xkb-dev libxcb-xfixes0-dev
     libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev
-    libwayland-dev wayland-protocols libwayland-bin qt6-wayland
+    libwayland-dev wayland-protocols libwayland-bin qt6-wayland qt6-base-private-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core clang-format)
 display_pkgs=(xvfb xauth openbox trayer xdotool xclip imagemagick x11-utils x11-xserver-utils)
 # The windows are tested through the accessibility tree, on a private session bus;

@@ -4,6 +4,7 @@
 #include "backends/linux/PortalScreenshot.h"
 #include "backends/linux/XdgAutostart.h"
 #include "backends/wayland/WaylandConnection.h"
+#include "backends/wayland/WaylandFramePresenter.h"
 #include "backends/wayland/WaylandKeyboardLayout.h"
 #include "backends/wayland/WaylandScreenCapture.h"
 #include "backends/wayland/WaylandWorkspace.h"
@@ -34,7 +35,7 @@ public:
     QString name() const override { return QStringLiteral("wayland"); }
     ScreenCapture& screenCapture() override { return *m_capture; }
     Workspace& workspace() override { return m_workspace; }
-    FramePresenter* framePresenter() override { return nullptr; }
+    FramePresenter* framePresenter() override { return &m_presenter; }
     HotKeyService& hotKeys() override {
         return m_hotKeys ? *m_hotKeys : HotKeyService::unavailable();
     }
@@ -46,6 +47,7 @@ public:
 private:
     std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
+    WaylandFramePresenter m_presenter;
     std::unique_ptr<PortalGlobalShortcuts> m_hotKeys = PortalGlobalShortcuts::create();
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart;
