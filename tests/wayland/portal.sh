@@ -25,6 +25,8 @@ fail() {
 PORTAL_PIDS=()
 stop_portals() {
     local status=$?
+    # A failing step must not end the clean-up before the session is stopped.
+    set +e
     ((${#PORTAL_PIDS[@]})) && kill "${PORTAL_PIDS[@]}" 2>/dev/null
     (exit "$status")
     wl_cleanup
