@@ -29,6 +29,8 @@ void PickerController::start(std::chrono::milliseconds after) {
     const std::int64_t attempt = ++m_attempt;
     m_triggered = m_services.scheduler.now();
     m_logger.log("Color picker started");
+    if (after.count() > 0)
+        m_services.capture.prepare(); // while the delay runs
 
     // The task holds the controller weakly: a controller that is gone captures nothing.
     QPointer<PickerController> self(this);
@@ -36,6 +38,12 @@ void PickerController::start(std::chrono::milliseconds after) {
         if (self)
             self->runCapture(attempt);
     });
+}
+
+void PickerController::prepare() {
+    if (m_phase == Phase::idle &&
+        m_services.permission.status() == ScreenRecordingPermission::Status::granted)
+        m_services.capture.prepare();
 }
 
 void PickerController::runCapture(std::int64_t attempt) {

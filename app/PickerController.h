@@ -82,6 +82,9 @@ public:
 
     // Begins a pick once `after` has passed; ignored unless idle.
     void start(std::chrono::milliseconds after);
+    // A start is likely soon (the pick's shortcut is down): the capture may get ready.
+    // Ignored unless idle with the permission granted.
+    void prepare();
     // Stops whatever runs; ignored when idle.
     void cancel();
 

@@ -43,6 +43,9 @@ TintwellApp::TintwellApp() {
     m_appDelegate = std::make_unique<AppDelegate>(AppDelegate::Services{
         UserDefaults::standard(), OnboardingWindowController::shared(), Scheduler::main(),
         [](std::function<void()> handler) {
+            // The pick starts when the key comes up; the capture gets ready while it is down.
+            KeyboardShortcuts::addKeyDownHandler(activatePicker(),
+                                                 [] { PickerController::shared().prepare(); });
             KeyboardShortcuts::addKeyUpHandler(activatePicker(), [handler] {
                 // Typed while the tray menu is open: as with "Pick Color", the menu goes
                 // first, or the capture would freeze it on screen.

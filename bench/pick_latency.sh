@@ -7,6 +7,10 @@
 #   bench/pick_latency.sh [path/to/daubly] [picks]      (default build/release/daubly, 20)
 #   ONLY=one|two  MOVES=1000  LOGS=dir (keeps daubly's log and the per-pick figures of
 #   each setup there)
+#   HOLD=0.08  seconds between Alt+C's key-down and key-up, as a person's press lasts
+#   (80-120 ms); the pick starts at the key-up and is timed from there, and the capture
+#   gets ready while the key is down. HOLD=0 for a press with no time between (xdotool's
+#   own, as `daubly --pick` or "Pick Color" without its menu delay would be).
 #
 # Each setup makes one pick more than asked: the first after start-up, reported apart.
 # Reports per setup:
@@ -34,6 +38,7 @@ DAUBLY=$(realpath "${1:-build/release/daubly}")
 PICKS=${2:-20}
 MOVES=${MOVES:-1000}
 ONLY=${ONLY:-}
+HOLD=${HOLD:-0.08}
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pick-latency.XXXXXX")
 pids=()
@@ -53,12 +58,13 @@ minor_faults() { awk '{ print $10 }' "/proc/$1/stat"; }
 # CPU time of all of a process's threads in microseconds: unlike the wall clock, what a
 # pick costs whatever the machine's load.
 cpu_us() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ t += $1 } END { printf "%d", t / 1000 }'; }
-# The X server of $DISPLAY, from its lock file.
-server_pid() { tr -d ' ' <"/tmp/.X${DISPLAY#:}-lock"; }
+# The X server of $DISPLAY (a server given -displayfd writes no lock file).
+SERVER=
 
 start_xvfb() {
     start_x_server Xvfb -screen 0 3840x2160x24 -nolisten tcp -noreset || die "Xvfb did not start"
     pids+=("$X_SERVER_PID")
+    SERVER=$X_SERVER_PID
 }
 
 start_two_monitors() {
@@ -67,6 +73,7 @@ start_two_monitors() {
     until_true 30 test -s "$WORK/display" || die "two-monitor server did not start: $(cat "$WORK/xtwo.err")"
     DISPLAY=$(cat "$WORK/display")
     export DISPLAY
+    SERVER=$(pgrep -x -P "${pids[-1]}" Xorg) || die "no Xorg under the two-monitor script"
 }
 
 tray_icon() {
@@ -109,7 +116,7 @@ measure() { # NAME
     idle_ticks=$((ticks1 - ticks0))
 
     local server faults0 server0 cpu0 servercpu0
-    server=$(server_pid)
+    server=$SERVER
     : >"$WORK/picks"
     for ((i = 0; i <= PICKS; i++)); do
         n=$(count "Loupe painted")
@@ -118,7 +125,7 @@ measure() { # NAME
         server0=$(minor_faults "$server")
         cpu0=$(cpu_us "$pid")
         servercpu0=$(cpu_us "$server")
-        xdotool key alt+c
+        xdotool keydown alt+c sleep "$HOLD" keyup alt+c
         until_true 10 grew "Loupe painted" "$n" || die "pick $i: no loupe"
         echo "$(($(minor_faults "$pid") - faults0)) $(($(minor_faults "$server") - server0))" \
             "$((($(cpu_us "$pid") - cpu0) / 1000)) $((($(cpu_us "$server") - servercpu0) / 1000))" \
@@ -176,7 +183,7 @@ measure() { # NAME
     stop_all
 }
 
-echo "load: $(cut -d' ' -f1-3 /proc/loadavg)  daubly: $DAUBLY"
+echo "load: $(cut -d' ' -f1-3 /proc/loadavg)  daubly: $DAUBLY  hold: $HOLD s"
 if [ "$ONLY" != two ]; then
     start_xvfb
     measure one

@@ -23,6 +23,10 @@ public:
     // Slow work runs off the main thread; `completion` is always called once, on the main
     // thread, and never from inside this call.
     virtual void captureAllDisplays(std::function<void(CaptureResult)> completion) = 0;
+    // A capture is likely soon (the pick's shortcut is down, or a menu closes first): ready
+    // what it will need, off the main thread, so that it does not wait for that then. What
+    // is readied holds nothing of the screen and goes again when no capture follows soon.
+    virtual void prepare() {}
 
     // Whether the screen may be read now without asking the user; none while the desktop
     // has not answered in this run (it may remember an earlier answer). X11 never asks.

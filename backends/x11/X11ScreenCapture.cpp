@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -86,6 +87,11 @@ bool hugePagesAvailable() {
     return available;
 }
 
+// What mapFrameBuffer() maps for `bytes`.
+std::size_t frameLength(std::size_t bytes) {
+    return (bytes + hugePageSize - 1) / hugePageSize * hugePageSize;
+}
+
 std::optional<Mapping> mapFrameBuffer(std::size_t bytes, bool hugePages, bool populate) {
     // Where the system gives no huge pages, one populating call is about twice as fast as
     // eight thousand faults.
@@ -93,7 +99,7 @@ std::optional<Mapping> mapFrameBuffer(std::size_t bytes, bool hugePages, bool po
         hugePages = false;
         populate = true;
     }
-    const std::size_t length = (bytes + hugePageSize - 1) / hugePageSize * hugePageSize;
+    const std::size_t length = frameLength(bytes);
     // Over-allocate so that the frame can start on a huge-page boundary.
     const std::size_t reserved = hugePages ? length + hugePageSize : length;
     void* base =
@@ -149,7 +155,10 @@ public:
         , m_options(std::move(options))
         , m_strips(m_options.stripBytes, m_options.keepStrips) {}
 
-    ~Worker() { disconnect(); }
+    ~Worker() {
+        releasePrepared();
+        disconnect();
+    }
 
     CaptureResult capture(const std::vector<ScreenDescription>& screens) {
         std::lock_guard lock(m_mutex);
@@ -158,8 +167,35 @@ public:
             result.snapshots.clear();
             result.error = std::move(error->message);
         }
+        releasePrepared(); // for monitors that changed since
         m_connection.dropQueuedEvents();
         return result;
+    }
+
+    // A frame buffer per screen, faulted in for the next capture: faulting in 33 MB is
+    // most of what a 4K capture waits for, and the shortcut is held down longer than that.
+    void prepare(const std::vector<ScreenDescription>& screens, std::uint64_t generation) {
+        std::lock_guard lock(m_mutex);
+        releasePrepared();
+        m_preparedGeneration = generation;
+        for (const ScreenDescription& screen : screens) {
+            const QSize native = X11Monitors::nativeSize(screen.geometry, screen.devicePixelRatio);
+            if (native.isEmpty()) {
+                continue;
+            }
+            const auto bytes = std::size_t(native.width()) * std::size_t(native.height()) * 4;
+            if (auto mapping = mapFrameBuffer(bytes, m_options.hugePages, true)) {
+                m_prepared.push_back(*mapping);
+            }
+        }
+    }
+
+    // The buffers of that prepare(), if no capture took them.
+    void dropPrepared(std::uint64_t generation) {
+        std::lock_guard lock(m_mutex);
+        if (generation == m_preparedGeneration) {
+            releasePrepared();
+        }
     }
 
     Transfer lastTransfer() const {
@@ -257,6 +293,27 @@ private:
         return std::nullopt;
     }
 
+    void releasePrepared() {
+        for (const Mapping& mapping : m_prepared) {
+            munmap(mapping.address, mapping.length);
+        }
+        m_prepared.clear();
+    }
+
+    // A prepared buffer of the frame's size, else a fresh one.
+    std::optional<Mapping> frameBuffer(std::size_t bytes) {
+        const auto prepared =
+            std::find_if(m_prepared.begin(), m_prepared.end(), [&](const Mapping& mapping) {
+                return mapping.length == frameLength(bytes);
+            });
+        if (prepared != m_prepared.end()) {
+            const Mapping mapping = *prepared;
+            m_prepared.erase(prepared);
+            return mapping;
+        }
+        return mapFrameBuffer(bytes, m_options.hugePages, m_options.populate);
+    }
+
     static X11Error disappeared(const X11Monitor& monitor) {
         return {
             QStringLiteral("Monitor %1 disappeared during the capture")
@@ -306,8 +363,7 @@ private:
         for (int strip = 0; strip < std::min(stripCount, 2); ++strip) {
             cookies[strip] = request(strip);
         }
-        auto mapping = mapFrameBuffer(rowBytes * std::size_t(rect.height()), m_options.hugePages,
-                                      m_options.populate);
+        auto mapping = frameBuffer(rowBytes * std::size_t(rect.height()));
         std::optional<X11Error> failed;
         if (!mapping) {
             failed = outOfMemory(rect);
@@ -379,8 +435,7 @@ private:
                 requestStrip(rect, strip * rowsPerStrip, rowsOf(strip), m_strips[strip]);
         }
         // The server fills the first strips while the frame's memory is faulted in.
-        auto mapping = mapFrameBuffer(rowBytes * std::size_t(rect.height()), m_options.hugePages,
-                                      m_options.populate);
+        auto mapping = frameBuffer(rowBytes * std::size_t(rect.height()));
         if (!mapping) {
             for (int strip = 0; strip < std::min(stripCount, 2); ++strip) {
                 std::free(xcb_shm_get_image_reply(c, cookies[strip], nullptr));
@@ -459,6 +514,8 @@ private:
     xcb_gcontext_t m_presentGC = 0;
     Transfer m_lastTransfer = Transfer::shmStrips;
     X11ColorProfiles m_profiles;
+    std::vector<Mapping> m_prepared;
+    std::uint64_t m_preparedGeneration = 0;
 };
 
 X11ScreenCapture::X11ScreenCapture(QByteArray displayName, Options options)
@@ -487,6 +544,16 @@ void X11ScreenCapture::captureAllDisplays(std::function<void(CaptureResult)> com
         QMetaObject::invokeMethod(
             context, [completion, result] { completion(std::exchange(*result, {})); },
             Qt::QueuedConnection);
+    });
+}
+
+void X11ScreenCapture::prepare() {
+    const std::uint64_t generation = ++m_preparedGeneration;
+    m_pool.start([this, screens = describeScreens(), generation] {
+        m_worker->prepare(screens, generation);
+    });
+    QTimer::singleShot(preparedLifetime, m_context.get(), [this, generation] {
+        m_pool.start([this, generation] { m_worker->dropPrepared(generation); });
     });
 }
 

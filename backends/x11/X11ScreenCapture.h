@@ -38,7 +38,9 @@
 #include <QRectF>
 #include <QString>
 #include <QThreadPool>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -55,9 +57,13 @@ struct X11CaptureOptions {
     X11Transfer transfer = X11Transfer::shmStrips;
     std::size_t stripBytes = std::size_t{1} << 20;
     bool keepStrips = true; // strips stay attached (and zeroed) between captures
-    // Fault fresh buffers in before copying: slower, as it zeroes the frame out of cache.
-    bool populate = false;
-    bool hugePages = true; // ask for transparent huge pages on fresh buffers
+    // Fault fresh buffers in with one call before copying rather than page by page.
+    bool populate = true;
+    // Transparent huge pages for fresh buffers: 4 ms rather than 13-17 to fault in a 4K
+    // frame, but 50-130 ms whenever the host of a virtual machine has taken the freed huge
+    // pages back (every third or fourth pick, one after another or minutes apart), and the
+    // first pick after start-up always pays it. Small pages cost the same every time.
+    bool hugePages = false;
     // Test hook: runs on the worker once the monitors are listed, before any pixel is read.
     std::function<void()> afterListing;
 };
@@ -95,6 +101,10 @@ public:
     X11ScreenCapture& operator=(const X11ScreenCapture&) = delete;
 
     void captureAllDisplays(std::function<void(CaptureResult)> completion) override;
+    // Faults in a frame buffer per monitor on the worker, which the next capture fills.
+    void prepare() override;
+    // How long prepared buffers wait for a capture before they are given back.
+    static constexpr std::chrono::milliseconds preparedLifetime{2000};
 
     // Runs `use` with the connection and strips unless a capture runs; none then (so the
     // caller never waits behind a capture). False without shared memory.
@@ -116,4 +126,5 @@ private:
     std::unique_ptr<Worker> m_worker;
     std::unique_ptr<QObject> m_context; // completions are queued to it
     QThreadPool m_pool;
+    std::uint64_t m_preparedGeneration = 0;
 };

@@ -20,7 +20,9 @@ public:
     void captureAllDisplays(std::function<void(CaptureResult)> completion) override {
         pending.push_back(std::move(completion));
     }
+    void prepare() override { ++prepared; }
     std::vector<std::function<void(CaptureResult)>> pending;
+    int prepared = 0;
 };
 
 class FakeOnboarding final : public OnboardingWindowController {
@@ -486,3 +488,45 @@ TEST(PickerControllerTest, APickThatCannotCaptureSaysWhy) {
 }
 
 } // namespace
+
+// Readying the capture costs memory: only where a capture can follow, and never in the way
+// of a running pick.
+TEST(PickerControllerTest, TheCaptureGetsReadyOnlyWhereAPickCanFollow) {
+    struct Case {
+        const char* name;
+        std::function<void(Harness&)> events;
+        int prepared;
+    };
+    const Case cases[] = {
+        {"shortcut down while idle", [](Harness& h) { h.controller.prepare(); }, 1},
+        {"shortcut down without the permission",
+         [](Harness& h) {
+             h.granted = false;
+             h.permission.refresh();
+             h.controller.prepare();
+         },
+         0},
+        {"shortcut down during a capture",
+         [](Harness& h) {
+             h.controller.start(0ms);
+             h.controller.prepare();
+         },
+         0},
+        {"shortcut down during a pick",
+         [](Harness& h) {
+             h.controller.start(0ms);
+             h.scheduler.runDue();
+             h.completeCapture(0, {screens(1), std::nullopt});
+             h.controller.prepare();
+         },
+         0},
+        {"a start after a menu's delay", [](Harness& h) { h.controller.start(150ms); }, 1},
+        {"a start at once", [](Harness& h) { h.controller.start(0ms); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        c.events(h);
+        EXPECT_EQ(h.capture.prepared, c.prepared);
+    }
+}

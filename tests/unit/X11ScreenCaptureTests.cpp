@@ -9,6 +9,7 @@
 #include "platform/ScreenGeometry.h"
 
 #include <QColorSpace>
+#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
@@ -143,6 +144,66 @@ INSTANTIATE_TEST_SUITE_P(Transfers, X11Capture,
                              }
                              return std::string();
                          });
+
+// Anonymous memory of this process, in kB.
+long residentAnonymousKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("RssAnon:")) {
+            return line.mid(8).trimmed().split(' ').front().toLong();
+        }
+    }
+    return -1;
+}
+
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Buffers readied while the shortcut is down carry the next capture's frames, and go again
+// when no capture follows.
+TEST(X11CapturePrepared, CarriesTheNextFrameOrGoesAgain) {
+    if (!hasDisplay()) {
+        GTEST_SKIP() << "no X server ($DISPLAY is not set)";
+    }
+    X11ScreenCapture capture;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const long frameKb = long(primary->geometry().width() * primary->devicePixelRatio()) *
+                         long(primary->geometry().height() * primary->devicePixelRatio()) * 4 /
+                         1024;
+
+    ASSERT_TRUE(paintRoot(QStringLiteral("#654321")));
+    capture.prepare();
+    const CaptureResult result = captureAndWait(capture);
+    ASSERT_FALSE(result.error) << result.error->toStdString();
+    for (const DisplaySnapshot& snapshot : result.snapshots) {
+        const QImage& image = snapshot.image;
+        for (const QPoint at : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1),
+                                QPoint(image.width() / 2, image.height() / 2)}) {
+            EXPECT_EQ(image.pixel(at), 0xff654321u) << at.x() << "," << at.y();
+        }
+    }
+
+    const long before = residentAnonymousKb();
+    capture.prepare();
+    ASSERT_TRUE(eventually([&] { return residentAnonymousKb() - before >= frameKb; },
+                           std::chrono::seconds(5)))
+        << "nothing was readied";
+    EXPECT_TRUE(eventually([&] { return residentAnonymousKb() - before < frameKb / 2; },
+                           X11ScreenCapture::preparedLifetime + std::chrono::seconds(3)))
+        << "readied buffers stayed " << residentAnonymousKb() - before << " kB";
+}
 
 TEST(X11CaptureFailure, NoServerIsAnErrorNotACrash) {
     X11ScreenCapture capture(QByteArrayLiteral(":99999"));
