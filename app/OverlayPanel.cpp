@@ -89,7 +89,9 @@ void OverlayPanel::paintPending() {
         return;
     }
     if (!rects.empty()) {
-        paintRects(rects);
+        if (!m_layered || !presentLoupeLayer()) {
+            paintRects(rects);
+        }
         if (m_presenter && !m_view->hasReportedLoupePaint()) {
             m_presenter->waitUntilPresented(); // the first loupe is timed until it shows
         }
@@ -103,11 +105,18 @@ void OverlayPanel::paintPending() {
 void OverlayPanel::paintFrame() {
     const QRect bounds(QPoint(0, 0), size());
     if (m_presenter && !m_presenter->showsPartialFrames()) {
+        // On a layer of its own, the loupe goes before the frame and shows with it.
+        m_layered = presentLoupeLayer();
         if (presentFrameAround({})) {
-            paintRects({m_view->loupe().coveredRect(height()) & bounds});
+            if (!m_layered) {
+                paintRects({m_view->loupe().coveredRect(height()) & bounds});
+            }
             m_presenter->waitUntilPresented();
             m_view->loupePainted();
             return;
+        }
+        if (std::exchange(m_layered, false)) {
+            m_presenter->presentLayer(*this, QImage(), QPoint());
         }
         m_presenter = nullptr;
     }
@@ -160,6 +169,14 @@ bool OverlayPanel::presentFrameAround(const QRect& hole) {
     return true;
 }
 
+bool OverlayPanel::presentLoupeLayer() {
+    const QRect rect = m_view->loupe().coveredRect(height()) & QRect(QPoint(0, 0), size());
+    if (rect.isEmpty()) {
+        return m_presenter->presentLayer(*this, QImage(), QPoint());
+    }
+    return m_presenter->presentLayer(*this, compose(rect), deviceRect(rect).topLeft());
+}
+
 QRect OverlayPanel::deviceRect(const QRect& rect) const {
     const double ratio = devicePixelRatio();
     return QRect(QPoint(qRound(rect.x() * ratio), qRound(rect.y() * ratio)),
@@ -167,7 +184,6 @@ QRect OverlayPanel::deviceRect(const QRect& rect) const {
 }
 
 void OverlayPanel::paintRects(const std::vector<QRect>& rects) {
-    const double ratio = devicePixelRatio();
     if (!m_presenter) {
         if (!m_backingStore) {
             m_backingStore = std::make_unique<QBackingStore>(this);
@@ -190,23 +206,28 @@ void OverlayPanel::paintRects(const std::vector<QRect>& rects) {
     }
     for (const QRect& rect : rects) {
         const QRect device = deviceRect(rect);
-        if (device.isEmpty()) {
-            continue;
+        if (!device.isEmpty()) {
+            m_presenter->present(*this, compose(rect), device.topLeft());
         }
-        if (m_scratch.width() < device.width() || m_scratch.height() < device.height()) {
-            m_scratch = QImage(device.size().expandedTo(m_scratch.size()), QImage::Format_RGB32);
-        }
-        // A view of the scratch image exactly the rectangle's size, no copy.
-        QImage target(m_scratch.bits(), device.width(), device.height(), m_scratch.bytesPerLine(),
-                      m_scratch.format());
-        target.setDevicePixelRatio(ratio);
-        {
-            QPainter painter(&target);
-            painter.translate(-rect.topLeft());
-            m_view->paint(painter, rect);
-        }
-        m_presenter->present(*this, target, device.topLeft());
     }
+}
+
+QImage OverlayPanel::compose(const QRect& rect) {
+    const QRect device = deviceRect(rect);
+    if (m_scratch.width() < device.width() || m_scratch.height() < device.height()) {
+        m_scratch = QImage(device.size().expandedTo(m_scratch.size()), QImage::Format_RGB32);
+    }
+    // A view of the scratch image exactly the rectangle's size, no copy.
+    QImage target(m_scratch.bits(), device.width(), device.height(), m_scratch.bytesPerLine(),
+                  m_scratch.format());
+    target.setDevicePixelRatio(devicePixelRatio());
+    {
+        // Ended before the image is handed on: an image being painted is copied.
+        QPainter painter(&target);
+        painter.translate(-rect.topLeft());
+        m_view->paint(painter, rect);
+    }
+    return target;
 }
 
 // While the pick grabs the pointer for the key overlay, moves and clicks over the other

@@ -78,7 +78,11 @@ private:
     void paintPending();
     void paintFrame();
     bool presentFrameAround(const QRect& hole);
+    // The loupe alone on the presenter's layer; false when it has none.
+    bool presentLoupeLayer();
     void paintRects(const std::vector<QRect>& rects);
+    // `rect` of the view (frame and loupe) composed in the scratch image, in device pixels.
+    QImage compose(const QRect& rect);
     // A rectangle of the view in the window's device pixels.
     QRect deviceRect(const QRect& rect) const;
 
@@ -86,6 +90,8 @@ private:
     FramePresenter* m_presenter = nullptr;
     bool m_paintPending = false;
     bool m_frameNeeded = false;
+    // The loupe is on the presenter's layer: the frame, once presented, stays as it is.
+    bool m_layered = false;
     // The loupe's rectangles are composed here before they are presented: a few hundred
     // kB at most, gone with the panel.
     QImage m_scratch;

@@ -22,8 +22,21 @@ public:
     // this presenter cannot serve the window; it must then be painted the usual way.
     virtual bool prepare(QWindow& window) = 0;
     // Copies `image` into the window, which is shown, with its top-left at `at` (device
-    // pixels); false when it could not. Small images are sent without waiting.
+    // pixels); false when it could not. Small images are sent without waiting. A whole
+    // frame whose memory the window system can read may be shown from that memory instead
+    // of a copy: it must not change while the window shows it.
     virtual bool present(QWindow& window, const QImage& image, QPoint at) = 0;
+    // Shows `image` on a layer above the frame with its top-left at `at` (device pixels), in
+    // place of what the layer showed: where it no longer reaches, the frame shows again,
+    // untouched. A null image empties the layer. Presented before the window's first frame,
+    // it shows together with it. False when this presenter has no layer for the window:
+    // what changes is then presented into the frame.
+    virtual bool presentLayer(QWindow& window, const QImage& image, QPoint at) {
+        (void)window;
+        (void)image;
+        (void)at;
+        return false;
+    }
     // Returns once the window system has drawn everything presented so far.
     virtual void waitUntilPresented() = 0;
     // A window it presented to is going: the buffers it kept are given back until the next

@@ -4,6 +4,7 @@
 #include "backends/linux/PortalScreenshot.h"
 #include "backends/linux/XdgAutostart.h"
 #include "backends/wayland/WaylandConnection.h"
+#include "backends/wayland/WaylandFrameMemory.h"
 #include "backends/wayland/WaylandFramePresenter.h"
 #include "backends/wayland/WaylandKeyboardLayout.h"
 #include "backends/wayland/WaylandScreenCapture.h"
@@ -17,11 +18,12 @@ namespace {
 
 // Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
 // elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
-std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offers) {
+std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offers,
+                                           std::shared_ptr<WaylandFrameMemory> memory) {
     const Logger logger("Capture");
     if (offers.screencopy && qgetenv("DAUBLY_CAPTURE") != "portal") {
         logger.log("Screen capture: %{public}s", "screencopy");
-        return std::make_unique<WaylandScreenCapture>();
+        return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
     }
     logger.log("Screen capture: %{public}s", "the Screenshot portal");
     return std::make_unique<PortalScreenshot>();
@@ -30,7 +32,8 @@ std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offe
 class Services final : public PlatformServices {
 public:
     explicit Services(const WaylandConnection::Offers& offers)
-        : m_capture(makeCapture(offers)) {}
+        : m_capture(makeCapture(offers, m_frames))
+        , m_presenter(m_frames) {}
 
     QString name() const override { return QStringLiteral("wayland"); }
     ScreenCapture& screenCapture() override { return *m_capture; }
@@ -45,6 +48,8 @@ public:
     LoginItemService& loginItems() override { return m_autostart; }
 
 private:
+    // The captured frames' memory, which the overlays show as it is.
+    std::shared_ptr<WaylandFrameMemory> m_frames = std::make_shared<WaylandFrameMemory>();
     std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
     WaylandFramePresenter m_presenter;

@@ -2,6 +2,7 @@
 
 #include "backends/linux/OpaquePixels.h"
 #include "backends/wayland/WaylandConnection.h"
+#include "backends/wayland/WaylandFrameMemory.h"
 #include "platform/ScreenGeometry.h"
 #include "platform/ScreenIdentity.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
@@ -71,11 +72,10 @@ struct Frame {
 
     // The compositor wrote the pixels: they are mapped only now, all at once. Mapped
     // before, each of the frame's pages would fault on first touch (8000 of them for a
-    // 4K frame: 30-40 ms).
+    // 4K frame: 30-40 ms). The fd stays for the overlay, which may show the same memory.
     void map() {
         void* mapped =
             mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
-        close(std::exchange(fd, -1));
         if (mapped == MAP_FAILED) {
             fail(QStringLiteral("no memory for a frame of %1 x %2").arg(width).arg(height));
             return;
@@ -117,14 +117,24 @@ const zwlr_screencopy_frame_v1_listener frameListener = {
     nullptr,
 };
 
+// What an image made of a frame's memory lets go of with its last copy.
+struct Mapping {
+    void* pixels = nullptr;
+    std::size_t length = 0;
+    std::shared_ptr<WaylandFrameMemory> memory; // knows the fd, if anyone does
+};
+
 void unmapImage(void* info) {
-    const auto* mapping = static_cast<std::pair<void*, std::size_t>*>(info);
-    munmap(mapping->first, mapping->second);
+    const auto* mapping = static_cast<Mapping*>(info);
+    // Forgotten before it is unmapped: the address may be mapped again at once.
+    if (mapping->memory)
+        mapping->memory->remove(mapping->pixels);
+    munmap(mapping->pixels, mapping->length);
     delete mapping;
 }
 
 // The frame as an image that owns the frame's memory, upright as the user sees it.
-std::optional<QImage> imageOf(Frame& frame) {
+std::optional<QImage> imageOf(Frame& frame, const std::shared_ptr<WaylandFrameMemory>& memory) {
     QImage::Format format = QImage::Format_Invalid;
     bool padded = false; // the top byte of each pixel is not alpha
     switch (frame.format) {
@@ -145,9 +155,12 @@ std::optional<QImage> imageOf(Frame& frame) {
     default:
         return std::nullopt;
     }
-    auto* mapping =
-        new std::pair<void*, std::size_t>(std::exchange(frame.pixels, nullptr), frame.length);
-    QImage image(static_cast<uchar*>(mapping->first), int(frame.width), int(frame.height),
+    auto* mapping = new Mapping{std::exchange(frame.pixels, nullptr), frame.length, memory};
+    if (memory)
+        memory->add(mapping->pixels,
+                    {std::exchange(frame.fd, -1), QSize(int(frame.width), int(frame.height)),
+                     qsizetype(frame.stride), frame.format});
+    QImage image(static_cast<uchar*>(mapping->pixels), int(frame.width), int(frame.height),
                  qsizetype(frame.stride), format, unmapImage, mapping);
     if (padded)
         copyOpaque(reinterpret_cast<const std::uint32_t*>(image.constBits()),
@@ -170,9 +183,11 @@ std::optional<QImage> imageOf(Frame& frame) {
 
 } // namespace
 
-WaylandScreenCapture::WaylandScreenCapture(QByteArray displayName)
+WaylandScreenCapture::WaylandScreenCapture(QByteArray displayName,
+                                           std::shared_ptr<WaylandFrameMemory> memory)
     : m_connection(std::make_unique<WaylandConnection>(std::move(displayName)))
-    , m_context(std::make_unique<QObject>()) {
+    , m_context(std::make_unique<QObject>())
+    , m_memory(std::move(memory)) {
     // One worker: captures run one after another, on a thread that stays for the next pick.
     m_pool.setMaxThreadCount(1);
     m_pool.setExpiryTimeout(-1);
@@ -256,7 +271,7 @@ CaptureResult WaylandScreenCapture::grab(const std::vector<ScreenDescription>& s
     for (auto& frame : frames) {
         if (frame->error)
             return {{}, *frame->error};
-        std::optional<QImage> image = imageOf(*frame);
+        std::optional<QImage> image = imageOf(*frame, m_memory);
         if (!image)
             return {{},
                     QStringLiteral("monitor %1 came in an unknown pixel format (%2)")

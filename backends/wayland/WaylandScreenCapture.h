@@ -20,6 +20,7 @@
 #include <vector>
 
 class WaylandConnection;
+class WaylandFrameMemory;
 
 class WaylandScreenCapture : public ScreenCapture {
 public:
@@ -32,8 +33,10 @@ public:
     // How long a compositor may take to copy the frames before the capture fails.
     static constexpr std::chrono::milliseconds timeout{3000};
 
-    // `displayName` empty: the one Qt uses ($WAYLAND_DISPLAY).
-    explicit WaylandScreenCapture(QByteArray displayName = {});
+    // `displayName` empty: the one Qt uses ($WAYLAND_DISPLAY). The frames' memory is told
+    // to `memory`, where the overlays find it.
+    explicit WaylandScreenCapture(QByteArray displayName = {},
+                                  std::shared_ptr<WaylandFrameMemory> memory = nullptr);
     ~WaylandScreenCapture() override;
 
     WaylandScreenCapture(const WaylandScreenCapture&) = delete;
@@ -49,5 +52,6 @@ public:
 private:
     std::unique_ptr<WaylandConnection> m_connection; // the worker's
     std::unique_ptr<QObject> m_context;              // completions are queued to it
+    std::shared_ptr<WaylandFrameMemory> m_memory;
     QThreadPool m_pool;
 };

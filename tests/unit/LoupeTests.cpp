@@ -267,6 +267,94 @@ TEST(OverlayPanelPresent, TheLoupeFirstThenTheFrameAroundIt) {
     }
 }
 
+// A presenter with a layer above the frame, as on Wayland: nothing shows until the whole
+// frame is there.
+class LayeringPresenter final : public FramePresenter {
+public:
+    struct Present {
+        QImage image; // a copy
+        const uchar* bits = nullptr;
+        QPoint at;
+    };
+    std::vector<std::string> calls;
+    std::vector<Present> presents;
+    std::vector<Present> layers; // a null image: emptied
+
+    bool prepare(QWindow&) override { return true; }
+    bool present(QWindow&, const QImage& image, QPoint at) override {
+        calls.push_back("present");
+        presents.push_back({image.copy(), image.constBits(), at});
+        return true;
+    }
+    bool presentLayer(QWindow&, const QImage& image, QPoint at) override {
+        calls.push_back("layer");
+        layers.push_back({image.copy(), image.constBits(), at});
+        return true;
+    }
+    void waitUntilPresented() override { calls.push_back("wait"); }
+    void releaseBuffers() override { calls.push_back("release"); }
+    bool showsPartialFrames() const override { return false; }
+};
+
+// With a layer, the frame is handed over once, as the capture's own pixels (shown as they
+// are, never written), after the loupe's layer so that both show at once. The loupe then
+// moves and goes on the layer alone: where it was, the untouched frame shows again.
+TEST(OverlayPanelPresent, WithALayerTheFrameGoesOnceAndTheLoupeMovesAboveIt) {
+    QImage image(400, 300, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            image.setPixel(x, y, qRgb(x % 256, y % 256, (x * 7 + y) % 256));
+        }
+    }
+    const QImage original = image.copy();
+    LayeringPresenter presenter;
+    PaintRecordingDelegate delegate(presenter.calls);
+    OverlayPanel panel(DisplaySnapshot{1, image, QRectF(0, 0, 400, 300), {}}, nullptr, &presenter);
+    panel.view()->setDelegate(&delegate);
+    const auto showLoupeAt = [&](QPointF point) {
+        panel.view()->showLoupe(std::nullopt, "#336699", point, PickedColor{{0.2, 0.5, 0.1}});
+        return panel.view()->loupe().coveredRect(300);
+    };
+    const auto layerShows = [&](const QRect& rect) {
+        const LayeringPresenter::Present& layer = presenter.layers.back();
+        EXPECT_EQ(QRect(layer.at, layer.image.size()), rect);
+        // Around the circle it is the frame; in the middle, the loupe (black, no patch).
+        EXPECT_EQ(layer.image.pixel(0, 0), original.pixel(rect.topLeft()));
+        EXPECT_EQ(qGray(layer.image.pixel(rect.width() / 2 + 20, rect.height() / 2 - 40)), 0);
+    };
+
+    const QRect first = showLoupeAt({150.5, 120.5});
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !presenter.presents.empty(); }));
+    QCoreApplication::processEvents();
+    ASSERT_GE(presenter.calls.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(presenter.calls.begin(), presenter.calls.begin() + 4),
+              (std::vector<std::string>{"layer", "present", "wait", "loupe painted"}));
+    ASSERT_EQ(presenter.presents.size(), 1u);
+    EXPECT_EQ(presenter.presents[0].at, QPoint(0, 0));
+    EXPECT_EQ(presenter.presents[0].bits, image.constBits());
+    EXPECT_EQ(presenter.presents[0].image, original);
+    layerShows(first);
+
+    // Far enough that the old and new places do not touch, then back over the old place.
+    for (const QPointF point : {QPointF(300.5, 200.5), QPointF(170.5, 140.5)}) {
+        SCOPED_TRACE(point.x());
+        const std::size_t before = presenter.layers.size();
+        const QRect moved = showLoupeAt(point);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return presenter.layers.size() > before; }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(presenter.layers.size(), before + 1);
+        layerShows(moved);
+    }
+    panel.view()->hideLoupe();
+    const std::size_t before = presenter.layers.size();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return presenter.layers.size() > before; }));
+    EXPECT_TRUE(presenter.layers.back().image.isNull());
+
+    EXPECT_EQ(presenter.presents.size(), 1u);
+    EXPECT_EQ(image, original);
+}
+
 class CountingDelegate final : public OverlayViewDelegate {
 public:
     int moves = 0, clicks = 0, cancels = 0;
