@@ -9,8 +9,8 @@
 #   each setup there)
 #   HOLD=0.08  seconds between Alt+C's key-down and key-up, as a person's press lasts
 #   (80-120 ms); the pick starts at the key-up and is timed from there, and the capture
-#   gets ready while the key is down. HOLD=0 for a press with no time between (xdotool's
-#   own, as `daubly --pick` or "Pick Color" without its menu delay would be).
+#   gets ready while the key is down. HOLD=0 leaves xdotool's own pace (about 12 ms
+#   between each key's down and up, which is about what readying takes at 4K).
 #
 # Each setup makes one pick more than asked: the first after start-up, reported apart.
 # Reports per setup:
