@@ -10,6 +10,10 @@ start_daubly
 set_clipboard "before"
 
 cancelled() { log_count_above "Color picker cancelled" "$1"; }
+# The pixel at layout point (X, Y) as the compositor shows it, RRGGBB: swaybg draws an
+# output's wallpaper again after the output changed.
+shown_pixel() { as_test_user grim -g "$1,$2 1x1" -t ppm - 2>/dev/null | tail -c 3 | od -An -tx1 | tr -d ' \n'; }
+shows() { [ "$(shown_pixel "$1" "$2")" = "$3" ]; }
 
 # An output given another mode (the layout keeps its size: the virtual pointer maps onto it).
 n=$(log_count "Color picker cancelled")
@@ -20,6 +24,8 @@ eventually 5 "the overlays go" overlay_gone
 clipboard_is "before" || fail "the clipboard changed to '$(clipboard)'"
 
 # The probe: the outputs pick as they are now.
+want=$(pixels_hex 100 50)
+eventually 10 "the wallpaper shows again" shows 100 50 "$(echo "${want#\#}" | tr 'A-F' 'a-f')"
 wl_pick 2
 wl_move 100 50
 wl_click left
