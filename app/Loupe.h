@@ -101,6 +101,7 @@ Q_SIGNALS:
 private:
     void composePixels(const std::optional<QImage>& patch);
     const QImage& gridImage();
+    const QImage& circleMask();
 
     QFont m_font;
     bool m_hidden = true;
@@ -115,9 +116,11 @@ private:
     bool m_centerBlack = false;
     double m_ringWidth = LoupeMetrics::ringWidth;
     // The magnified patch, grid and centre mark, composed once per update at the device
-    // resolution; painting then fills one circle with it.
+    // resolution and cut to the circle; painting then copies it.
     QImage m_pixels;
     // The grid never changes: drawn once per scale, then blended over each patch.
     QImage m_grid;
+    // The circle's coverage of each device pixel of the loupe's square, once per scale.
+    QImage m_mask;
     QVariantAnimation* m_pulse = nullptr;
 };
