@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -78,10 +79,12 @@ void Loupe::update(const std::optional<QImage>& patch, const QString& text, QPoi
     if (scale != m_scale) {
         m_scale = scale;
         m_grid = QImage();
+        m_masks = nullptr;
     }
     m_color = platformColor(color);
     m_centerBlack = centerMarkIsBlack(color);
     composePixels(patch);
+    composeChrome();
 
     if (text != m_text) {
         m_text = text;
@@ -133,30 +136,51 @@ const QImage& Loupe::gridImage() {
     return m_grid;
 }
 
-// The circle cut out by hand: filling a circle with a textured brush made Qt split each
-// fill across its worker threads, and waking them cost a pointer move more than the fill.
-const QImage& Loupe::circleMask() {
-    if (m_mask.isNull()) {
-        static std::vector<std::pair<double, QImage>> drawn;
-        const auto found = std::find_if(drawn.begin(), drawn.end(),
-                                        [this](const auto& mask) { return mask.first == m_scale; });
+// The circle cut out by hand and its ring and outline drawn from masks: filling or
+// stroking a circle made Qt split each fill across its worker threads, and waking them cost
+// a pointer move more than the fills.
+const Loupe::Masks& Loupe::masks() {
+    if (!m_masks) {
+        static std::vector<std::pair<double, std::unique_ptr<Masks>>> drawn;
+        const auto found = std::find_if(drawn.begin(), drawn.end(), [this](const auto& masks) {
+            return masks.first == m_scale;
+        });
         if (found != drawn.end()) {
-            m_mask = found->second;
-            return m_mask;
+            m_masks = found->second.get();
+            return *m_masks;
         }
         const int side = int(std::ceil(size * m_scale));
-        m_mask = QImage(side, side, QImage::Format_Alpha8);
-        m_mask.fill(Qt::transparent);
-        QPainter painter(&m_mask);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(m_scale, m_scale);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Qt::white);
-        painter.drawEllipse(QRectF(0, 0, size, size));
-        painter.end();
-        drawn.emplace_back(m_scale, m_mask);
+        const int grown = side + 2 * chromePad();
+        auto masks = std::make_unique<Masks>();
+        const auto draw = [this](QImage& mask, int side, double pad, const auto& shape) {
+            mask = QImage(side, side, QImage::Format_Alpha8);
+            mask.fill(Qt::transparent);
+            QPainter painter(&mask);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.scale(m_scale, m_scale);
+            painter.translate(pad, pad);
+            shape(painter);
+        };
+        const QRectF circle(0, 0, size, size);
+        draw(masks->circle, side, 0, [&](QPainter& painter) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Qt::white);
+            painter.drawEllipse(circle);
+        });
+        const double pad = chromePad() / m_scale;
+        draw(masks->ring, grown, pad, [&](QPainter& painter) {
+            painter.setPen(QPen(Qt::white, LoupeMetrics::ringWidth));
+            painter.drawEllipse(circle.adjusted(ringInset, ringInset, -ringInset, -ringInset));
+        });
+        draw(masks->outline, grown, pad, [&](QPainter& painter) {
+            painter.setPen(QPen(Qt::white, outlineWidth));
+            painter.drawEllipse(
+                circle.adjusted(outlineInset, outlineInset, -outlineInset, -outlineInset));
+        });
+        m_masks = masks.get();
+        drawn.emplace_back(m_scale, std::move(masks));
     }
-    return m_mask;
+    return *m_masks;
 }
 
 namespace {
@@ -195,7 +219,7 @@ void Loupe::composePixels(const std::optional<QImage>& patch) {
     painter.drawRect(QRectF(cell * patchRadius, cell * patchRadius, cell, cell));
     painter.end();
 
-    const QImage& mask = circleMask();
+    const QImage& mask = masks().circle;
     for (int y = 0; y < side; ++y) {
         auto* row = reinterpret_cast<QRgb*>(m_pixels.scanLine(y));
         const uchar* coverage = mask.constScanLine(y);
@@ -203,6 +227,26 @@ void Loupe::composePixels(const std::optional<QImage>& patch) {
             if (coverage[x] != 255) {
                 row[x] = covered(row[x], coverage[x]);
             }
+        }
+    }
+}
+
+void Loupe::composeChrome() {
+    const Masks& masks = this->masks();
+    const int side = masks.ring.width();
+    if (m_chrome.width() != side) {
+        m_chrome = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+    }
+    const QRgb ring = qPremultiply(m_color.rgba());
+    const QRgb outline = qRgba(0, 0, 0, 128);
+    for (int y = 0; y < side; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(m_chrome.scanLine(y));
+        const uchar* ringCoverage = masks.ring.constScanLine(y);
+        const uchar* outlineCoverage = masks.outline.constScanLine(y);
+        for (int x = 0; x < side; ++x) {
+            const QRgb under = covered(ring, ringCoverage[x]);
+            const QRgb over = covered(outline, outlineCoverage[x]);
+            row[x] = over + covered(under, 255 - qAlpha(over));
         }
     }
 }
@@ -233,11 +277,17 @@ void Loupe::paint(QPainter& painter, double viewHeight) const {
     // The patch, the grid and the centre mark, composed and cut to the circle in update().
     painter.drawImage(circle, m_pixels);
 
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(m_color, m_ringWidth));
-    painter.drawEllipse(circle.adjusted(ringInset, ringInset, -ringInset, -ringInset));
-    painter.setPen(QPen(QColor(0, 0, 0, 128), outlineWidth));
-    painter.drawEllipse(circle.adjusted(outlineInset, outlineInset, -outlineInset, -outlineInset));
+    if (m_ringWidth == LoupeMetrics::ringWidth) {
+        const double pad = chromePad() / m_scale;
+        painter.drawImage(circle.adjusted(-pad, -pad, pad, pad), m_chrome);
+    } else {
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(m_color, m_ringWidth));
+        painter.drawEllipse(circle.adjusted(ringInset, ringInset, -ringInset, -ringInset));
+        painter.setPen(QPen(QColor(0, 0, 0, 128), outlineWidth));
+        painter.drawEllipse(
+            circle.adjusted(outlineInset, outlineInset, -outlineInset, -outlineInset));
+    }
 
     const QRectF label = toWidget(m_labelFrame, origin, viewHeight);
     painter.setPen(Qt::NoPen);

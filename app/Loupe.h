@@ -27,6 +27,7 @@
 #include <QRectF>
 #include <QStaticText>
 #include <QString>
+#include <cmath>
 #include <optional>
 
 class QPainter;
@@ -101,7 +102,17 @@ Q_SIGNALS:
 private:
     void composePixels(const std::optional<QImage>& patch);
     const QImage& gridImage();
-    const QImage& circleMask();
+    // Coverage masks of one device pixel per byte, drawn once per scale: the circle over
+    // the loupe's square, and its ring and outline over the square grown by `chromePad()`
+    // device pixels on each side.
+    struct Masks {
+        QImage circle;
+        QImage ring;
+        QImage outline;
+    };
+    const Masks& masks();
+    int chromePad() const { return int(std::ceil(m_scale)); }
+    void composeChrome();
 
     QFont m_font;
     bool m_hidden = true;
@@ -120,7 +131,9 @@ private:
     QImage m_pixels;
     // The grid never changes: drawn once per scale, then blended over each patch.
     QImage m_grid;
-    // The circle's coverage of each device pixel of the loupe's square, once per scale.
-    QImage m_mask;
+    const Masks* m_masks = nullptr;
+    // The ring in the picked colour with the outline over it, composed once per update;
+    // while the ring pulses it is drawn instead.
+    QImage m_chrome;
     QVariantAnimation* m_pulse = nullptr;
 };
