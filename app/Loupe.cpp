@@ -80,6 +80,7 @@ void Loupe::update(const std::optional<QImage>& patch, const QString& text, QPoi
         m_scale = scale;
         m_grid = QImage();
         m_masks = nullptr;
+        m_chrome = QImage();
     }
     m_color = platformColor(color);
     m_centerBlack = centerMarkIsBlack(color);
@@ -232,6 +233,10 @@ void Loupe::composePixels(const std::optional<QImage>& patch) {
 }
 
 void Loupe::composeChrome() {
+    if (!m_chrome.isNull() && m_chromeColor == m_color) {
+        return; // the pointer moved over the same colour
+    }
+    m_chromeColor = m_color;
     const Masks& masks = this->masks();
     const int side = masks.ring.width();
     if (m_chrome.width() != side) {

@@ -135,5 +135,6 @@ private:
     // The ring in the picked colour with the outline over it, composed once per update;
     // while the ring pulses it is drawn instead.
     QImage m_chrome;
+    QColor m_chromeColor;
     QVariantAnimation* m_pulse = nullptr;
 };

@@ -1,3 +1,4 @@
+#include "app/ColorSwatch.h"
 #include "app/Loupe.h"
 #include "app/OverlayPanel.h"
 #include "app/OverlayView.h"
@@ -52,6 +53,31 @@ INSTANTIATE_TEST_SUITE_P(
         LabelCase{"NarrowMonitor", {50, 400}, QRectF(0, 0, 100, 800), -34, 4},
         LabelCase{"OffsetBounds", {1010, 600}, QRectF(1000, 500, 1000, 800), 163, 1004}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The ring wears the colour under the pointer, move after move, at either scale.
+TEST(LoupeRing, FollowsThePickedColour) {
+    const PickedColor red{{1, 0, 0}}, blue{{0, 0, 1}};
+    for (const double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(scale);
+        Loupe loupe;
+        const QRectF bounds(0, 0, 400, 300);
+        const QPointF point(200.5, 150.5); // y up
+        for (const PickedColor& color : {red, blue, blue, red}) {
+            loupe.update(std::nullopt, "#000000", point, bounds, color, scale);
+            QImage image(QSize(400, 300) * scale, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            image.setDevicePixelRatio(scale);
+            {
+                QPainter painter(&image);
+                loupe.paint(painter, bounds.height());
+            }
+            // The middle of the ring's 3-point band, at the top of the circle.
+            const QPointF top(point.x(), bounds.height() - point.y() - LoupeMetrics::circleRadius +
+                                             LoupeMetrics::ringWidth / 2);
+            EXPECT_EQ(image.pixelColor((top * scale).toPoint()), platformColor(color));
+        }
+    }
+}
 
 TEST(CenterMark, ContrastsWithTheSelectedColour) {
     // For greys OKLab lightness is the cube root of the linear value.
