@@ -1,5 +1,7 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
+#include "backends/kde/KGlobalAccelHotKeys.h"
+#include "backends/kde/KWinScreenShot.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
 #include "backends/linux/XdgAutostart.h"
@@ -12,9 +14,23 @@
 #include "platform/HotKeyService.h"
 #include "platform/Logger.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QGuiApplication>
 
 namespace {
+
+// KDE Plasma's compositor: it has a screenshot service and kglobalaccel of its own, which
+// serve Daubly better than the portals in front of them.
+bool isKWinSession() {
+    for (const QString& desktop :
+         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts)) {
+        if (desktop.trimmed().compare(QLatin1String("KDE"), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    return bus && bus->isServiceRegistered(QStringLiteral("org.kde.KWin")).value();
+}
 
 // Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
 // elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
@@ -25,8 +41,18 @@ std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offe
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
     }
+    if (isKWinSession() && qgetenv("DAUBLY_CAPTURE") != "portal") {
+        logger.log("Screen capture: %{public}s", "KWin's ScreenShot2");
+        return std::make_unique<KWinScreenShot>(std::make_unique<PortalScreenshot>());
+    }
     logger.log("Screen capture: %{public}s", "the Screenshot portal");
     return std::make_unique<PortalScreenshot>();
+}
+
+std::unique_ptr<HotKeyService> makeHotKeys(const KeyboardLayout& layout) {
+    if (isKWinSession())
+        return KGlobalAccelHotKeys::create(layout);
+    return PortalGlobalShortcuts::create();
 }
 
 class Services final : public PlatformServices {
@@ -53,8 +79,9 @@ private:
     std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
     WaylandFramePresenter m_presenter;
-    std::unique_ptr<PortalGlobalShortcuts> m_hotKeys = PortalGlobalShortcuts::create();
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
+    std::unique_ptr<HotKeyService> m_hotKeys =
+        makeHotKeys(m_layout ? *m_layout : KeyboardLayout::us());
     XdgAutostart m_autostart;
 };
 
