@@ -33,10 +33,31 @@ const Logger& logger() {
     return instance;
 }
 
+// The first key of each key sequence in an a(ai) value: a global shortcut is one chord.
+QList<int> firstKeys(const QDBusArgument& sequences) {
+    QList<int> keys;
+    sequences.beginArray();
+    while (!sequences.atEnd()) {
+        QList<int> sequence;
+        sequences.beginStructure();
+        sequences >> sequence;
+        sequences.endStructure();
+        if (!sequence.isEmpty() && sequence.first() != 0)
+            keys.append(sequence.first());
+    }
+    sequences.endArray();
+    return keys;
+}
+
+// The keys of a reply in either of kglobalaccel's forms: ai, or a(ai) of key sequences.
 QList<int> keysOf(const QDBusMessage& reply) {
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return {};
-    QList<int> keys = qdbus_cast<QList<int>>(reply.arguments().constFirst());
+    const QVariant value = reply.arguments().constFirst();
+    if (value.canConvert<QDBusArgument>() &&
+        value.value<QDBusArgument>().currentSignature() == QLatin1String("a(ai)"))
+        return firstKeys(value.value<QDBusArgument>());
+    QList<int> keys = qdbus_cast<QList<int>>(value);
     // kglobalaccel pads an action's keys with 0 for "none".
     keys.removeAll(0);
     return keys;
@@ -145,8 +166,8 @@ bool KGlobalAccelHotKeys::listenToComponent(QString* error) {
                   m_bus.connect(name, component, events, QStringLiteral("globalShortcutReleased"),
                                 this, SLOT(onReleased(QString, QString, qlonglong))) &&
                   m_bus.connect(name, QString::fromLatin1(path), QString::fromLatin1(interface),
-                                QStringLiteral("yourShortcutGotChanged"), this,
-                                SLOT(onShortcutChanged(QStringList, QList<int>)));
+                                QStringLiteral("yourShortcutsChanged"), this,
+                                SLOT(onShortcutsChanged(QDBusMessage)));
     if (!m_listening)
         *error = QStringLiteral("cannot follow kglobalaccel's signals: %1")
                      .arg(m_bus.lastError().message());
@@ -176,8 +197,12 @@ HotKeyService::Registration KGlobalAccelHotKeys::registerHotKey(const Request& r
             return {std::nullopt, std::nullopt,
                     QStringLiteral("kglobalaccel refused the action %1: %2")
                         .arg(action, errorOf(reply))};
-        // Keys changed in Plasma's settings stay, until the stored shortcut itself changes.
-        const QList<int> previousDefault = keysOf(call(QStringLiteral("defaultShortcut"), {id}));
+        // The keys Plasma kept for the action (the user's choice in its settings) stay
+        // while the stored shortcut is the default they were chosen over; a shortcut
+        // recorded in Daubly since replaces them. (The int form of defaultShortcut answers
+        // the current keys in Plasma 5.27; the key sequence form answers the default.)
+        const QList<int> previousDefault =
+            keysOf(call(QStringLiteral("defaultShortcutKeys"), {id}));
         const QVariant keys = QVariant::fromValue(QList<int>{*key});
         call(QStringLiteral("setShortcut"), {id, keys, isDefault});
         const uint flags = setPresent | (previousDefault == QList<int>{*key} ? 0u : noAutoloading);
@@ -244,14 +269,17 @@ void KGlobalAccelHotKeys::onReleased(const QString& component, const QString& ac
         dispatch(action, EventKind::released, std::nullopt);
 }
 
-void KGlobalAccelHotKeys::onShortcutChanged(const QStringList& actionId, const QList<int>& keys) {
+void KGlobalAccelHotKeys::onShortcutsChanged(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 2 || !arguments[1].canConvert<QDBusArgument>())
+        return;
+    const QStringList actionId = arguments[0].toStringList();
     if (actionId.size() < 2 || actionId[0] != QLatin1String(componentName))
         return;
     const auto binding = m_bindings.find(actionId[1]);
     if (binding == m_bindings.end())
         return;
-    QList<int> bound = keys;
-    bound.removeAll(0);
+    const QList<int> bound = firstKeys(arguments[1].value<QDBusArgument>());
     binding->second.bound =
         bound.isEmpty() ? std::nullopt : KGlobalAccelHotKeys::trigger(bound[0], m_layout);
     if (!bound.isEmpty() && !binding->second.bound)

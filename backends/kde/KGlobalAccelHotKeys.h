@@ -60,7 +60,8 @@ public:
 private Q_SLOTS:
     void onPressed(const QString& component, const QString& action, qlonglong timestamp);
     void onReleased(const QString& component, const QString& action, qlonglong timestamp);
-    void onShortcutChanged(const QStringList& actionId, const QList<int>& keys);
+    // yourShortcutsChanged(as actionId, a(ai) keys): each key sequence as up to four keys.
+    void onShortcutsChanged(const QDBusMessage& message);
 
 private:
     struct Entry {
