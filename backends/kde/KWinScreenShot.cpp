@@ -1,6 +1,7 @@
 #include "backends/kde/KWinScreenShot.h"
 
 #include "backends/linux/PortalScreenshot.h"
+#include "backends/wayland/WaylandFrameMemory.h"
 #include "platform/Logger.h"
 #include "platform/ScreenIdentity.h"
 
@@ -13,7 +14,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <poll.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -27,19 +30,18 @@ const Logger& logger() {
     return instance;
 }
 
-struct PipeRead {
-    QByteArray bytes;
-    QString error;
-};
-
-// Everything written into `fd` until the writers close it; `expected` bytes are reserved
-// so that a frame of the size asked for is read without reallocating.
-PipeRead drain(int fd, qsizetype expected, std::chrono::milliseconds timeout) {
-    PipeRead read;
-    read.bytes = QByteArray(std::max<qsizetype>(expected, 4096), Qt::Uninitialized);
-    qsizetype filled = 0;
+// Everything written into the pipe `fd` until the writers close it, moved into a memfd by
+// the kernel (no page of ours is touched on the way) and then mapped all at once: mapped
+// first and read into, each of a 4K frame's 8000 pages would fault on first touch.
+KWinScreenShot::Pixels drain(int fd, std::chrono::milliseconds timeout) {
+    KWinScreenShot::Pixels read;
+    read.fd = memfd_create("daubly-kwin-frame", MFD_CLOEXEC);
+    if (read.fd < 0)
+        read.error = QStringLiteral("no memory for KWin's image: %1")
+                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    loff_t filled = 0;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
+    while (read.error.isEmpty()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         pollfd waiting{fd, POLLIN, 0};
@@ -51,22 +53,46 @@ PipeRead drain(int fd, qsizetype expected, std::chrono::milliseconds timeout) {
                                     : QString::fromLocal8Bit(std::strerror(errno));
             break;
         }
-        if (filled == read.bytes.size())
-            read.bytes.resize(read.bytes.size() * 2);
-        const ssize_t count = ::read(fd, read.bytes.data() + filled, read.bytes.size() - filled);
+        const ssize_t count = ::splice(fd, nullptr, read.fd, &filled, 1 << 20, SPLICE_F_MOVE);
         if (count < 0 && errno == EINTR)
             continue;
-        if (count < 0) {
+        if (count < 0)
             read.error = QString::fromLocal8Bit(std::strerror(errno));
+        if (count <= 0)
             break;
-        }
-        if (count == 0)
-            break;
-        filled += count;
     }
     ::close(fd);
-    read.bytes.resize(filled);
+    if (read.error.isEmpty() && filled > 0) {
+        void* mapped =
+            ::mmap(nullptr, std::size_t(filled), PROT_READ, MAP_SHARED | MAP_POPULATE, read.fd, 0);
+        if (mapped == MAP_FAILED) {
+            read.error = QStringLiteral("cannot map KWin's image: %1")
+                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        } else {
+            read.pixels = mapped;
+            read.length = std::size_t(filled);
+        }
+    }
     return read;
+}
+
+// What an image of KWin's pixels gives back with its last copy.
+struct Mapping {
+    KWinScreenShot::Pixels pixels;
+    std::weak_ptr<WaylandFrameMemory> memory; // where the fd went, if it did
+    bool told = false;
+};
+
+void unmap(void* info) {
+    auto* mapping = static_cast<Mapping*>(info);
+    const auto memory = mapping->memory.lock();
+    if (mapping->told && memory) {
+        // The memory closes the fd.
+        memory->remove(mapping->pixels.pixels);
+        mapping->pixels.fd = -1;
+    }
+    KWinScreenShot::release(mapping->pixels);
+    delete mapping;
 }
 
 QVariantMap resultsOf(const QDBusMessage& reply) {
@@ -87,15 +113,23 @@ struct KWinScreenShot::Job {
     std::vector<DisplaySnapshot> snapshots;
     // The two halves of the current screen's answer, which come in either order.
     std::optional<QDBusMessage> reply;
-    std::optional<PipeRead> pixels;
+    std::optional<Pixels> pixels;
+
+    ~Job() {
+        if (pixels)
+            release(*pixels);
+    }
 };
 
-KWinScreenShot::KWinScreenShot(std::unique_ptr<ScreenCapture> fallback, QDBusConnection bus)
-    : KWinScreenShot(std::move(fallback), std::move(bus), Options()) {}
+KWinScreenShot::KWinScreenShot(std::unique_ptr<ScreenCapture> fallback,
+                               std::shared_ptr<WaylandFrameMemory> memory, QDBusConnection bus)
+    : KWinScreenShot(std::move(fallback), std::move(memory), std::move(bus), Options()) {}
 
-KWinScreenShot::KWinScreenShot(std::unique_ptr<ScreenCapture> fallback, QDBusConnection bus,
+KWinScreenShot::KWinScreenShot(std::unique_ptr<ScreenCapture> fallback,
+                               std::shared_ptr<WaylandFrameMemory> memory, QDBusConnection bus,
                                Options options)
     : m_fallback(std::move(fallback))
+    , m_memory(std::move(memory))
     , m_bus(std::move(bus))
     , m_options(options)
     , m_context(std::make_unique<QObject>()) {
@@ -134,10 +168,25 @@ bool KWinScreenShot::isRefusal(const QDBusError& error) {
     }
 }
 
-KWinScreenShot::RawImage KWinScreenShot::rawImage(const QVariantMap& results, QByteArray pixels) {
+void KWinScreenShot::release(Pixels& pixels) {
+    if (pixels.pixels)
+        ::munmap(pixels.pixels, pixels.length);
+    if (pixels.fd >= 0)
+        ::close(pixels.fd);
+    pixels.pixels = nullptr;
+    pixels.fd = -1;
+}
+
+KWinScreenShot::RawImage
+KWinScreenShot::rawImage(const QVariantMap& results, Pixels pixels,
+                         const std::shared_ptr<WaylandFrameMemory>& memory) {
+    const auto fail = [&pixels](QString error) {
+        release(pixels);
+        return RawImage{{}, std::move(error)};
+    };
     const QString type = results.value(QStringLiteral("type")).toString();
     if (!type.isEmpty() && type != QLatin1String("raw"))
-        return {{}, QStringLiteral("KWin sent an image of type %1").arg(type)};
+        return fail(QStringLiteral("KWin sent an image of type %1").arg(type));
     const qint64 width = results.value(QStringLiteral("width")).toLongLong();
     const qint64 height = results.value(QStringLiteral("height")).toLongLong();
     const qint64 stride = results.value(QStringLiteral("stride")).toLongLong();
@@ -149,22 +198,28 @@ KWinScreenShot::RawImage KWinScreenShot::rawImage(const QVariantMap& results, QB
     // The last row needs only its pixels, not the whole stride.
     const qint64 needed = height > 0 ? stride * (height - 1) + (width * depth + 7) / 8 : 0;
     if (width <= 0 || height <= 0 || depth <= 0 || stride * 8 < width * depth ||
-        stride > std::numeric_limits<int>::max() || pixels.size() < needed)
-        return {{},
-                QStringLiteral("KWin described %1 x %2 pixels, stride %3, format %4 over %5 bytes")
-                    .arg(width)
-                    .arg(height)
-                    .arg(stride)
-                    .arg(formatNumber)
-                    .arg(pixels.size())};
-    // The image reads the bytes where they are and keeps them until its last copy goes.
-    auto* holder = new QByteArray(std::move(pixels));
-    QImage image(
-        reinterpret_cast<const uchar*>(holder->constData()), int(width), int(height),
-        qsizetype(stride), format, [](void* bytes) { delete static_cast<QByteArray*>(bytes); },
-        holder);
+        stride > std::numeric_limits<int>::max() || qint64(pixels.length) < needed ||
+        !pixels.pixels)
+        return fail(
+            QStringLiteral("KWin described %1 x %2 pixels, stride %3, format %4 over %5 bytes")
+                .arg(width)
+                .arg(height)
+                .arg(stride)
+                .arg(formatNumber)
+                .arg(pixels.length));
+    auto* mapping = new Mapping{pixels, memory, false};
+    QImage image(static_cast<const uchar*>(pixels.pixels), int(width), int(height),
+                 qsizetype(stride), format, unmap, mapping);
     // KWin composites in sRGB and hands the result over untagged.
     image.setColorSpace(QColorSpace(QColorSpace::SRgb));
+    // 32-bit pixels in memory order B, G, R, X: the overlay can show these very pages. The
+    // screen is opaque, so the fourth byte is ignored whatever KWin left there.
+    constexpr std::uint32_t xrgb8888 = 1; // wl_shm's
+    if (memory && (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+                   format == QImage::Format_ARGB32_Premultiplied)) {
+        memory->add(pixels.pixels, {pixels.fd, image.size(), qsizetype(stride), xrgb8888});
+        mapping->told = true;
+    }
     return {std::move(image), {}};
 }
 
@@ -209,14 +264,18 @@ void KWinScreenShot::captureNext(const std::shared_ptr<Job>& job) {
     job->pixels.reset();
 
     QObject* context = m_context.get();
-    const qsizetype expected = qsizetype(screen.geometry.width() * screen.devicePixelRatio) *
-                               qsizetype(screen.geometry.height() * screen.devicePixelRatio) * 4;
-    m_pool.start([this, context, job, fd = fds[0], expected] {
-        auto read = std::make_shared<PipeRead>(drain(fd, expected, m_options.timeout));
+    m_pool.start([this, context, job, fd = fds[0]] {
+        // What the main thread does not take (its context went with this object) goes
+        // with the last reference.
+        const std::shared_ptr<Pixels> read(new Pixels(drain(fd, m_options.timeout)),
+                                           [](Pixels* left) {
+                                               release(*left);
+                                               delete left;
+                                           });
         QMetaObject::invokeMethod(
             context,
             [this, job, read] {
-                job->pixels = std::move(*read);
+                job->pixels = std::exchange(*read, {});
                 screenDone(job);
             },
             Qt::QueuedConnection);
@@ -245,10 +304,11 @@ void KWinScreenShot::screenDone(const std::shared_ptr<Job>& job) {
         return;
     const QString name = job->screens[job->index].name;
     const QDBusMessage reply = *std::exchange(job->reply, std::nullopt);
-    PipeRead pixels = *std::exchange(job->pixels, std::nullopt);
+    Pixels pixels = *std::exchange(job->pixels, std::nullopt);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         const QDBusError error(reply);
         // A refusal shows on the first screen already; a later error is that capture's.
+        release(pixels);
         if (job->index == 0 && isRefusal(error)) {
             fallBack(job->completion, error.message());
             return;
@@ -259,10 +319,11 @@ void KWinScreenShot::screenDone(const std::shared_ptr<Job>& job) {
         return;
     }
     if (!pixels.error.isEmpty()) {
+        release(pixels);
         job->completion({{}, QStringLiteral("KWin's image of %1: %2").arg(name, pixels.error)});
         return;
     }
-    RawImage raw = rawImage(resultsOf(reply), std::move(pixels.bytes));
+    RawImage raw = rawImage(resultsOf(reply), pixels, m_memory);
     if (!raw.error.isEmpty()) {
         job->completion({{}, raw.error});
         return;

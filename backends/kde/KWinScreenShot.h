@@ -4,7 +4,8 @@
 // one CaptureScreen per output, one after another, at the output's native pixel size and
 // without the cursor. KWin writes the raw pixels into a pipe we hand it and describes
 // them (width, height, stride, QImage format) in its reply; the pipe is drained on a
-// worker thread while the reply comes back on the main thread.
+// worker thread, straight into a memfd, while the reply comes back on the main thread.
+// The memfd is told to the frames' memory, so the overlay shows the same pages.
 //
 // KWin serves only programs named by an installed desktop file whose Exec= is their
 // absolute path and which lists org.kde.KWin.ScreenShot2 in
@@ -20,8 +21,11 @@
 #include <QThreadPool>
 #include <QVariantMap>
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <optional>
+
+class WaylandFrameMemory;
 
 class KWinScreenShot final : public ScreenCapture {
 public:
@@ -30,9 +34,13 @@ public:
         std::chrono::milliseconds timeout{std::chrono::seconds(5)};
     };
 
+    // `memory` may be null: the images then only own their pixels.
     KWinScreenShot(std::unique_ptr<ScreenCapture> fallback,
+                   std::shared_ptr<WaylandFrameMemory> memory,
                    QDBusConnection bus = QDBusConnection::sessionBus());
-    KWinScreenShot(std::unique_ptr<ScreenCapture> fallback, QDBusConnection bus, Options options);
+    KWinScreenShot(std::unique_ptr<ScreenCapture> fallback,
+                   std::shared_ptr<WaylandFrameMemory> memory, QDBusConnection bus,
+                   Options options);
     ~KWinScreenShot() override;
     KWinScreenShot(const KWinScreenShot&) = delete;
     KWinScreenShot& operator=(const KWinScreenShot&) = delete;
@@ -44,13 +52,25 @@ public:
     bool requestAccess() override;
     bool openPermissionSettings() override;
 
-    // The image KWin described in `results` over the bytes it wrote, sharing them; an
-    // error text when the description does not fit the bytes.
+    // What KWin wrote into the pipe: `length` bytes in the memfd `fd`, mapped at `pixels`.
+    // The image made of it owns all three; until then, whoever holds it.
+    struct Pixels {
+        int fd = -1;
+        void* pixels = nullptr;
+        std::size_t length = 0;
+        QString error;
+    };
+    static void release(Pixels& pixels);
+
+    // The image KWin described in `results` over its pixels, which it then owns (the
+    // mapping and the fd go with its last copy, and leave `memory`); an error text when
+    // the description does not fit the bytes, and the pixels released.
     struct RawImage {
         QImage image;
         QString error;
     };
-    static RawImage rawImage(const QVariantMap& results, QByteArray pixels);
+    static RawImage rawImage(const QVariantMap& results, Pixels pixels,
+                             const std::shared_ptr<WaylandFrameMemory>& memory);
 
     // Whether KWin's answer means it will not capture for this program at all (not
     // authorised, or no ScreenShot2 here), as opposed to one capture failing.
@@ -63,6 +83,7 @@ private:
     void fallBack(std::function<void(CaptureResult)> completion, const QString& why);
 
     std::unique_ptr<ScreenCapture> m_fallback;
+    std::shared_ptr<WaylandFrameMemory> m_memory;
     QDBusConnection m_bus;
     Options m_options;
     bool m_refused = false;

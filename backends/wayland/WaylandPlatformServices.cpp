@@ -43,7 +43,8 @@ std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offe
     }
     if (isKWinSession() && qgetenv("DAUBLY_CAPTURE") != "portal") {
         logger.log("Screen capture: %{public}s", "KWin's ScreenShot2");
-        return std::make_unique<KWinScreenShot>(std::make_unique<PortalScreenshot>());
+        return std::make_unique<KWinScreenShot>(std::make_unique<PortalScreenshot>(),
+                                                std::move(memory));
     }
     logger.log("Screen capture: %{public}s", "the Screenshot portal");
     return std::make_unique<PortalScreenshot>();
