@@ -1,8 +1,8 @@
 #include "backends/kde/KGlobalAccelHotKeys.h"
 
-#include "KeyboardShortcuts/Shortcut.h"
 #include "platform/KeyboardLayout.h"
 #include "platform/Logger.h"
+#include "platform/VirtualKeys.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -94,18 +94,22 @@ KGlobalAccelHotKeys::~KGlobalAccelHotKeys() {
 
 std::optional<int> KGlobalAccelHotKeys::keyCode(const Trigger& trigger,
                                                 const KeyboardLayout& layout) {
-    const KeyboardShortcuts::Shortcut shortcut(trigger.keyCode, trigger.carbonModifiers);
-    const std::optional<QKeySequence> sequence = shortcut.qtShortcut(layout);
-    if (!sequence || sequence->isEmpty())
+    std::optional<Qt::Key> key = VirtualKey::qtKey(trigger.keyCode);
+    // A character key is named by its character, in upper case, as Qt names keys.
+    if (const auto text = layout.text(trigger.keyCode); !key && text) {
+        const QList<uint> code = text->toUpper().toUcs4();
+        if (code.size() == 1)
+            key = Qt::Key(code.front());
+    }
+    if (!key)
         return std::nullopt;
-    return (*sequence)[0].toCombined();
+    return QKeyCombination(CarbonModifier::qtModifiers(trigger.carbonModifiers), *key).toCombined();
 }
 
 std::optional<HotKeyService::Trigger> KGlobalAccelHotKeys::trigger(int keyCode,
                                                                    const KeyboardLayout& layout) {
     const QKeyCombination combination = QKeyCombination::fromCombined(keyCode);
-    const std::int64_t modifiers = KeyboardShortcuts::carbonModifiers(
-        KeyboardShortcuts::modifierFlags(combination.keyboardModifiers()));
+    const std::int64_t modifiers = CarbonModifier::fromQt(combination.keyboardModifiers());
     // The key whose own number is this one: the forward mapping, searched.
     for (std::uint32_t virtualKey = 0; virtualKey < 128; ++virtualKey) {
         const Trigger candidate{virtualKey, std::uint32_t(modifiers)};

@@ -10,7 +10,7 @@
 // arrives as a `rebound` event.
 //
 // kglobalaccel names keys as Qt does (a Qt::Key with Qt modifier bits); the stored form is
-// converted with the shortcut model's own mapping, in the current keyboard layout.
+// converted with the platform's key and modifier tables, in the current keyboard layout.
 
 #include "platform/HotKeyService.h"
 

@@ -17,31 +17,50 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QGuiApplication>
+#include <QStringList>
+#include <algorithm>
 
 namespace {
 
-// KDE Plasma's compositor: it has a screenshot service and kglobalaccel of its own, which
-// serve Daubly better than the portals in front of them.
-bool isKWinSession() {
-    for (const QString& desktop :
-         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts)) {
-        if (desktop.trimmed().compare(QLatin1String("KDE"), Qt::CaseInsensitive) == 0)
-            return true;
-    }
+// The desktops whose own services Daubly uses; each chooses its capture and its hot keys
+// below, in one place.
+enum class Desktop { wlroots, kwin, gnome, other };
+
+bool currentDesktopIs(QStringView name) {
+    const QStringList desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts);
+    return std::any_of(desktops.begin(), desktops.end(), [name](const QString& desktop) {
+        return desktop.trimmed().compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+// KWin without Plasma's session around it still owns its name on the session bus.
+bool kwinIsOnTheBus() {
     const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
     return bus && bus->isServiceRegistered(QStringLiteral("org.kde.KWin")).value();
 }
 
-// Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
-// elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
-std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offers,
+Desktop detectDesktop(const WaylandConnection::Offers& offers) {
+    if (offers.screencopy)
+        return Desktop::wlroots;
+    if (currentDesktopIs(u"KDE") || kwinIsOnTheBus())
+        return Desktop::kwin;
+    if (currentDesktopIs(u"GNOME"))
+        return Desktop::gnome;
+    return Desktop::other;
+}
+
+// Screencopy where the compositor offers it (wlroots); KWin's own ScreenShot2 on Plasma,
+// which falls back to the portal where KWin refuses; the desktop's Screenshot portal
+// elsewhere (GNOME), or when DAUBLY_CAPTURE=portal asks for it.
+std::unique_ptr<ScreenCapture> makeCapture(Desktop desktop,
                                            std::shared_ptr<WaylandFrameMemory> memory) {
     const Logger logger("Capture");
-    if (offers.screencopy && qgetenv("DAUBLY_CAPTURE") != "portal") {
+    if (desktop == Desktop::wlroots && qgetenv("DAUBLY_CAPTURE") != "portal") {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
     }
-    if (isKWinSession() && qgetenv("DAUBLY_CAPTURE") != "portal") {
+    if (desktop == Desktop::kwin && qgetenv("DAUBLY_CAPTURE") != "portal") {
         logger.log("Screen capture: %{public}s", "KWin's ScreenShot2");
         return std::make_unique<KWinScreenShot>(std::make_unique<PortalScreenshot>(),
                                                 std::move(memory));
@@ -50,17 +69,20 @@ std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offe
     return std::make_unique<PortalScreenshot>();
 }
 
-std::unique_ptr<HotKeyService> makeHotKeys(const KeyboardLayout& layout) {
-    if (isKWinSession())
+// kglobalaccel on Plasma, where the portal binds nothing; the desktop's GlobalShortcuts
+// portal elsewhere, where there is one.
+std::unique_ptr<HotKeyService> makeHotKeys(Desktop desktop, const KeyboardLayout& layout) {
+    if (desktop == Desktop::kwin)
         return KGlobalAccelHotKeys::create(layout);
     return PortalGlobalShortcuts::create();
 }
 
 class Services final : public PlatformServices {
 public:
-    explicit Services(const WaylandConnection::Offers& offers)
-        : m_capture(makeCapture(offers, m_frames))
-        , m_presenter(m_frames) {}
+    explicit Services(Desktop desktop)
+        : m_capture(makeCapture(desktop, m_frames))
+        , m_presenter(m_frames)
+        , m_hotKeys(makeHotKeys(desktop, keyboardLayout())) {}
 
     QString name() const override { return QStringLiteral("wayland"); }
     ScreenCapture& screenCapture() override { return *m_capture; }
@@ -80,9 +102,9 @@ private:
     std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
     WaylandFramePresenter m_presenter;
+    // Before the hot keys, which name keys in it.
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
-    std::unique_ptr<HotKeyService> m_hotKeys =
-        makeHotKeys(m_layout ? *m_layout : KeyboardLayout::us());
+    std::unique_ptr<HotKeyService> m_hotKeys;
     XdgAutostart m_autostart;
 };
 
@@ -98,5 +120,5 @@ std::unique_ptr<PlatformServices> WaylandPlatformServices::create() {
     if (offers.serverSideDecorations &&
         !qEnvironmentVariableIsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION"))
         qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
-    return std::make_unique<Services>(offers);
+    return std::make_unique<Services>(detectDesktop(offers));
 }
