@@ -4,8 +4,9 @@
 # started with `daubly --pick` and cancelled with Escape (the tests' fake input), the
 # pointer resting in the middle of the output. Each size is measured twice: through
 # KWin's ScreenShot2 (daubly named by a desktop file, as the package installs it) and
-# through the Screenshot portal (DAUBLY_CAPTURE=portal; xdg-desktop-portal-kde, which
-# needs plasma-workspace installed to take screenshots).
+# through the Screenshot portal (DAUBLY_CAPTURE=portal). The portal path needs KDE's
+# portal, which the tests do not: apt-get install xdg-desktop-portal-kde qtwayland5
+# plasma-workspace (without its QML dialogs the portal dies on every screenshot).
 #
 #   cmake --build --preset release --target daubly -j2
 #   cmake --build --preset dev --target daubly_kde_input -j2   (the tests' fake input)

@@ -20,8 +20,8 @@ test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy
     xdg-desktop-portal xdg-desktop-portal-wlr pipewire grim)
 # The Debian package, and the checks of what it installs.
 package_pkgs=(dpkg-dev file desktop-file-utils appstream lintian)
-# KDE Plasma: a headless KWin, which brings kglobalaccel, and its Screenshot portal.
-test_pkgs+=(kwin-wayland xdg-desktop-portal-kde)
+# KDE Plasma: a headless KWin, which brings kglobalaccel.
+test_pkgs+=(kwin-wayland)
 # The portal tests run a mock desktop portal on python3-dbus with GLib's main loop.
 test_pkgs+=(python3-dbus python3-gi)
 
