@@ -11,6 +11,14 @@ const std::set<std::int64_t>& functionKeyCodes() {
     return codes;
 }
 
+const std::set<std::int64_t>& keypadKeyCodes() {
+    static const std::set<std::int64_t> codes = {
+        keypad0,    keypad1,     keypad2,      keypad3,     keypad4,       keypad5,
+        keypad6,    keypad7,     keypad8,      keypad9,     keypadDecimal, keypadMultiply,
+        keypadPlus, keypadClear, keypadDivide, keypadEnter, keypadMinus,   keypadEquals};
+    return codes;
+}
+
 const std::set<std::int64_t>& functionFlagKeys() {
     static const std::set<std::int64_t> codes = [] {
         std::set<std::int64_t> keys = functionKeyCodes();

@@ -37,6 +37,8 @@ inline constexpr std::int64_t a = 0, s = 1, d = 2, f = 3, h = 4, g = 5, z = 6, x
 
 // F1 to F20.
 const std::set<std::int64_t>& functionKeyCodes();
+// The keys of the numeric keypad.
+const std::set<std::int64_t>& keypadKeyCodes();
 // The function keys plus Help, Forward Delete, keypad Clear, Home, End, Page Up/Down and
 // the arrows: keys for which the Function bit does not count when matching.
 const std::set<std::int64_t>& functionFlagKeys();

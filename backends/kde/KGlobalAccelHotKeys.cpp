@@ -94,6 +94,9 @@ KGlobalAccelHotKeys::~KGlobalAccelHotKeys() {
 
 std::optional<int> KGlobalAccelHotKeys::keyCode(const Trigger& trigger,
                                                 const KeyboardLayout& layout) {
+    // Qt gives the keypad's keys the characters of the main keys, which would bind those.
+    if (VirtualKey::keypadKeyCodes().contains(trigger.keyCode))
+        return std::nullopt;
     std::optional<Qt::Key> key = VirtualKey::qtKey(trigger.keyCode);
     // A character key is named by its character, in upper case, as Qt names keys.
     if (const auto text = layout.text(trigger.keyCode); !key && text) {
