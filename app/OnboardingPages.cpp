@@ -176,12 +176,8 @@ void PermissionCard::showStatus(Status status, bool animated) {
         auto* relaunch =
             new CapsuleButton(tr("Already allowed? Quit & Reopen"), CapsuleButton::Style::link,
                               CapsuleButton::ControlSize::regular, m_actions);
-        // TODO: call the permission model's relaunch() once it has one (the settings
-        // work adds it); until then the button only logs that it cannot.
-        connect(relaunch, &QAbstractButton::clicked, this, [] {
-            Logger("Permission")
-                .error("Relaunch failed: %{public}s", "not available in this build");
-        });
+        connect(relaunch, &QAbstractButton::clicked, &m_permission,
+                &ScreenRecordingPermission::relaunch);
         box->addWidget(relaunch, 0, Qt::AlignHCenter);
     }
     m_actions->setVisible(status != Status::granted);

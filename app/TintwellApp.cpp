@@ -10,6 +10,7 @@
 #include "app/SettingsWindow.h"
 #include "app/SharedInstances.h"
 #include "platform/ApplicationActivation.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/Logger.h"
 #include "platform/PlatformServices.h"
 #include "platform/Scheduler.h"
@@ -86,13 +87,13 @@ TintwellApp::TintwellApp() {
     // A pick that cannot capture would otherwise end with nothing on screen at all.
     connect(&PickerController::shared(), &PickerController::captureFailed, this,
             [this](const QString& reason) {
-                m_trayIcon->showMessage(tr("Daubly could not capture the screen"), reason,
-                                        QSystemTrayIcon::Warning);
+                tellUser(tr("Daubly could not capture the screen"), reason,
+                         QSystemTrayIcon::Warning);
             });
     // A scheduled check that finds a new version says so gently, in the tray.
     m_appDelegate->updaterController().userDriver().setNotify(
         [this](const QString& title, const QString& message) {
-            m_trayIcon->showMessage(title, message);
+            tellUser(title, message, QSystemTrayIcon::Information);
         });
     // Every way out (the menu, a signal, the session manager's Quit event) ends here.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &TintwellApp::releaseForQuit);
@@ -122,6 +123,18 @@ void TintwellApp::showTrayIcon() {
         logger.error("No system tray found: the Daubly icon appears once a tray runs (a panel "
                      "with a notification area or status icons); meanwhile the pick shortcut, "
                      "'daubly --pick' and 'daubly --settings' reach Daubly");
+    }
+}
+
+void TintwellApp::tellUser(const QString& title, const QString& message,
+                           QSystemTrayIcon::MessageIcon icon) {
+    // Without a tray (stock GNOME) a tray message shows nowhere.
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_trayIcon->showMessage(title, message, icon);
+    } else if (DesktopNotifications* notifications = sharedPlatform().notifications()) {
+        notifications->notify(title, message);
+    } else {
+        Logger("App").error("No tray and no notifications to show \"%{public}s\"", title);
     }
 }
 

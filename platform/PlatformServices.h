@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class DesktopNotifications;
 class FramePresenter;
 class HotKeyService;
 class KeyboardLayout;
@@ -26,4 +27,7 @@ public:
     virtual const KeyboardLayout& keyboardLayout() = 0;
     // Daubly's own login item (the XDG autostart entry on Linux).
     virtual LoginItemService& loginItems() = 0;
+    // The desktop's notifications, for messages where no tray shows them; null where
+    // there are none.
+    virtual DesktopNotifications* notifications() { return nullptr; }
 };

@@ -1,5 +1,6 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
+#include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
 #include "backends/linux/XdgAutostart.h"
@@ -46,6 +47,7 @@ public:
         return m_layout ? *m_layout : KeyboardLayout::us();
     }
     LoginItemService& loginItems() override { return m_autostart; }
+    DesktopNotifications* notifications() override { return &m_notifications; }
 
 private:
     // The captured frames' memory, which the overlays show as it is.
@@ -56,6 +58,7 @@ private:
     std::unique_ptr<PortalGlobalShortcuts> m_hotKeys = PortalGlobalShortcuts::create();
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart;
+    FreedesktopNotifications m_notifications;
 };
 
 } // namespace
