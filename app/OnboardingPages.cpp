@@ -3,6 +3,7 @@
 #include "app/AppIconImage.h"
 #include "app/FormatPicker.h"
 #include "app/LaunchAtLogin.h"
+#include "app/PreferenceRows.h"
 #include "platform/ApplicationActivation.h"
 #include "platform/LoginItemService.h"
 
@@ -347,6 +348,14 @@ SetupPage::SetupPage(const SetupServices& services, QWidget* parent)
     rowsLayout->setSpacing(0);
     m_shortcutRow = new ShortcutCardRow(services);
     rowsLayout->addWidget(m_shortcutRow);
+    if (services.desktopShortcut) {
+        // Under the shortcut row's text, as its second line of actions.
+        m_desktopShortcutOffer = new DesktopShortcutOffer(
+            *services.desktopShortcut, new CapsuleButton(QString(), CapsuleButton::Style::glass,
+                                                         CapsuleButton::ControlSize::regular));
+        m_desktopShortcutOffer->setContentsMargins(62, 0, 20, 16);
+        rowsLayout->addWidget(m_desktopShortcutOffer);
+    }
     auto* divider = new QWidget;
     divider->setFixedHeight(1);
     divider->setAutoFillBackground(true);

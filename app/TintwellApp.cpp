@@ -4,6 +4,7 @@
 #include "KeyboardShortcuts/Recorder.h"
 #include "KeyboardShortcuts/ViewModifiers.h"
 #include "app/ColorHistory.h"
+#include "app/DesktopShortcutEntry.h"
 #include "app/MenuBarContent.h"
 #include "app/PickerController.h"
 #include "app/ScreenRecordingPermission.h"
@@ -165,7 +166,8 @@ SettingsView::Services TintwellApp::settingsServices() {
             [] {
                 OnboardingWindowController::shared().show(
                     OnboardingWindowController::Reason::replay);
-            }};
+            },
+            &DesktopShortcutEntry::shared()};
 }
 
 void TintwellApp::quit() {

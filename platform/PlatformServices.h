@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class DesktopKeybindings;
 class DesktopNotifications;
 class FramePresenter;
 class HotKeyService;
@@ -27,6 +28,9 @@ public:
     virtual const KeyboardLayout& keyboardLayout() = 0;
     // Daubly's own login item (the XDG autostart entry on Linux).
     virtual LoginItemService& loginItems() = 0;
+    // The desktop's own list of custom keyboard shortcuts, where Daubly may add its own;
+    // null where the desktop keeps none that Daubly can write.
+    virtual DesktopKeybindings* desktopKeybindings() { return nullptr; }
     // The desktop's notifications, for messages where no tray shows them; null where
     // there are none.
     virtual DesktopNotifications* notifications() { return nullptr; }

@@ -1,5 +1,6 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
+#include "backends/gnome/GnomeKeybindings.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
@@ -30,6 +31,16 @@ std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offe
     return std::make_unique<PortalScreenshot>();
 }
 
+// GNOME keeps custom keyboard shortcuts that run a command, where the pick shortcut can
+// go while GNOME has no shortcuts portal; no other desktop's list is known.
+std::unique_ptr<DesktopKeybindings> makeKeybindings() {
+    const QStringList desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts);
+    if (!desktops.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive))
+        return nullptr;
+    return std::make_unique<GnomeKeybindings>();
+}
+
 class Services final : public PlatformServices {
 public:
     explicit Services(const WaylandConnection::Offers& offers)
@@ -47,6 +58,7 @@ public:
         return m_layout ? *m_layout : KeyboardLayout::us();
     }
     LoginItemService& loginItems() override { return m_autostart; }
+    DesktopKeybindings* desktopKeybindings() override { return m_keybindings.get(); }
     DesktopNotifications* notifications() override { return &m_notifications; }
 
 private:
@@ -58,6 +70,7 @@ private:
     std::unique_ptr<PortalGlobalShortcuts> m_hotKeys = PortalGlobalShortcuts::create();
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart;
+    std::unique_ptr<DesktopKeybindings> m_keybindings = makeKeybindings();
     FreedesktopNotifications m_notifications;
 };
 
