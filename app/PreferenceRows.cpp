@@ -140,6 +140,8 @@ DesktopShortcutOffer::DesktopShortcutOffer(DesktopShortcutEntry& entry, QAbstrac
     , m_entry(entry)
     , m_button(button)
     , m_added(SettingsStyle::detailLabel(QString())) {
+    // One short line: wrapped, it would be cut to the row's height.
+    m_added->setWordWrap(false);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(m_button);
