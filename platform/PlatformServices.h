@@ -34,4 +34,7 @@ public:
     // The desktop's notifications, for messages where no tray shows them; null where
     // there are none.
     virtual DesktopNotifications* notifications() { return nullptr; }
+    // Called while Daubly quits, on the main thread: hands the text Daubly copied to
+    // whatever keeps it once Daubly is gone. Where nothing can, the copy ends with Daubly.
+    virtual void keepClipboardAfterExit() {}
 };
