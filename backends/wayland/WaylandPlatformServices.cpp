@@ -1,5 +1,6 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
+#include "backends/gnome/ScreenCastCapture.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
 #include "backends/linux/XdgAutostart.h"
@@ -11,10 +12,26 @@
 #include "backends/wayland/WaylandWorkspace.h"
 #include "platform/HotKeyService.h"
 #include "platform/Logger.h"
+#include "platform/UserDefaults.h"
 
 #include <QGuiApplication>
 
 namespace {
+
+bool isGnome() {
+    const QStringList desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower().split(u':', Qt::SkipEmptyParts);
+    return desktops.contains(u"gnome");
+}
+
+// GNOME's Screenshot portal flashes the screen, plays the shutter sound and round-trips
+// a PNG; a one-frame screen cast does neither, once the user has chosen the monitors.
+// DAUBLY_CAPTURE=portal keeps the Screenshot portal.
+std::unique_ptr<ScreenCapture> makeGnomeCapture() {
+    if (qgetenv("DAUBLY_CAPTURE") == "portal" || !isGnome() || !ScreenCastCapture::available())
+        return nullptr;
+    return std::make_unique<ScreenCastCapture>(UserDefaults::standard());
+}
 
 // Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
 // elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
@@ -24,6 +41,10 @@ std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offe
     if (offers.screencopy && qgetenv("DAUBLY_CAPTURE") != "portal") {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
+    }
+    if (auto capture = makeGnomeCapture()) {
+        logger.log("Screen capture: %{public}s", "the ScreenCast portal");
+        return capture;
     }
     logger.log("Screen capture: %{public}s", "the Screenshot portal");
     return std::make_unique<PortalScreenshot>();
