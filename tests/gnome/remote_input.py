@@ -12,9 +12,13 @@ when the Shell has taken it, or "error: ..." :
                       Left, Right, Up, Down, Space, or an evdev code)
     chord NAME NAME   the first key held while the second is pressed
     paste             prints "text: " and the clipboard's text (empty when none)
+    windows           prints "window: WM_CLASS FOCUSED WIDTHxHEIGHT TITLE" for each window
 
 The clipboard is read through the same session: a client of its own would need the
 keyboard focus, which the Shell gives to the window under test.
+Windows are listed by the Shell's introspection interface, which answers only the
+portal implementations it trusts: this process takes the bus name of the GTK one,
+which no GNOME session under test runs.
 The session ends with this process (the Shell drops it with its bus connection).
 """
 
@@ -39,6 +43,8 @@ def main():
     bus = dbus.SessionBus()
     loop = GLib.MainLoop()
 
+    bus.request_name("org.freedesktop.impl.portal.desktop.gtk")
+    introspect = bus.get_object("org.gnome.Shell.Introspect", "/org/gnome/Shell/Introspect")
     config = bus.get_object(MUTTER + ".DisplayConfig", "/org/gnome/Mutter/DisplayConfig")
     state = config.GetCurrentState(dbus_interface=MUTTER + ".DisplayConfig")
     connector = str(state[1][0][0][0])  # the first monitor's connector
@@ -95,6 +101,13 @@ def main():
                 key(name, False)
         elif words[0] == "paste":
             print("text:", paste(), flush=True)
+        elif words[0] == "windows":
+            for window in introspect.GetWindows(
+                    dbus_interface="org.gnome.Shell.Introspect").values():
+                print("window:", window.get("wm-class") or window.get("app-id") or "-",
+                      "yes" if window.get("has-focus") else "no",
+                      f"{int(window.get('width', 0))}x{int(window.get('height', 0))}",
+                      window.get("title", ""), flush=True)
         elif words[0] == "chord":
             key(words[1], True)
             key(words[2], True)
