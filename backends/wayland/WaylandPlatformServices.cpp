@@ -15,46 +15,73 @@
 #include "platform/UserDefaults.h"
 
 #include <QGuiApplication>
+#include <QStringList>
+#include <algorithm>
 
 namespace {
 
-bool isGnome() {
+// The desktops whose own services Daubly uses; each chooses its capture and its hot keys
+// below, in one place.
+enum class Desktop { wlroots, kwin, gnome, other };
+
+bool currentDesktopIs(QStringView name) {
     const QStringList desktops =
-        qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower().split(u':', Qt::SkipEmptyParts);
-    return desktops.contains(u"gnome");
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts);
+    return std::any_of(desktops.begin(), desktops.end(), [name](const QString& desktop) {
+        return desktop.trimmed().compare(name, Qt::CaseInsensitive) == 0;
+    });
 }
 
-// GNOME's Screenshot portal flashes the screen, plays the shutter sound and round-trips
-// a PNG; a one-frame screen cast does neither, once the user has chosen the monitors.
-// DAUBLY_CAPTURE=portal keeps the Screenshot portal.
+Desktop detectDesktop(const WaylandConnection::Offers& offers) {
+    if (offers.screencopy)
+        return Desktop::wlroots;
+    if (currentDesktopIs(u"KDE"))
+        return Desktop::kwin;
+    if (currentDesktopIs(u"GNOME"))
+        return Desktop::gnome;
+    return Desktop::other;
+}
+
+// GNOME's Screenshot portal flashes the screen, plays the shutter sound and round-trips a
+// PNG; one frame of a screen cast does neither, once the user has chosen the monitors.
 std::unique_ptr<ScreenCapture> makeGnomeCapture() {
-    if (qgetenv("DAUBLY_CAPTURE") == "portal" || !isGnome() || !ScreenCastCapture::available())
+    if (!ScreenCastCapture::available())
         return nullptr;
     return std::make_unique<ScreenCastCapture>(UserDefaults::standard());
 }
 
-// Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
-// elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
-std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offers,
+// Screencopy where the compositor offers it (wlroots), a screen cast on GNOME; the
+// desktop's Screenshot portal elsewhere (KDE Plasma), or when DAUBLY_CAPTURE=portal asks
+// for it.
+std::unique_ptr<ScreenCapture> makeCapture(Desktop desktop,
                                            std::shared_ptr<WaylandFrameMemory> memory) {
     const Logger logger("Capture");
-    if (offers.screencopy && qgetenv("DAUBLY_CAPTURE") != "portal") {
+    const bool portalAsked = qgetenv("DAUBLY_CAPTURE") == "portal";
+    if (desktop == Desktop::wlroots && !portalAsked) {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
     }
-    if (auto capture = makeGnomeCapture()) {
-        logger.log("Screen capture: %{public}s", "the ScreenCast portal");
-        return capture;
+    if (desktop == Desktop::gnome && !portalAsked) {
+        if (auto capture = makeGnomeCapture()) {
+            logger.log("Screen capture: %{public}s", "the ScreenCast portal");
+            return capture;
+        }
     }
     logger.log("Screen capture: %{public}s", "the Screenshot portal");
     return std::make_unique<PortalScreenshot>();
 }
 
+// The desktop's GlobalShortcuts portal where there is one.
+std::unique_ptr<HotKeyService> makeHotKeys(Desktop) {
+    return PortalGlobalShortcuts::create();
+}
+
 class Services final : public PlatformServices {
 public:
-    explicit Services(const WaylandConnection::Offers& offers)
-        : m_capture(makeCapture(offers, m_frames))
-        , m_presenter(m_frames) {}
+    explicit Services(Desktop desktop)
+        : m_capture(makeCapture(desktop, m_frames))
+        , m_presenter(m_frames)
+        , m_hotKeys(makeHotKeys(desktop)) {}
 
     QString name() const override { return QStringLiteral("wayland"); }
     ScreenCapture& screenCapture() override { return *m_capture; }
@@ -74,7 +101,7 @@ private:
     std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
     WaylandFramePresenter m_presenter;
-    std::unique_ptr<PortalGlobalShortcuts> m_hotKeys = PortalGlobalShortcuts::create();
+    std::unique_ptr<HotKeyService> m_hotKeys;
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart;
 };
@@ -91,5 +118,5 @@ std::unique_ptr<PlatformServices> WaylandPlatformServices::create() {
     if (offers.serverSideDecorations &&
         !qEnvironmentVariableIsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION"))
         qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
-    return std::make_unique<Services>(offers);
+    return std::make_unique<Services>(detectDesktop(offers));
 }
