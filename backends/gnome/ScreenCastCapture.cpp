@@ -24,6 +24,7 @@
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 #include <spa/utils/result.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -94,13 +95,15 @@ void onParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
         return;
     }
     node->negotiated = true;
-    // Buffers in memory we can map (never DMA-BUF: no GPU here), and the crop the
-    // compositor may set.
+    // Two buffers in memory we can map (never DMA-BUF), and the crop the compositor may
+    // set: one frame is wanted, and the Shell would otherwise fill sixteen, 8 MB each at
+    // 1920 x 1080, before the stream starts.
     std::uint8_t buffer[512];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod* params[2];
     params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
+        &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+        SPA_POD_CHOICE_RANGE_Int(2, 1, 2), SPA_PARAM_BUFFERS_dataType,
         SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
     params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
@@ -283,6 +286,29 @@ FrameRead readNodes(int fd, const std::vector<std::uint32_t>& nodeIds,
     return result;
 }
 
+struct Pixels {
+    void* address = nullptr;
+    std::size_t length = 0;
+};
+
+void unmapPixels(void* info) {
+    const auto* pixels = static_cast<Pixels*>(info);
+    munmap(pixels->address, pixels->length);
+    delete pixels;
+}
+
+// An image over memory of its own mapping, given back to the system with the image's last
+// copy: from the heap, a frame's megabytes would stay with the process after the pick.
+QImage mappedImage(QSize size, QImage::Format format) {
+    const std::size_t length = std::size_t(size.width()) * 4 * std::size_t(size.height());
+    void* address =
+        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (address == MAP_FAILED)
+        return {};
+    return QImage(static_cast<uchar*>(address), size.width(), size.height(),
+                  qsizetype(size.width()) * 4, format, unmapPixels, new Pixels{address, length});
+}
+
 } // namespace
 
 struct ScreenCastCapture::Cast {
@@ -291,6 +317,7 @@ struct ScreenCastCapture::Cast {
     bool framesWanted = true; // false: only the user's answer matters
     QString session;          // the portal's session object, once made
     std::vector<Stream> streams;
+    bool tokenRefused = false; // the kept choice was refused: ask without it
     bool finished = false;
 };
 
@@ -432,7 +459,7 @@ QImage ScreenCastCapture::imageFromFrame(const void* data, std::size_t bytes, in
         break;
     }
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the frame formats are read as little-endian");
-    QImage image(area.size(), imageFormat);
+    QImage image = mappedImage(area.size(), imageFormat);
     if (image.isNull())
         return {};
     const auto* source = static_cast<const std::uint8_t*>(data);
@@ -479,18 +506,20 @@ bool ScreenCastCapture::openPermissionSettings() {
 
 void ScreenCastCapture::call(const std::shared_ptr<Cast>& cast, const QString& method,
                              QVariantList arguments, std::chrono::milliseconds timeout,
-                             std::function<void(const QVariantMap&)> next) {
+                             std::function<void(const QVariantMap&)> next,
+                             std::function<bool(const QString&)> callFailed) {
     QDBusMessage message =
         QDBusMessage::createMethodCall(QString::fromLatin1(PortalRequest::serviceName),
                                        QString::fromLatin1(PortalRequest::objectPath),
                                        QString::fromLatin1(screenCastInterface), method);
     const int optionsIndex = int(arguments.size()) - 1;
     message.setArguments(arguments);
-    const auto answered = [this, cast, method, next](const PortalAnswer& answer) {
+    const auto answered = [this, cast, method, next, callFailed](const PortalAnswer& answer) {
         if (cast->finished)
             return;
         if (!answer.response) {
-            finish(cast, {{}, answer.error});
+            if (!callFailed || !callFailed(answer.error))
+                finish(cast, {{}, answer.error});
         } else if (*answer.response == 1) {
             // The user closed the chooser.
             m_allowed = false;
@@ -532,11 +561,25 @@ void ScreenCastCapture::selectSources(const std::shared_ptr<Cast>& cast) {
                         {QStringLiteral("multiple"), true},
                         {QStringLiteral("cursor_mode"), cursorHidden},
                         {QStringLiteral("persist_mode"), persistUntilRevoked}};
-    if (const auto token = m_defaults.stringValue(QString::fromLatin1(restoreTokenKey)))
+    const auto token = cast->tokenRefused
+                           ? std::nullopt
+                           : m_defaults.stringValue(QString::fromLatin1(restoreTokenKey));
+    if (token)
         options.insert(QStringLiteral("restore_token"), *token);
-    call(cast, QStringLiteral("SelectSources"),
-         {QVariant::fromValue(QDBusObjectPath(cast->session)), options}, m_options.stepTimeout,
-         [this, cast](const QVariantMap&) { startCast(cast); });
+    call(
+        cast, QStringLiteral("SelectSources"),
+        {QVariant::fromValue(QDBusObjectPath(cast->session)), options}, m_options.stepTimeout,
+        [this, cast](const QVariantMap&) { startCast(cast); },
+        // A token the portal cannot read (edited, or from another version) would fail
+        // every pick: it goes, and the user chooses again.
+        token ? std::function<bool(const QString&)>([this, cast](const QString& error) {
+            logger().error("The screen cast refused the kept monitor choice: %{public}s", error);
+            m_defaults.removeValue(QString::fromLatin1(restoreTokenKey));
+            cast->tokenRefused = true;
+            selectSources(cast);
+            return true;
+        })
+              : std::function<bool(const QString&)>());
 }
 
 void ScreenCastCapture::startCast(const std::shared_ptr<Cast>& cast) {

@@ -96,8 +96,11 @@ private:
     void selectSources(const std::shared_ptr<Cast>& cast);
     void startCast(const std::shared_ptr<Cast>& cast);
     void openRemote(const std::shared_ptr<Cast>& cast);
+    // `next` gets the results of a success; `callFailed` (if set) may take over a call
+    // that failed without an answer, by returning true.
     void call(const std::shared_ptr<Cast>& cast, const QString& method, QVariantList arguments,
-              std::chrono::milliseconds timeout, std::function<void(const QVariantMap&)> next);
+              std::chrono::milliseconds timeout, std::function<void(const QVariantMap&)> next,
+              std::function<bool(const QString&)> callFailed = {});
     void readFrames(std::shared_ptr<Cast> cast, int fd);
     void finish(const std::shared_ptr<Cast>& cast, CaptureResult result);
 

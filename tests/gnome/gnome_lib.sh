@@ -47,6 +47,7 @@ fail() {
 gn_start() {
     local env=$E2E_DIR/session.env
     chmod 755 "$E2E_DIR"
+    : >"$env"
     "$WL_SCRIPTS/gnome-session.sh" "$@" >"$env" 2>"$E2E_DIR/session.err" &
     GN_SESSION_PID=$!
     trap gn_cleanup EXIT

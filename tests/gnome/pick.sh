@@ -12,7 +12,9 @@ convert "$scene" -fill '#336699' -draw 'rectangle 100,400 199,499' "$scene" ||
     fail "cannot draw the patch"
 gn_start "1280x720:$scene"
 
-write_defaults '{"hasCompletedOnboarding": true, "didRequestScreenCapture": true, "copyFormat": "hex"}'
+# A kept monitor choice the portal cannot read is dropped: the chooser shows instead.
+write_defaults '{"hasCompletedOnboarding": true, "didRequestScreenCapture": true, "copyFormat": "hex",
+    "screenCastRestoreToken": "not-a-token"}'
 start_gn_daubly
 log_has "Screen capture: the ScreenCast portal" || fail "daubly does not capture through the screen cast"
 
@@ -20,6 +22,7 @@ log_has "Screen capture: the ScreenCast portal" || fail "daubly does not capture
 gn_move 300 200
 as_test_user "$DAUBLY" --pick >>"$E2E_DIR/daubly.log" 2>&1 || fail "daubly --pick failed"
 gn_chooser share
+log_has "The screen cast refused the kept monitor choice" || fail "the unreadable choice was not dropped"
 eventually 20 "the overlay shows after the chooser" overlay_shown
 eventually 10 "the loupe shows after the chooser" log_count_above "Loupe painted" 0
 gn_click left
