@@ -29,6 +29,8 @@ INPUT=$PWD/tests/gnome/remote_input.py
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pick-latency-gnome.XXXXXX")
 chmod 755 "$WORK"
+# The session's user may not reach the clone: the helpers it runs are copied.
+cp "$CHOOSER" "$INPUT" "$WORK/" && CHOOSER=$WORK/chooser.py INPUT=$WORK/remote_input.py
 pids=()
 trap 'stop_all; rm -rf "$WORK"' EXIT
 die() {

@@ -62,6 +62,11 @@ gn_start() {
     export QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
     : >>"$E2E_DIR/daubly.log"
     wl_reachable_programs
+    # The helpers run as the session's user, who may not reach the clone: copies.
+    mkdir -p "$E2E_DIR/bin"
+    cp "$GN_DIR/remote_input.py" "$GN_DIR/chooser.py" "$A11Y_PY" "$E2E_DIR/bin/" ||
+        fail "cannot copy the helpers"
+    GN_HELPERS=$E2E_DIR/bin A11Y_PY=$E2E_DIR/bin/$(basename "$A11Y_PY")
     chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
     gn_start_input
 }
@@ -70,7 +75,7 @@ gn_start_input() {
     mkfifo "$E2E_DIR/input.in"
     : >"$E2E_DIR/input.out"
     chown "$DAUBLY_WAYLAND_USER:" "$E2E_DIR/input.in" "$E2E_DIR/input.out"
-    "${WL_AS_USER[@]}" /usr/bin/python3 "$GN_DIR/remote_input.py" \
+    "${WL_AS_USER[@]}" /usr/bin/python3 "$GN_HELPERS/remote_input.py" \
         <>"$E2E_DIR/input.in" >>"$E2E_DIR/input.out" 2>&1 &
     GN_INPUT_PID=$!
     eventually 10 "the remote desktop session starts" grep -qx ready "$E2E_DIR/input.out"
@@ -117,7 +122,7 @@ a11y() { gn_a11y "$@"; }
 
 # The screen cast's monitor chooser, answered as a user does: share | cancel.
 gn_chooser() {
-    as_test_user /usr/bin/python3 "$GN_DIR/chooser.py" "$1" 20 2>>"$E2E_DIR/a11y.err" ||
+    as_test_user /usr/bin/python3 "$GN_HELPERS/chooser.py" "$1" 20 2>>"$E2E_DIR/a11y.err" ||
         fail "cannot $1 in the monitor chooser"
 }
 
