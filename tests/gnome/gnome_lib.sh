@@ -105,6 +105,22 @@ clipboard() {
 }
 gn_move() { gn_input move "$1" "$2"; }
 gn_click() { gn_input click "${1:-left}"; }
+# A click that copies: the Shell maps the overlay before it gives it the resting pointer,
+# so a click at once may still go to the desktop below; as a user would, it is clicked
+# again while the overlay is up and nothing was copied.
+gn_click_copy() {
+    local copied
+    copied=$(log_count "Copied color as")
+    for _ in 1 2 3; do
+        gn_click left
+        for _ in $(seq 20); do
+            log_count_above "Copied color as" "$copied" && return 0
+            sleep 0.05
+        done
+        overlay_shown || fail "the overlay went without a copy"
+    done
+    fail "three clicks copied nothing"
+}
 gn_keys() { gn_input key "$@"; }
 
 # The permission store of the session's portals (table, id, app "" for a host app).

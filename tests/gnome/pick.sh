@@ -25,7 +25,7 @@ gn_chooser share
 log_has "The screen cast refused the kept monitor choice" || fail "the unreadable choice was not dropped"
 eventually 20 "the overlay shows after the chooser" overlay_shown
 eventually 10 "the loupe shows after the chooser" log_count_above "Loupe painted" 0
-gn_click left
+gn_click_copy
 gn_expect_copied "$(pixels_hex 300 200)"
 grep -q '"screenCastRestoreToken": *"[^"]' "$XDG_CONFIG_HOME/daubly/defaults.json" ||
     fail "no restore token kept: $(cat "$XDG_CONFIG_HOME/daubly/defaults.json")"
@@ -35,7 +35,7 @@ grep -q '"screenCastRestoreToken": *"[^"]' "$XDG_CONFIG_HOME/daubly/defaults.jso
 for at in "640 360" "1100 650" "7 45"; do
     gn_move $at
     gn_pick
-    gn_click left
+    gn_click_copy
     gn_expect_copied "$(pixels_hex $at)"
 done
 
@@ -61,7 +61,7 @@ sed -i 's/"copyFormat": *"hex"/"copyFormat": "oklch"/' "$XDG_CONFIG_HOME/daubly/
 start_gn_daubly
 gn_move 150 450
 gn_pick
-gn_click left
+gn_click_copy
 gn_expect_copied "oklch(49.93% 0.099 250.43)"
 
 kill -0 "$DAUBLY_PID" || fail "daubly is gone"

@@ -46,6 +46,6 @@ gn_set_permission screenshot screenshot yes
 write_defaults '{"hasCompletedOnboarding": true, "didRequestScreenCapture": true, "copyFormat": "hex"}'
 DAUBLY_CAPTURE=portal start_gn_daubly
 gn_pick
-gn_click left
+gn_click_copy
 gn_expect_copied "#336699"
 echo "PASS: gnome refusal"
