@@ -1,6 +1,7 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
 #include "backends/gnome/GnomeKeybindings.h"
+#include "backends/gnome/ScreenCastCapture.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
@@ -13,6 +14,7 @@
 #include "backends/wayland/WaylandWorkspace.h"
 #include "platform/HotKeyService.h"
 #include "platform/Logger.h"
+#include "platform/UserDefaults.h"
 
 #include <QGuiApplication>
 #include <QStringList>
@@ -42,14 +44,30 @@ Desktop detectDesktop(const WaylandConnection::Offers& offers) {
     return Desktop::other;
 }
 
-// Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
-// elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
+// GNOME's Screenshot portal flashes the screen, plays the shutter sound and round-trips a
+// PNG; one frame of a screen cast does neither, once the user has chosen the monitors.
+std::unique_ptr<ScreenCapture> makeGnomeCapture() {
+    if (!ScreenCastCapture::available())
+        return nullptr;
+    return std::make_unique<ScreenCastCapture>(UserDefaults::standard());
+}
+
+// Screencopy where the compositor offers it (wlroots), a screen cast on GNOME; the
+// desktop's Screenshot portal elsewhere (KDE Plasma), or when DAUBLY_CAPTURE=portal asks
+// for it.
 std::unique_ptr<ScreenCapture> makeCapture(Desktop desktop,
                                            std::shared_ptr<WaylandFrameMemory> memory) {
     const Logger logger("Capture");
-    if (desktop == Desktop::wlroots && qgetenv("DAUBLY_CAPTURE") != "portal") {
+    const bool portalAsked = qgetenv("DAUBLY_CAPTURE") == "portal";
+    if (desktop == Desktop::wlroots && !portalAsked) {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
+    }
+    if (desktop == Desktop::gnome && !portalAsked) {
+        if (auto capture = makeGnomeCapture()) {
+            logger.log("Screen capture: %{public}s", "the ScreenCast portal");
+            return capture;
+        }
     }
     logger.log("Screen capture: %{public}s", "the Screenshot portal");
     return std::make_unique<PortalScreenshot>();
