@@ -1,7 +1,10 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
+#include "backends/gnome/GnomeKeybindings.h"
+#include "backends/gnome/ScreenCastCapture.h"
 #include "backends/kde/KGlobalAccelHotKeys.h"
 #include "backends/kde/KWinScreenShot.h"
+#include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
 #include "backends/linux/XdgAutostart.h"
@@ -13,6 +16,7 @@
 #include "backends/wayland/WaylandWorkspace.h"
 #include "platform/HotKeyService.h"
 #include "platform/Logger.h"
+#include "platform/UserDefaults.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -50,17 +54,32 @@ Desktop detectDesktop(const WaylandConnection::Offers& offers) {
     return Desktop::other;
 }
 
-// Screencopy where the compositor offers it (wlroots); KWin's own ScreenShot2 on Plasma,
-// which falls back to the portal where KWin refuses; the desktop's Screenshot portal
-// elsewhere (GNOME), or when DAUBLY_CAPTURE=portal asks for it.
+// GNOME's Screenshot portal flashes the screen, plays the shutter sound and round-trips a
+// PNG; one frame of a screen cast does neither, once the user has chosen the monitors.
+std::unique_ptr<ScreenCapture> makeGnomeCapture() {
+    if (!ScreenCastCapture::available())
+        return nullptr;
+    return std::make_unique<ScreenCastCapture>(UserDefaults::standard());
+}
+
+// Screencopy where the compositor offers it (wlroots), a screen cast on GNOME, KWin's own
+// ScreenShot2 on Plasma (the portal where KWin refuses); the desktop's Screenshot portal
+// elsewhere, or when DAUBLY_CAPTURE=portal asks for it.
 std::unique_ptr<ScreenCapture> makeCapture(Desktop desktop,
                                            std::shared_ptr<WaylandFrameMemory> memory) {
     const Logger logger("Capture");
-    if (desktop == Desktop::wlroots && qgetenv("DAUBLY_CAPTURE") != "portal") {
+    const bool portalAsked = qgetenv("DAUBLY_CAPTURE") == "portal";
+    if (desktop == Desktop::wlroots && !portalAsked) {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
     }
-    if (desktop == Desktop::kwin && qgetenv("DAUBLY_CAPTURE") != "portal") {
+    if (desktop == Desktop::gnome && !portalAsked) {
+        if (auto capture = makeGnomeCapture()) {
+            logger.log("Screen capture: %{public}s", "the ScreenCast portal");
+            return capture;
+        }
+    }
+    if (desktop == Desktop::kwin && !portalAsked) {
         logger.log("Screen capture: %{public}s", "KWin's ScreenShot2");
         return std::make_unique<KWinScreenShot>(std::make_unique<PortalScreenshot>(),
                                                 std::move(memory));
@@ -77,12 +96,21 @@ std::unique_ptr<HotKeyService> makeHotKeys(Desktop desktop, const KeyboardLayout
     return PortalGlobalShortcuts::create();
 }
 
+// GNOME keeps custom keyboard shortcuts that run a command: the pick shortcut can go there
+// while GNOME has no shortcuts portal. No other desktop's list is known.
+std::unique_ptr<DesktopKeybindings> makeKeybindings(Desktop desktop) {
+    if (desktop != Desktop::gnome)
+        return nullptr;
+    return std::make_unique<GnomeKeybindings>();
+}
+
 class Services final : public PlatformServices {
 public:
     explicit Services(Desktop desktop)
         : m_capture(makeCapture(desktop, m_frames))
         , m_presenter(m_frames)
-        , m_hotKeys(makeHotKeys(desktop, keyboardLayout())) {}
+        , m_hotKeys(makeHotKeys(desktop, keyboardLayout()))
+        , m_keybindings(makeKeybindings(desktop)) {}
 
     QString name() const override { return QStringLiteral("wayland"); }
     ScreenCapture& screenCapture() override { return *m_capture; }
@@ -95,6 +123,8 @@ public:
         return m_layout ? *m_layout : KeyboardLayout::us();
     }
     LoginItemService& loginItems() override { return m_autostart; }
+    DesktopKeybindings* desktopKeybindings() override { return m_keybindings.get(); }
+    DesktopNotifications* notifications() override { return &m_notifications; }
 
 private:
     // The captured frames' memory, which the overlays show as it is.
@@ -106,6 +136,8 @@ private:
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     std::unique_ptr<HotKeyService> m_hotKeys;
     XdgAutostart m_autostart;
+    std::unique_ptr<DesktopKeybindings> m_keybindings;
+    FreedesktopNotifications m_notifications;
 };
 
 } // namespace
