@@ -65,8 +65,9 @@ private:
     QString m_directory;
     QByteArray m_request = QByteArrayLiteral("activate");
     std::unique_ptr<QLockFile> m_lock;
-    QLocalServer m_server;
     std::chrono::milliseconds m_idleTimeout{3000};
+    // Before the server: its connections count themselves out as it closes them.
     int m_connections = 0;
     bool m_reportedCrowd = false;
+    QLocalServer m_server;
 };
