@@ -278,11 +278,12 @@ private:
                 QPainter(&sized).drawImage(0, 0, pixels);
                 pixels = std::move(sized);
             }
-            pixels.setColorSpace(m_profiles.colorSpace(m_connection.get(), m_connection.root(),
-                                                       std::size_t(monitor - monitors.data()),
-                                                       monitor->displayID));
-            snapshots.push_back(
-                DisplaySnapshot{monitor->displayID, std::move(pixels), screen.frame, screen.name});
+            X11MonitorColors colors =
+                m_profiles.colors(m_connection.get(), m_connection.root(),
+                                  std::size_t(monitor - monitors.data()), monitor->displayID);
+            pixels.setColorSpace(colors.space);
+            snapshots.push_back(DisplaySnapshot{monitor->displayID, std::move(pixels), screen.frame,
+                                                screen.name, std::move(colors.converter)});
             captured.push_back(*monitor);
         }
         // A monitor unplugged or moved while we read it may still have given pixels (of
