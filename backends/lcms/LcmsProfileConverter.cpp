@@ -28,8 +28,8 @@ bool finite(const RGB& c) {
 
 std::shared_ptr<const LcmsProfileConverter>
 LcmsProfileConverter::fromProfile(const QByteArray& profile) {
-    cmsHPROFILE input = cmsOpenProfileFromMem(profile.constData(),
-                                              static_cast<cmsUInt32Number>(profile.size()));
+    cmsHPROFILE input =
+        cmsOpenProfileFromMem(profile.constData(), static_cast<cmsUInt32Number>(profile.size()));
     if (!input) {
         return nullptr;
     }
@@ -48,7 +48,8 @@ LcmsProfileConverter::fromProfile(const QByteArray& profile) {
     if (!transform) {
         return nullptr;
     }
-    std::shared_ptr<const LcmsProfileConverter> converter(new LcmsProfileConverter(transform, matrixShaper));
+    std::shared_ptr<const LcmsProfileConverter> converter(
+        new LcmsProfileConverter(transform, matrixShaper));
     if (!finite(converter->toLinearSRGB({0, 0, 0})) ||
         !finite(converter->toLinearSRGB({1, 1, 1}))) {
         return nullptr;

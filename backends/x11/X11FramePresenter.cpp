@@ -80,11 +80,12 @@ bool X11FramePresenter::prepare(QWindow& window) {
         return false;
     }
     const auto id = static_cast<xcb_window_t>(window.winId());
-    // Only a window of the screen's own depth takes the frame's pixels as they are.
+    // Only a window of the screen's own depth takes the frame's pixels as they are, and
+    // the loupe is composed as 8-bit ARGB: on a 16- or 30-bit screen Qt paints it all.
     XcbReply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr));
     const xcb_screen_t* screen = firstScreen(connection);
-    if (!geometry || !screen || geometry->depth != screen->root_depth) {
+    if (!geometry || !screen || screen->root_depth != 24 || geometry->depth != screen->root_depth) {
         return false;
     }
     // No background: mapping the window paints nothing, and the screen shows what it

@@ -52,8 +52,8 @@ Bytes encoded(const RGB& linear) {
 }
 
 std::string show(Bytes b) {
-    return "(" + std::to_string(b[0]) + ", " + std::to_string(b[1]) + ", " +
-           std::to_string(b[2]) + ")";
+    return "(" + std::to_string(b[0]) + ", " + std::to_string(b[1]) + ", " + std::to_string(b[2]) +
+           ")";
 }
 
 struct ProfileCase {
@@ -78,9 +78,9 @@ TEST_P(UsableProfile, ReadsEveryPixelAsLittleCmsDoes) {
     const auto converter = LcmsProfileConverter::fromProfile(profile);
     ASSERT_NE(converter, nullptr);
 
-    const Bytes pixels[] = {{51, 102, 153}, {255, 0, 0},     {0, 255, 0},   {0, 0, 255},
-                            {255, 255, 255}, {0, 0, 0},      {128, 128, 128}, {2, 2, 2},
-                            {250, 240, 10}, {17, 200, 90},   {200, 30, 160}, {64, 32, 16}};
+    const Bytes pixels[] = {{51, 102, 153},  {255, 0, 0},   {0, 255, 0},     {0, 0, 255},
+                            {255, 255, 255}, {0, 0, 0},     {128, 128, 128}, {2, 2, 2},
+                            {250, 240, 10},  {17, 200, 90}, {200, 30, 160},  {64, 32, 16}};
     QImage image(int(std::size(pixels)), 1, QImage::Format_RGB32);
     for (int x = 0; x < image.width(); ++x) {
         image.setPixel(x, 0, qRgb(pixels[x][0], pixels[x][1], pixels[x][2]));
@@ -112,8 +112,10 @@ TEST(LcmsProfileConverterTest, NearBlackKeepsTheCurvesValue) {
         double (*curve)(double);
     };
     const Case cases[] = {
-        {"AdobeRGB gamma", TestProfile::adobeMatrix, [](double v) { return std::pow(v, adobeGamma); }},
-        {"ProPhoto gamma 1.8", TestProfile::proPhotoMatrix, [](double v) { return std::pow(v, 1.8); }},
+        {"AdobeRGB gamma", TestProfile::adobeMatrix,
+         [](double v) { return std::pow(v, adobeGamma); }},
+        {"ProPhoto gamma 1.8", TestProfile::proPhotoMatrix,
+         [](double v) { return std::pow(v, 1.8); }},
         {"P3 parametric", TestProfile::p3Parametric, [](double v) { return srgbDecode(v); }},
     };
     for (const Case& c : cases) {

@@ -112,9 +112,8 @@ QByteArray testProfile(TestProfile profile) {
         return save(matrixProfile(d50, proPhotoPrimaries, cmsBuildGamma(nullptr, 1.8), 4.3));
     case TestProfile::p3Parametric: {
         const double srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-        return save(
-            matrixProfile(d65, p3Primaries, cmsBuildParametricToneCurve(nullptr, 4, srgbCurve),
-                          4.3));
+        return save(matrixProfile(d65, p3Primaries,
+                                  cmsBuildParametricToneCurve(nullptr, 4, srgbCurve), 4.3));
     }
     case TestProfile::adobeLutV2:
         return save(adobeLut(false));

@@ -6,13 +6,13 @@
 #include <QByteArray>
 
 enum class TestProfile {
-    adobeMatrix,     // AdobeRGB (1998): matrix and a pure 563/256 gamma, v2
-    proPhotoMatrix,  // ProPhoto RGB: D50 white, pure 1.8 gamma, v4
-    p3Parametric,    // Display P3: matrix and the sRGB parametric curve, v4
-    adobeLutV2,      // AdobeRGB as an A2B0 lookup table (Lut16, Lab PCS), no matrix
-    adobeLutV4,      // AdobeRGB as a v4 lutAtoB: linearising curves, then a table
-    gray,            // a grey profile: no RGB monitor
-    lab,             // an abstract Lab profile: no RGB monitor either
+    adobeMatrix,    // AdobeRGB (1998): matrix and a pure 563/256 gamma, v2
+    proPhotoMatrix, // ProPhoto RGB: D50 white, pure 1.8 gamma, v4
+    p3Parametric,   // Display P3: matrix and the sRGB parametric curve, v4
+    adobeLutV2,     // AdobeRGB as an A2B0 lookup table (Lut16, Lab PCS), no matrix
+    adobeLutV4,     // AdobeRGB as a v4 lutAtoB: linearising curves, then a table
+    gray,           // a grey profile: no RGB monitor
+    lab,            // an abstract Lab profile: no RGB monitor either
 };
 
 // The bytes of the profile; empty when Little CMS could not make it.
