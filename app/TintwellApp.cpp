@@ -19,7 +19,9 @@
 #include <QClipboard>
 #include <QIcon>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -83,11 +85,23 @@ TintwellApp::TintwellApp() {
     };
 
     showTrayIcon();
-    // A pick that cannot capture would otherwise end with nothing on screen at all.
+    // A pick that cannot capture would otherwise end with nothing on screen at all. Without
+    // a tray the notification goes nowhere, so a window says it (one, however many picks).
     connect(&PickerController::shared(), &PickerController::captureFailed, this,
-            [this](const QString& reason) {
-                m_trayIcon->showMessage(tr("Daubly could not capture the screen"), reason,
-                                        QSystemTrayIcon::Warning);
+            [this, window = QPointer<QMessageBox>()](const QString& reason) mutable {
+                const QString title = tr("Daubly could not capture the screen");
+                if (QSystemTrayIcon::isSystemTrayAvailable()) {
+                    m_trayIcon->showMessage(title, reason, QSystemTrayIcon::Warning);
+                    return;
+                }
+                if (!window) {
+                    window = new QMessageBox(QMessageBox::Warning, QStringLiteral("Daubly"), title);
+                    window->setAttribute(Qt::WA_DeleteOnClose);
+                }
+                window->setInformativeText(reason);
+                window->show();
+                window->raise();
+                window->activateWindow();
             });
     // A scheduled check that finds a new version says so gently, in the tray.
     m_appDelegate->updaterController().userDriver().setNotify(
