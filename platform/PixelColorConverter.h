@@ -5,7 +5,7 @@
 // Qt cannot read, say). A snapshot carries one; it is called only for the pixels a pick
 // reads, never for a whole frame.
 
-#include "app/PickedColor.h"
+#include "colors/PickedColor.h"
 
 class PixelColorConverter {
 public:

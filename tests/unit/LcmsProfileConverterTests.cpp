@@ -4,7 +4,7 @@
 // black keeps its value, wide-gamut colours keep their negative components, and what
 // Little CMS cannot use is refused rather than guessed.
 
-#include "app/DisplaySnapshot.h"
+#include "platform/DisplaySnapshot.h"
 #include "backends/lcms/LcmsProfileCache.h"
 #include "backends/lcms/LcmsProfileConverter.h"
 #include "support/TestProfiles.h"
