@@ -4,9 +4,9 @@
 // black keeps its value, wide-gamut colours keep their negative components, and what
 // Little CMS cannot use is refused rather than guessed.
 
-#include "platform/DisplaySnapshot.h"
 #include "backends/lcms/LcmsProfileCache.h"
 #include "backends/lcms/LcmsProfileConverter.h"
+#include "platform/DisplaySnapshot.h"
 #include "support/TestProfiles.h"
 
 #include <QImage>

@@ -4,9 +4,9 @@
 //   scripts/with-two-monitors.sh 800x600 640x480 x11_capture_tests   (the ctest
 //   x11_capture_two_monitors)
 
-#include "colors/ColorFormat.h"
 #include "backends/x11/X11FramePresenter.h"
 #include "backends/x11/X11ScreenCapture.h"
+#include "colors/ColorFormat.h"
 #include "platform/ScreenGeometry.h"
 
 #include <QColorSpace>
