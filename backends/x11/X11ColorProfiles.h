@@ -45,8 +45,6 @@ public:
     // The root window property that holds the profile of the monitor at `index`.
     static QByteArray rootPropertyName(std::size_t index);
 
-    const LcmsProfileCache& cache() const { return m_cache; }
-
 private:
     LcmsProfileCache m_cache;
 };
