@@ -5,8 +5,9 @@
 //
 // What a monitor's colour profile adds to a pick: the same end-to-end capture with no
 // profile, a matrix profile and a lookup-table one on the root window (read, known by
-// its digest and its transform found again at every capture), what parsing a profile
-// costs the first time it is seen, and reading the picked pixel through it.
+// its digest and its transform found again at every capture; that part alone in
+// Profile/EveryCapture), what parsing a profile costs the first time it is seen, and
+// reading the picked pixel through it.
 //
 //   Xvfb :97 -screen 0 3840x2160x24 &
 //   DISPLAY=:97 build/release/bench/capture_bench
@@ -15,6 +16,7 @@
 // Every case runs 20 single-capture repetitions and reports their median.
 
 #include "backends/lcms/LcmsProfileConverter.h"
+#include "backends/x11/X11ColorProfiles.h"
 #include "backends/x11/X11ScreenCapture.h"
 #include "support/TestProfiles.h"
 
@@ -218,19 +220,39 @@ void parseProfile(benchmark::State& state, TestProfile profile) {
     }
 }
 
-// The picked pixel read from a 4K snapshot, with and without a profile's transform.
+// The picked pixel read from a snapshot, with and without a profile's transform. The read
+// copies one pixel whatever the frame's size; a small frame keeps the process's memory
+// figures for the captures above and below.
 void readPixel(benchmark::State& state, TestProfile profile, bool none) {
-    QImage image(3840, 2160, QImage::Format_RGB32);
+    QImage image(256, 256, QImage::Format_RGB32);
     image.fill(QColor(51, 102, 153));
-    const DisplaySnapshot snapshot(1, image, QRectF(0, 0, 3840, 2160), {},
+    const DisplaySnapshot snapshot(1, image, QRectF(0, 0, 256, 256), {},
                                    none ? nullptr
                                         : LcmsProfileConverter::fromProfile(testProfile(profile)));
     std::int64_t x = 0;
     for (auto _ : state) {
-        auto color = snapshot.color(PixelPoint{x, 1000});
+        auto color = snapshot.color(PixelPoint{x, 100});
         benchmark::DoNotOptimize(color);
-        x = (x + 1) % 3840;
+        x = (x + 1) % 256;
     }
+}
+
+// What a profile adds to every capture once it has been seen: its property read from the
+// server, its digest, and its transform found in the cache.
+void profileLookup(benchmark::State& state, TestProfile profile, bool none) {
+    if (!publishProfile(none ? QByteArray() : testProfile(profile))) {
+        state.SkipWithError("could not set the profile");
+        return;
+    }
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    X11ColorProfiles profiles;
+    for (auto _ : state) {
+        auto colors = profiles.colors(connection, root, 0, 0);
+        benchmark::DoNotOptimize(colors);
+    }
+    xcb_disconnect(connection);
+    publishProfile({});
 }
 
 X11CaptureOptions strips(std::size_t bytes, bool keep, bool populate, bool huge) {
@@ -308,6 +330,10 @@ void registerAll() {
         benchmark::RegisterBenchmark((std::string("Profile/ReadPixel/") + p.name).c_str(),
                                      readPixel, p.profile, p.none)
             ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("Profile/EveryCapture/") + p.name).c_str(),
+                                     profileLookup, p.profile, p.none)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
         if (!p.none) {
             benchmark::RegisterBenchmark((std::string("Profile/FirstParse/") + p.name).c_str(),
                                          parseProfile, p.profile)

@@ -3,7 +3,7 @@
 // Parsed profiles by their content, a few at a time. Any X client may set a profile
 // property, so an endless run of distinct profiles must not stay in memory: the least
 // recently used entry goes once `capacity` are kept. Entries are known by a digest of the
-// bytes, not the bytes, so a 16 MiB profile costs 32 bytes once parsed; profiles Little
+// bytes, not the bytes, so a 16 MiB profile costs 24 bytes once parsed; profiles Little
 // CMS cannot use are remembered the same way (with no converter), so each is logged once
 // while it is remembered.
 //
@@ -13,6 +13,7 @@
 
 #include <QByteArray>
 #include <QColorSpace>
+#include <array>
 #include <cstddef>
 #include <list>
 #include <memory>
@@ -41,13 +42,23 @@ public:
     std::size_t size() const;
 
 private:
+    // The size and two 64-bit hashes with seeds of this process.
+    struct Digest {
+        std::size_t size;
+        std::size_t first;
+        std::size_t second;
+        friend bool operator==(const Digest&, const Digest&) = default;
+    };
+    Digest digest(const QByteArray& profile) const;
+
     struct Entry {
-        QByteArray digest;
+        Digest digest;
         QColorSpace space;
         std::shared_ptr<const LcmsProfileConverter> converter;
     };
 
     const std::size_t m_capacity;
+    const std::array<std::size_t, 2> m_seeds;
     mutable std::mutex m_mutex;
     std::list<Entry> m_entries; // the most recently used first
 };
