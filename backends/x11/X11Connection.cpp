@@ -17,7 +17,9 @@ bool isLocalSocket(xcb_connection_t* connection) {
            address.ss_family == AF_UNIX;
 }
 
-X11VisualLayout rootLayout(const xcb_setup_t* setup, const xcb_screen_t& screen) {
+} // namespace
+
+X11VisualLayout rootLayoutOf(const xcb_setup_t* setup, const xcb_screen_t& screen) {
     X11VisualLayout layout;
     layout.depth = screen.root_depth;
     layout.serverLittleEndian = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
@@ -44,8 +46,6 @@ X11VisualLayout rootLayout(const xcb_setup_t* setup, const xcb_screen_t& screen)
     }
     return layout;
 }
-
-} // namespace
 
 std::optional<QImage::Format> imageFormatOf(const X11VisualLayout& layout) {
     // The server's words are read as the host's: QImage's formats are in host order.
@@ -116,7 +116,7 @@ std::optional<X11Error> X11Connection::open() {
     }
     m_root = screens.data->root;
     m_rootDepth = screens.data->root_depth;
-    const X11VisualLayout layout = rootLayout(setup, *screens.data);
+    const X11VisualLayout layout = rootLayoutOf(setup, *screens.data);
     const std::optional<QImage::Format> format = imageFormatOf(layout);
     if (!format) {
         close();

@@ -38,6 +38,7 @@ struct X11VisualLayout {
     std::uint32_t blueMask = 0;
     bool serverLittleEndian = true;
 };
+X11VisualLayout rootLayoutOf(const xcb_setup_t* setup, const xcb_screen_t& screen);
 std::optional<QImage::Format> imageFormatOf(const X11VisualLayout& layout);
 
 class X11Connection {
