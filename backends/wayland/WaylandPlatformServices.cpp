@@ -1,5 +1,7 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
+#include "backends/gnome/GnomeKeybindings.h"
+#include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
 #include "backends/linux/XdgAutostart.h"
@@ -58,12 +60,21 @@ std::unique_ptr<HotKeyService> makeHotKeys(Desktop) {
     return PortalGlobalShortcuts::create();
 }
 
+// GNOME keeps custom keyboard shortcuts that run a command: the pick shortcut can go there
+// while GNOME has no shortcuts portal. No other desktop's list is known.
+std::unique_ptr<DesktopKeybindings> makeKeybindings(Desktop desktop) {
+    if (desktop != Desktop::gnome)
+        return nullptr;
+    return std::make_unique<GnomeKeybindings>();
+}
+
 class Services final : public PlatformServices {
 public:
     explicit Services(Desktop desktop)
         : m_capture(makeCapture(desktop, m_frames))
         , m_presenter(m_frames)
-        , m_hotKeys(makeHotKeys(desktop)) {}
+        , m_hotKeys(makeHotKeys(desktop))
+        , m_keybindings(makeKeybindings(desktop)) {}
 
     QString name() const override { return QStringLiteral("wayland"); }
     ScreenCapture& screenCapture() override { return *m_capture; }
@@ -76,6 +87,8 @@ public:
         return m_layout ? *m_layout : KeyboardLayout::us();
     }
     LoginItemService& loginItems() override { return m_autostart; }
+    DesktopKeybindings* desktopKeybindings() override { return m_keybindings.get(); }
+    DesktopNotifications* notifications() override { return &m_notifications; }
 
 private:
     // The captured frames' memory, which the overlays show as it is.
@@ -86,6 +99,8 @@ private:
     std::unique_ptr<HotKeyService> m_hotKeys;
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart;
+    std::unique_ptr<DesktopKeybindings> m_keybindings;
+    FreedesktopNotifications m_notifications;
 };
 
 } // namespace
