@@ -8,12 +8,12 @@ source "$(dirname "$0")/lib.sh"
 depth=${DAUBLY_DEPTH:?set by ctest}
 write_defaults '{"hasCompletedOnboarding": true, "copyFormat": "hex"}'
 
-# The tray's message: a visible daubly window named as the application, not the icon.
+# The tray's message: a visible daubly window wider than the icon, smaller than an overlay.
 message_windows() {
     local w n=0
-    for w in $(xdotool search --onlyvisible --name '^Daubly$' 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --class '^daubly$' 2>/dev/null); do
         eval "$(xdotool getwindowgeometry --shell "$w")"
-        ((WIDTH > 100)) && n=$((n + 1))
+        ((WIDTH > 100 && HEIGHT < 200)) && n=$((n + 1))
     done
     echo "$n"
 }
