@@ -1,6 +1,9 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
 #include "backends/gnome/GnomeKeybindings.h"
+#include "backends/gnome/ScreenCastCapture.h"
+#include "backends/kde/KGlobalAccelHotKeys.h"
+#include "backends/kde/KWinScreenShot.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
@@ -13,7 +16,10 @@
 #include "backends/wayland/WaylandWorkspace.h"
 #include "platform/HotKeyService.h"
 #include "platform/Logger.h"
+#include "platform/UserDefaults.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QGuiApplication>
 #include <QStringList>
 #include <algorithm>
@@ -32,31 +38,61 @@ bool currentDesktopIs(QStringView name) {
     });
 }
 
+// KWin without Plasma's session around it still owns its name on the session bus.
+bool kwinIsOnTheBus() {
+    const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    return bus && bus->isServiceRegistered(QStringLiteral("org.kde.KWin")).value();
+}
+
 Desktop detectDesktop(const WaylandConnection::Offers& offers) {
     if (offers.screencopy)
         return Desktop::wlroots;
-    if (currentDesktopIs(u"KDE"))
+    if (currentDesktopIs(u"KDE") || kwinIsOnTheBus())
         return Desktop::kwin;
     if (currentDesktopIs(u"GNOME"))
         return Desktop::gnome;
     return Desktop::other;
 }
 
-// Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
-// elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
+// GNOME's Screenshot portal flashes the screen, plays the shutter sound and round-trips a
+// PNG; one frame of a screen cast does neither, once the user has chosen the monitors.
+std::unique_ptr<ScreenCapture> makeGnomeCapture() {
+    if (!ScreenCastCapture::available())
+        return nullptr;
+    return std::make_unique<ScreenCastCapture>(UserDefaults::standard());
+}
+
+// Screencopy where the compositor offers it (wlroots), a screen cast on GNOME, KWin's own
+// ScreenShot2 on Plasma (the portal where KWin refuses); the desktop's Screenshot portal
+// elsewhere, or when DAUBLY_CAPTURE=portal asks for it.
 std::unique_ptr<ScreenCapture> makeCapture(Desktop desktop,
                                            std::shared_ptr<WaylandFrameMemory> memory) {
     const Logger logger("Capture");
-    if (desktop == Desktop::wlroots && qgetenv("DAUBLY_CAPTURE") != "portal") {
+    const bool portalAsked = qgetenv("DAUBLY_CAPTURE") == "portal";
+    if (desktop == Desktop::wlroots && !portalAsked) {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
+    }
+    if (desktop == Desktop::gnome && !portalAsked) {
+        if (auto capture = makeGnomeCapture()) {
+            logger.log("Screen capture: %{public}s", "the ScreenCast portal");
+            return capture;
+        }
+    }
+    if (desktop == Desktop::kwin && !portalAsked) {
+        logger.log("Screen capture: %{public}s", "KWin's ScreenShot2");
+        return std::make_unique<KWinScreenShot>(std::make_unique<PortalScreenshot>(),
+                                                std::move(memory));
     }
     logger.log("Screen capture: %{public}s", "the Screenshot portal");
     return std::make_unique<PortalScreenshot>();
 }
 
-// The desktop's GlobalShortcuts portal where there is one.
-std::unique_ptr<HotKeyService> makeHotKeys(Desktop) {
+// kglobalaccel on Plasma, where the portal binds nothing; the desktop's GlobalShortcuts
+// portal elsewhere, where there is one.
+std::unique_ptr<HotKeyService> makeHotKeys(Desktop desktop, const KeyboardLayout& layout) {
+    if (desktop == Desktop::kwin)
+        return KGlobalAccelHotKeys::create(layout);
     return PortalGlobalShortcuts::create();
 }
 
@@ -73,7 +109,7 @@ public:
     explicit Services(Desktop desktop)
         : m_capture(makeCapture(desktop, m_frames))
         , m_presenter(m_frames)
-        , m_hotKeys(makeHotKeys(desktop))
+        , m_hotKeys(makeHotKeys(desktop, keyboardLayout()))
         , m_keybindings(makeKeybindings(desktop)) {}
 
     QString name() const override { return QStringLiteral("wayland"); }
@@ -96,8 +132,9 @@ private:
     std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
     WaylandFramePresenter m_presenter;
-    std::unique_ptr<HotKeyService> m_hotKeys;
+    // Before the hot keys, which name keys in it.
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
+    std::unique_ptr<HotKeyService> m_hotKeys;
     XdgAutostart m_autostart;
     std::unique_ptr<DesktopKeybindings> m_keybindings;
     FreedesktopNotifications m_notifications;
