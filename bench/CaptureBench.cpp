@@ -3,13 +3,22 @@
 // alone, for each way of moving the pixels, and the resident memory before, during and
 // after. Runs against $DISPLAY; without one it says so and exits.
 //
+// What a monitor's colour profile adds to a pick: the same end-to-end capture with no
+// profile, a matrix profile and a lookup-table one on the root window (read, known by
+// its digest and its transform found again at every capture; that part alone in
+// Profile/EveryCapture), what parsing a profile costs the first time it is seen, and
+// reading the picked pixel through it.
+//
 //   Xvfb :97 -screen 0 3840x2160x24 &
 //   DISPLAY=:97 build/release/bench/capture_bench
 //   scripts/with-two-monitors.sh 3840x2160 3840x2160 build/release/bench/capture_bench
 //
 // Every case runs 20 single-capture repetitions and reports their median.
 
+#include "backends/lcms/LcmsProfileConverter.h"
+#include "backends/x11/X11ColorProfiles.h"
 #include "backends/x11/X11ScreenCapture.h"
+#include "support/TestProfiles.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -167,6 +176,85 @@ void copyFrame(benchmark::State& state) {
     }
 }
 
+// Sets (or, for an empty profile, deletes) the root window's _ICC_PROFILE.
+bool publishProfile(const QByteArray& profile) {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const char name[] = "_ICC_PROFILE";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    if (!atom) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const xcb_void_cookie_t cookie =
+        profile.isEmpty()
+            ? xcb_delete_property_checked(connection, root, atom->atom)
+            : xcb_change_property_checked(connection, XCB_PROP_MODE_REPLACE, root, atom->atom,
+                                          XCB_ATOM_CARDINAL, 8, std::uint32_t(profile.size()),
+                                          profile.constData());
+    std::free(atom);
+    xcb_generic_error_t* error = xcb_request_check(connection, cookie);
+    std::free(error);
+    xcb_disconnect(connection);
+    return error == nullptr;
+}
+
+// The capture as shipped, with `profile` on the root window.
+void endToEndWithProfile(benchmark::State& state, TestProfile profile, bool none) {
+    if (!publishProfile(none ? QByteArray() : testProfile(profile))) {
+        state.SkipWithError("could not set the profile");
+        return;
+    }
+    endToEnd(state, X11CaptureOptions{});
+    publishProfile({});
+    state.counters["profile_bytes"] = none ? 0 : double(testProfile(profile).size());
+}
+
+// The first sight of a profile: Little CMS reads it and builds the transform.
+void parseProfile(benchmark::State& state, TestProfile profile) {
+    const QByteArray bytes = testProfile(profile);
+    for (auto _ : state) {
+        auto converter = LcmsProfileConverter::fromProfile(bytes);
+        benchmark::DoNotOptimize(converter.get());
+    }
+}
+
+// The picked pixel read from a snapshot, with and without a profile's transform. The read
+// copies one pixel whatever the frame's size; a small frame keeps the process's memory
+// figures for the captures above and below.
+void readPixel(benchmark::State& state, TestProfile profile, bool none) {
+    QImage image(256, 256, QImage::Format_RGB32);
+    image.fill(QColor(51, 102, 153));
+    const DisplaySnapshot snapshot(1, image, QRectF(0, 0, 256, 256), {},
+                                   none ? nullptr
+                                        : LcmsProfileConverter::fromProfile(testProfile(profile)));
+    std::int64_t x = 0;
+    for (auto _ : state) {
+        auto color = snapshot.color(PixelPoint{x, 100});
+        benchmark::DoNotOptimize(color);
+        x = (x + 1) % 256;
+    }
+}
+
+// What a profile adds to every capture once it has been seen: its property read from the
+// server, its digest, and its transform found in the cache.
+void profileLookup(benchmark::State& state, TestProfile profile, bool none) {
+    if (!publishProfile(none ? QByteArray() : testProfile(profile))) {
+        state.SkipWithError("could not set the profile");
+        return;
+    }
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    X11ColorProfiles profiles;
+    for (auto _ : state) {
+        auto colors = profiles.colors(connection, root, 0, 0);
+        benchmark::DoNotOptimize(colors);
+    }
+    xcb_disconnect(connection);
+    publishProfile({});
+}
+
 X11CaptureOptions strips(std::size_t bytes, bool keep, bool populate, bool huge) {
     X11CaptureOptions options;
     options.transfer = X11Transfer::shmStrips;
@@ -221,6 +309,37 @@ void registerAll() {
         ->Iterations(1)
         ->Repetitions(20)
         ->ReportAggregatesOnly(true);
+    const struct {
+        const char* name;
+        TestProfile profile;
+        bool none;
+    } profiles[] = {
+        {"none", TestProfile::adobeMatrix, true},
+        {"adobe_matrix", TestProfile::adobeMatrix, false},
+        {"adobe_lut_v2", TestProfile::adobeLutV2, false},
+        {"adobe_lut_v4", TestProfile::adobeLutV4, false},
+    };
+    for (const auto& p : profiles) {
+        benchmark::RegisterBenchmark((std::string("Profile/EndToEnd/") + p.name).c_str(),
+                                     endToEndWithProfile, p.profile, p.none)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(1)
+            ->Repetitions(20)
+            ->ReportAggregatesOnly(true);
+        benchmark::RegisterBenchmark((std::string("Profile/ReadPixel/") + p.name).c_str(),
+                                     readPixel, p.profile, p.none)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("Profile/EveryCapture/") + p.name).c_str(),
+                                     profileLookup, p.profile, p.none)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        if (!p.none) {
+            benchmark::RegisterBenchmark((std::string("Profile/FirstParse/") + p.name).c_str(),
+                                         parseProfile, p.profile)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
     benchmark::RegisterBenchmark("CopyFrame/3840x2160_warm", copyFrame)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1)

@@ -7,6 +7,9 @@
 #   bench/pick_latency.sh [path/to/daubly] [picks]      (default build/release/daubly, 20)
 #   ONLY=one|two  MOVES=1000  LOGS=dir (keeps daubly's log and the per-pick figures of
 #   each setup there)
+#   PROFILE=KIND  publishes a colour profile on the root window first (KIND as for
+#   tests/e2e/fixture/IccProfile.cpp: adobe-lut-v2, adobe-matrix, ...; ICC_TOOL names the
+#   fixture, default the dev tree's), to compare with the same run without
 #   HOLD=0.08  seconds between Alt+C's key-down and key-up, as a person's press lasts
 #   (80-120 ms); the pick starts at the key-up and is timed from there, and the capture
 #   gets ready while the key is down. HOLD=0 leaves xdotool's own pace (about 12 ms
@@ -39,6 +42,8 @@ PICKS=${2:-20}
 MOVES=${MOVES:-1000}
 ONLY=${ONLY:-}
 HOLD=${HOLD:-0.08}
+PROFILE=${PROFILE:-}
+ICC_TOOL=${ICC_TOOL:-$(dirname "$0")/../build/dev/tests/e2e/daubly_icc_profile}
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/pick-latency.XXXXXX")
 pids=()
@@ -95,6 +100,9 @@ measure() { # NAME
         --transparent false --tint 0x303030 --expand true >/dev/null 2>&1 &
     pids+=($!)
     until_true 10 xdotool search --class trayer >/dev/null || die "trayer did not start"
+    if [ -n "$PROFILE" ]; then
+        "$ICC_TOOL" set "$PROFILE" || die "could not publish the $PROFILE profile"
+    fi
 
     rm -rf "$WORK/home" "$WORK/daubly.log"
     mkdir -p "$WORK/home/config" "$WORK/home/runtime"
@@ -183,7 +191,7 @@ measure() { # NAME
     stop_all
 }
 
-echo "load: $(cut -d' ' -f1-3 /proc/loadavg)  daubly: $DAUBLY  hold: $HOLD s"
+echo "load: $(cut -d' ' -f1-3 /proc/loadavg)  daubly: $DAUBLY  hold: $HOLD s  profile: ${PROFILE:-none}"
 if [ "$ONLY" != two ]; then
     start_xvfb
     measure one

@@ -64,7 +64,7 @@ std::optional<PickedColor> DisplaySnapshot::color(PixelPoint pixel) const {
         return std::nullopt;
     }
     const WorkingSpace space = workingSpace(image.colorSpace());
-    if (space == WorkingSpace::extendedLinearSRGB && image.colorSpace().isValid()) {
+    if (!converter && space == WorkingSpace::extendedLinearSRGB && image.colorSpace().isValid()) {
         // Any other tagged space is matched into linear sRGB; an untagged image is taken
         // as linear sRGB already.
         one.convertToColorSpace(QColorSpace(QColorSpace::SRgbLinear));
@@ -76,6 +76,9 @@ std::optional<PickedColor> DisplaySnapshot::color(PixelPoint pixel) const {
     const double alpha = components[3];
     const double divisor = alpha > 0 ? alpha : 1;
     const RGB stored{components[0] / divisor, components[1] / divisor, components[2] / divisor};
+    if (converter) {
+        return PickedColor{converter->toLinearSRGB(stored)};
+    }
 
     switch (space) {
     case WorkingSpace::sRGB:

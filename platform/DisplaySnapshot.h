@@ -3,6 +3,7 @@
 // The frozen capture of one monitor, and the three reads a pick makes on it.
 
 #include "colors/PickedColor.h"
+#include "platform/PixelColorConverter.h"
 
 #include <QColorSpace>
 #include <QImage>
@@ -11,7 +12,9 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <utility>
 
 class QScreen;
 
@@ -31,6 +34,16 @@ template <> struct std::hash<PixelPoint> {
 };
 
 struct DisplaySnapshot {
+    DisplaySnapshot() = default;
+    // The converter last, and optional: most captures are told by the image's tag alone.
+    DisplaySnapshot(std::uint32_t displayID, QImage image, QRectF frame, QString screenName,
+                    std::shared_ptr<const PixelColorConverter> converter = nullptr)
+        : displayID(displayID)
+        , image(std::move(image))
+        , frame(frame)
+        , screenName(std::move(screenName))
+        , converter(std::move(converter)) {}
+
     std::uint32_t displayID = 0; // the RandR monitor's output id
     QImage image;                // top row first, full pixel resolution, colour space tagged
     // The monitor in global points: origin at the bottom-left of the primary monitor,
@@ -39,10 +52,14 @@ struct DisplaySnapshot {
     // The name of the screen it was captured from (QScreen::name()), so that the overlay
     // can find its screen without asking the X server.
     QString screenName;
+    // Where the monitor's colours need more than the image's tag (an ICC profile): what
+    // turns a read pixel into linear sRGB. Shared by every snapshot of that profile.
+    std::shared_ptr<const PixelColorConverter> converter;
 
     // The pixel under a point in global points; all four edges are inside.
     std::optional<PixelPoint> pixel(QPointF point) const;
-    // The pixel's colour as linear sRGB, un-premultiplied and unclamped.
+    // The pixel's colour as linear sRGB, un-premultiplied and unclamped: through the
+    // converter where there is one, else by the image's colour space.
     std::optional<PickedColor> color(PixelPoint pixel) const;
     // (2r + 1) x (2r + 1) pixels centred on `around`, padded with opaque black past the edges.
     std::optional<QImage> patch(PixelPoint around, int radius) const;

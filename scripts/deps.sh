@@ -6,7 +6,7 @@ set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
     libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xkb-dev libxcb-xfixes0-dev
-    libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev
+    libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev liblcms2-dev
     libwayland-dev wayland-protocols libwayland-bin plasma-wayland-protocols qt6-wayland qt6-base-private-dev
     libglib2.0-dev libpipewire-0.3-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core clang-format)

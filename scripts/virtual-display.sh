@@ -1,5 +1,5 @@
 # Sourced, not run: starts a virtual X display with openbox and the trayer tray.
-#   start_virtual_display [WIDTHxHEIGHT]   sets DISPLAY; stops everything on exit
+#   start_virtual_display [WIDTHxHEIGHT[xDEPTH]]   sets DISPLAY; stops everything on exit
 #   wait_for_window NAME-or-CLASS [SECONDS]
 # Needs xvfb, openbox, trayer, x11-utils (scripts/deps.sh run).
 
@@ -37,7 +37,8 @@ start_x_server() {
 
 start_virtual_display() {
     local size=${1:-1920x1080}
-    start_x_server Xvfb -screen 0 "${size}x24" -nolisten tcp -noreset || return 1
+    [[ $size == *x*x* ]] || size+=x24 # WIDTHxHEIGHT[xDEPTH]
+    start_x_server Xvfb -screen 0 "$size" -nolisten tcp -noreset || return 1
     _vd_pids+=("$X_SERVER_PID")
     xdpyinfo >/dev/null 2>&1 || { echo "virtual display $DISPLAY does not answer" >&2; return 1; }
     openbox >/dev/null 2>&1 &

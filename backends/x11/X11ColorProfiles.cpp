@@ -2,6 +2,7 @@
 
 #include "backends/x11/XcbAtom.h"
 #include "platform/Logger.h"
+#include "platform/PixelColorConverter.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -57,9 +58,9 @@ QByteArray X11ColorProfiles::rootPropertyName(std::size_t index) {
                       : QByteArrayLiteral("_ICC_PROFILE_") + QByteArray::number(qulonglong(index));
 }
 
-QColorSpace X11ColorProfiles::colorSpace(xcb_connection_t* connection, xcb_window_t root,
-                                         std::size_t index, std::uint32_t output) {
-    const QColorSpace sRGB(QColorSpace::SRgb);
+X11MonitorColors X11ColorProfiles::colors(xcb_connection_t* connection, xcb_window_t root,
+                                          std::size_t index, std::uint32_t output) {
+    const X11MonitorColors sRGB{QColorSpace(QColorSpace::SRgb), nullptr};
     if (!connection) {
         return sRGB;
     }
@@ -86,22 +87,15 @@ QColorSpace X11ColorProfiles::colorSpace(xcb_connection_t* connection, xcb_windo
     return fromProfile(*profile, QString::fromLatin1(name) + QStringLiteral(" of the root window"));
 }
 
-QColorSpace X11ColorProfiles::fromProfile(const QByteArray& profile, const QString& where) {
-    std::lock_guard lock(m_mutex);
-    if (const auto found = m_parsed.constFind(profile); found != m_parsed.constEnd()) {
-        return *found;
+X11MonitorColors X11ColorProfiles::fromProfile(const QByteArray& profile, const QString& where) {
+    LcmsProfileCache::Lookup found = m_cache.lookup(profile);
+    if (!found.usable()) {
+        if (found.parsedNow) {
+            Logger("Picker").error("The colour profile in %{public}s (%ld bytes) cannot be used; "
+                                   "reading that monitor as sRGB",
+                                   where, profile.size());
+        }
+        return {QColorSpace(QColorSpace::SRgb), nullptr};
     }
-    if (m_rejected.contains(profile)) {
-        return QColorSpace(QColorSpace::SRgb);
-    }
-    QColorSpace space = QColorSpace::fromIccProfile(profile);
-    if (!space.isValid()) {
-        m_rejected.insert(profile);
-        Logger("Picker").error("The colour profile in %{public}s (%ld bytes) cannot be used; "
-                               "reading that monitor as sRGB",
-                               where, profile.size());
-        return QColorSpace(QColorSpace::SRgb);
-    }
-    m_parsed.insert(profile, space);
-    return space;
+    return {found.space, std::move(found.converter)};
 }

@@ -17,40 +17,61 @@ bool isLocalSocket(xcb_connection_t* connection) {
            address.ss_family == AF_UNIX;
 }
 
-// Images are read as Format_RGB32: 32 bits a pixel, red in bits 16-23, in the host's
-// byte order. Anything else (16-bit visuals, big-endian servers) is refused.
-std::optional<X11Error> checkPixelFormat(const xcb_setup_t* setup, const xcb_screen_t& screen) {
-    int bitsPerPixel = 0;
+} // namespace
+
+X11VisualLayout rootLayoutOf(const xcb_setup_t* setup, const xcb_screen_t& screen) {
+    X11VisualLayout layout;
+    layout.depth = screen.root_depth;
+    layout.serverLittleEndian = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
     for (auto formats = xcb_setup_pixmap_formats_iterator(setup); formats.rem > 0;
          xcb_format_next(&formats)) {
         if (formats.data->depth == screen.root_depth) {
-            bitsPerPixel = formats.data->bits_per_pixel;
+            layout.bitsPerPixel = formats.data->bits_per_pixel;
         }
     }
-    const xcb_visualtype_t* visual = nullptr;
-    for (auto depths = xcb_screen_allowed_depths_iterator(&screen); depths.rem > 0 && !visual;
+    for (auto depths = xcb_screen_allowed_depths_iterator(&screen); depths.rem > 0;
          xcb_depth_next(&depths)) {
         for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem > 0;
              xcb_visualtype_next(&visuals)) {
-            if (visuals.data->visual_id == screen.root_visual) {
-                visual = visuals.data;
-                break;
+            const xcb_visualtype_t& visual = *visuals.data;
+            // Only a true-colour visual's masks say what a pixel is; a colour map's do not.
+            if (visual.visual_id == screen.root_visual &&
+                (visual._class == XCB_VISUAL_CLASS_TRUE_COLOR ||
+                 visual._class == XCB_VISUAL_CLASS_DIRECT_COLOR)) {
+                layout.redMask = visual.red_mask;
+                layout.greenMask = visual.green_mask;
+                layout.blueMask = visual.blue_mask;
             }
         }
     }
-    const bool hostLittleEndian = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
-    const bool serverLittleEndian = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
-    if (bitsPerPixel != 32 || !visual || visual->red_mask != 0xff0000 ||
-        visual->green_mask != 0xff00 || visual->blue_mask != 0xff ||
-        hostLittleEndian != serverLittleEndian) {
-        return X11Error{QStringLiteral("Unsupported screen format: depth %1, %2 bits per pixel")
-                            .arg(screen.root_depth)
-                            .arg(bitsPerPixel)};
+    return layout;
+}
+
+std::optional<QImage::Format> imageFormatOf(const X11VisualLayout& layout) {
+    // The server's words are read as the host's: QImage's formats are in host order.
+    if (layout.serverLittleEndian != (QSysInfo::ByteOrder == QSysInfo::LittleEndian)) {
+        return std::nullopt;
+    }
+    struct Known {
+        std::uint8_t bitsPerPixel;
+        std::uint32_t red, green, blue;
+        QImage::Format format;
+    };
+    static constexpr Known known[] = {
+        {32, 0xff0000, 0xff00, 0xff, QImage::Format_RGB32},
+        {32, 0xff, 0xff00, 0xff0000, QImage::Format_RGBX8888},
+        {32, 0x3ff00000, 0xffc00, 0x3ff, QImage::Format_RGB30},
+        {32, 0x3ff, 0xffc00, 0x3ff00000, QImage::Format_BGR30},
+        {16, 0xf800, 0x7e0, 0x1f, QImage::Format_RGB16},
+    };
+    for (const Known& k : known) {
+        if (layout.bitsPerPixel == k.bitsPerPixel && layout.redMask == k.red &&
+            layout.greenMask == k.green && layout.blueMask == k.blue) {
+            return k.format;
+        }
     }
     return std::nullopt;
 }
-
-} // namespace
 
 X11Error X11Error::fromReply(xcb_generic_error_t* failure, const QString& context) {
     if (!failure) {
@@ -95,10 +116,16 @@ std::optional<X11Error> X11Connection::open() {
     }
     m_root = screens.data->root;
     m_rootDepth = screens.data->root_depth;
-    if (auto error = checkPixelFormat(setup, *screens.data)) {
+    const X11VisualLayout layout = rootLayoutOf(setup, *screens.data);
+    const std::optional<QImage::Format> format = imageFormatOf(layout);
+    if (!format) {
         close();
-        return error;
+        return X11Error{QStringLiteral("Unsupported screen format: depth %1, %2 bits per pixel")
+                            .arg(layout.depth)
+                            .arg(layout.bitsPerPixel)};
     }
+    m_imageFormat = *format;
+    m_bytesPerPixel = layout.bitsPerPixel / 8;
     queryExtensions();
     return std::nullopt;
 }

@@ -80,11 +80,14 @@ bool X11FramePresenter::prepare(QWindow& window) {
         return false;
     }
     const auto id = static_cast<xcb_window_t>(window.winId());
-    // Only a window of the screen's own depth takes the frame's pixels as they are.
+    // Only a window of the screen's own depth takes the frame's pixels as they are, and
+    // the loupe is composed as 8-bit ARGB: on any other layout (16 or 30 bits, blue first)
+    // Qt paints it all.
     XcbReply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr));
     const xcb_screen_t* screen = firstScreen(connection);
-    if (!geometry || !screen || geometry->depth != screen->root_depth) {
+    if (!geometry || !screen || geometry->depth != screen->root_depth ||
+        imageFormatOf(rootLayoutOf(xcb_get_setup(connection), *screen)) != QImage::Format_RGB32) {
         return false;
     }
     // No background: mapping the window paints nothing, and the screen shows what it

@@ -129,11 +129,39 @@ std::optional<Mapping> mapFrameBuffer(std::size_t bytes, bool hugePages, bool po
     return Mapping{start, length};
 }
 
+std::size_t bytesPerPixel(QImage::Format format) {
+    return QImage::toPixelFormat(format).bitsPerPixel() / 8;
+}
+
 QImage wrapMapping(Mapping mapping, const QRect& rect, QImage::Format format,
                    std::shared_ptr<X11FrameReleaser> releaser) {
     auto* owned = new OwnedMapping{mapping, std::move(releaser)};
     return QImage(static_cast<uchar*>(mapping.address), rect.width(), rect.height(),
-                  rect.width() * 4, format, unmapMapping, owned);
+                  qsizetype(std::size_t(rect.width()) * bytesPerPixel(format)), format,
+                  unmapMapping, owned);
+}
+
+// The server's pixels as the frame keeps them. Qt reads the unused top bits of its opaque
+// 32-bit formats as alpha in places, and the server leaves them 0; 16-bit pixels have none.
+void copyPixels(const std::uint8_t* source, std::uint8_t* target, std::size_t pixels,
+                QImage::Format format) {
+    switch (format) {
+    case QImage::Format_RGB30:
+    case QImage::Format_BGR30:
+        copyOpaque(reinterpret_cast<const std::uint32_t*>(source),
+                   reinterpret_cast<std::uint32_t*>(target), pixels, 0xc0000000u);
+        return;
+    case QImage::Format_RGB32:
+    case QImage::Format_RGBX8888:
+        copyOpaque(reinterpret_cast<const std::uint32_t*>(source),
+                   reinterpret_cast<std::uint32_t*>(target), pixels);
+        return;
+    default:
+        if (source != target) {
+            std::memcpy(target, source, pixels * bytesPerPixel(format));
+        }
+        return;
+    }
 }
 
 X11Error outOfMemory(const QRect& rect) {
@@ -183,7 +211,8 @@ public:
             if (native.isEmpty()) {
                 continue;
             }
-            const auto bytes = std::size_t(native.width()) * std::size_t(native.height()) * 4;
+            const auto bytes = std::size_t(native.width()) * std::size_t(native.height()) *
+                               m_connection.bytesPerPixel();
             if (auto mapping = mapFrameBuffer(bytes, m_options.hugePages, true)) {
                 m_prepared.push_back(*mapping);
             }
@@ -278,11 +307,12 @@ private:
                 QPainter(&sized).drawImage(0, 0, pixels);
                 pixels = std::move(sized);
             }
-            pixels.setColorSpace(m_profiles.colorSpace(m_connection.get(), m_connection.root(),
-                                                       std::size_t(monitor - monitors.data()),
-                                                       monitor->displayID));
-            snapshots.push_back(
-                DisplaySnapshot{monitor->displayID, std::move(pixels), screen.frame, screen.name});
+            X11MonitorColors colors =
+                m_profiles.colors(m_connection.get(), m_connection.root(),
+                                  std::size_t(monitor - monitors.data()), monitor->displayID);
+            pixels.setColorSpace(colors.space);
+            snapshots.push_back(DisplaySnapshot{monitor->displayID, std::move(pixels), screen.frame,
+                                                screen.name, std::move(colors.converter)});
             captured.push_back(*monitor);
         }
         // A monitor unplugged or moved while we read it may still have given pixels (of
@@ -345,7 +375,9 @@ private:
     // is freed (malloc_trim does not shrink a thread's arena).
     std::variant<QImage, X11Error> grabWithGetImage(const QRect& rect) {
         xcb_connection_t* c = m_connection.get();
-        const std::size_t rowBytes = std::size_t(rect.width()) * 4;
+        const QImage::Format format = m_connection.imageFormat();
+        const std::size_t pixelBytes = m_connection.bytesPerPixel();
+        const std::size_t rowBytes = std::size_t(rect.width()) * pixelBytes;
         const int rowsPerStrip = static_cast<int>(std::clamp<std::size_t>(
             m_options.stripBytes / rowBytes, 1, std::size_t(rect.height())));
         const int stripCount = (rect.height() + rowsPerStrip - 1) / rowsPerStrip;
@@ -378,7 +410,8 @@ private:
                 std::free(failure);
             }
             const std::size_t pixels = std::size_t(rowsOf(strip)) * std::size_t(rect.width());
-            if (!failed && std::size_t(xcb_get_image_data_length(reply.get())) < pixels * 4) {
+            if (!failed &&
+                std::size_t(xcb_get_image_data_length(reply.get())) < pixels * pixelBytes) {
                 failed = X11Error{QStringLiteral("The X server sent a short image")};
             }
             if (failed) {
@@ -391,11 +424,10 @@ private:
             if (strip + 2 < stripCount) {
                 cookies[slot] = request(strip + 2);
             }
-            copyOpaque(reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(reply.get())),
-                       static_cast<std::uint32_t*>(mapping->address) +
-                           std::size_t(strip) * std::size_t(rowsPerStrip) *
-                               std::size_t(rect.width()),
-                       pixels);
+            copyPixels(xcb_get_image_data(reply.get()),
+                       static_cast<std::uint8_t*>(mapping->address) +
+                           std::size_t(strip) * std::size_t(rowsPerStrip) * rowBytes,
+                       pixels, format);
         }
         if (failed) {
             if (mapping) {
@@ -403,7 +435,7 @@ private:
             }
             return std::move(*failed);
         }
-        return wrapMapping(*mapping, rect, QImage::Format_RGB32, m_releaser);
+        return wrapMapping(*mapping, rect, format, m_releaser);
     }
 
     xcb_shm_get_image_cookie_t requestStrip(const QRect& rect, int firstRow, int rows,
@@ -418,7 +450,8 @@ private:
     // The server fills one strip while the other is copied out.
     std::variant<QImage, X11Error> grabThroughStrips(const QRect& rect) {
         xcb_connection_t* c = m_connection.get();
-        const std::size_t rowBytes = std::size_t(rect.width()) * 4;
+        const QImage::Format format = m_connection.imageFormat();
+        const std::size_t rowBytes = std::size_t(rect.width()) * m_connection.bytesPerPixel();
         const int rowsPerStrip = static_cast<int>(std::clamp<std::size_t>(
             m_options.stripBytes / rowBytes, 1, std::size_t(rect.height())));
         const std::size_t stripSize = rowBytes * std::size_t(rowsPerStrip);
@@ -458,9 +491,8 @@ private:
                 break;
             }
             const std::size_t rows = std::size_t(rowsOf(strip));
-            copyOpaque(reinterpret_cast<const std::uint32_t*>(m_strips[slot].data),
-                       reinterpret_cast<std::uint32_t*>(target + std::size_t(strip) * stripSize),
-                       rows * std::size_t(rect.width()));
+            copyPixels(m_strips[slot].data, target + std::size_t(strip) * stripSize,
+                       rows * std::size_t(rect.width()), format);
             if (strip + 2 < stripCount) {
                 cookies[slot] = requestStrip(rect, (strip + 2) * rowsPerStrip, rowsOf(strip + 2),
                                              m_strips[slot]);
@@ -471,13 +503,15 @@ private:
             munmap(mapping->address, mapping->length);
             return std::move(*failed);
         }
-        return wrapMapping(*mapping, rect, QImage::Format_RGB32, m_releaser);
+        return wrapMapping(*mapping, rect, format, m_releaser);
     }
 
     // One fresh segment as large as the monitor, which the image then owns.
     std::variant<QImage, X11Error> grabIntoSegment(const QRect& rect) {
         xcb_connection_t* c = m_connection.get();
-        const std::size_t size = std::size_t(rect.width()) * std::size_t(rect.height()) * 4;
+        const QImage::Format format = m_connection.imageFormat();
+        const std::size_t pixelCount = std::size_t(rect.width()) * std::size_t(rect.height());
+        const std::size_t size = pixelCount * m_connection.bytesPerPixel();
         auto attached = X11SharedMemory::attach(m_connection, size, m_options.populate);
         if (auto* error = std::get_if<X11Error>(&attached)) {
             return std::move(*error);
@@ -491,16 +525,15 @@ private:
             X11SharedMemory::unmap(segment);
             return X11Error::fromReply(failure, readingTheScreen);
         }
-        auto* pixels = reinterpret_cast<std::uint32_t*>(segment.data);
-        copyOpaque(pixels, pixels, size / 4);
+        copyPixels(segment.data, segment.data, pixelCount, format);
         if (segment.sysV) {
             auto* data = segment.data;
             return QImage(
-                data, rect.width(), rect.height(), rect.width() * 4, QImage::Format_RGB32,
+                data, rect.width(), rect.height(),
+                qsizetype(std::size_t(rect.width()) * m_connection.bytesPerPixel()), format,
                 [](void* info) { shmdt(info); }, data);
         }
-        return wrapMapping(Mapping{segment.data, segment.size}, rect, QImage::Format_RGB32,
-                           m_releaser);
+        return wrapMapping(Mapping{segment.data, segment.size}, rect, format, m_releaser);
     }
 
 public:

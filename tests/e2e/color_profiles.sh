@@ -3,7 +3,7 @@
 # monitor (the root window's profile or the RandR output's) copies as P3's red, and the
 # loupe still shows the captured pixels as they are. A broken profile reads as sRGB with
 # one log line however often one picks; a profile taken away while daubly runs is gone
-# from the next pick on.
+# from the next pick on; a lookup-table profile reads as Little CMS reads it.
 source "$(dirname "$0")/lib.sh"
 
 e2e_start 1280x800
@@ -61,4 +61,13 @@ pick_at 260 350 "$srgb_red"
 profile remove
 profile set p3 _ICC_PROFILE_1
 pick_at 250 350 "$srgb_red"
+
+# A profile Qt cannot read (AdobeRGB as a lookup table, no matrix) is read through Little
+# CMS: the copy is what transicc gives for the same pixel, (0, 102.16, 156.19) for
+# (51, 102, 153), and no log line.
+profile remove _ICC_PROFILE_1
+profile set adobe-lut-v2
+restart_with_format hex
+pick_at 750 350 "#00669C"
+[ "$(log_count "cannot be used")" = 1 ] || fail "the lookup-table profile was refused" # 1: the broken one
 echo "PASS: color profiles"

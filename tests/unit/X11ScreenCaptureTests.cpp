@@ -6,6 +6,7 @@
 
 #include "backends/x11/X11FramePresenter.h"
 #include "backends/x11/X11ScreenCapture.h"
+#include "colors/ColorFormat.h"
 #include "platform/ScreenGeometry.h"
 
 #include <QColorSpace>
@@ -128,6 +129,73 @@ TEST_P(X11Capture, CapturesEveryMonitorInScreenOrderAtFullResolution) {
     }
     std::sort(ids.begin(), ids.end());
     EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "display ids repeat";
+}
+
+std::uint8_t rootDepth() {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const std::uint8_t depth =
+        xcb_connection_has_error(connection)
+            ? 0
+            : xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root_depth;
+    xcb_disconnect(connection);
+    return depth;
+}
+
+// Every common true-colour visual, read at its own precision: a 10-bit channel is not
+// rounded to 8 bits on the way (its HEX is that of the 10-bit value), and a 565 pixel
+// reads as 5 and 6 bits scaled, not as stray bits of a 32-bit word. Run on servers of
+// each depth (the ctest x11_capture_depth16 and x11_capture_depth30; 24 in
+// x11_capture_tests).
+TEST_P(X11Capture, ReadsThePixelsAtTheScreensOwnDepth) {
+    struct Depth {
+        std::uint8_t depth;
+        QImage::Format format;
+        // What the server keeps of rgb:4000/8000/c000, and how close a read comes: Qt
+        // widens 5 and 6 bits to 8 by repeating them.
+        double red, green, blue, tolerance;
+        const char* hex;
+    };
+    const Depth depths[] = {
+        {24, QImage::Format_RGB32, 0x40 / 255.0, 0x80 / 255.0, 0xc0 / 255.0, 1e-6, "#4080C0"},
+        {30, QImage::Format_RGB30, 256 / 1023.0, 512 / 1023.0, 768 / 1023.0, 2e-5, "#4080BF"},
+        {16, QImage::Format_RGB16, 8 / 31.0, 32 / 63.0, 23 / 31.0, 2e-3, "#4282BD"},
+    };
+    const std::uint8_t depth = rootDepth();
+    const Depth* expected = std::find_if(std::begin(depths), std::end(depths),
+                                         [&](const Depth& d) { return d.depth == depth; });
+    ASSERT_NE(expected, std::end(depths)) << "no expectation for depth " << int(depth);
+    ASSERT_TRUE(paintRoot(QStringLiteral("rgb:4000/8000/c000")));
+
+    X11CaptureOptions options;
+    options.transfer = GetParam();
+    options.stripBytes = std::size_t{1} << 14; // several strips, and a last short one
+    X11ScreenCapture capture({}, options);
+    const CaptureResult result = captureAndWait(capture);
+    ASSERT_FALSE(result.error) << result.error->toStdString();
+    ASSERT_FALSE(result.snapshots.empty());
+    for (const DisplaySnapshot& snapshot : result.snapshots) {
+        EXPECT_EQ(snapshot.image.format(), expected->format);
+        const int w = snapshot.image.width();
+        const int h = snapshot.image.height();
+        for (const PixelPoint at :
+             {PixelPoint{0, 0}, PixelPoint{w - 1, h - 1}, PixelPoint{w / 2, h / 3}}) {
+            SCOPED_TRACE(std::to_string(at.x) + "," + std::to_string(at.y));
+            const auto color = snapshot.color(at);
+            ASSERT_TRUE(color.has_value());
+            EXPECT_NEAR(color->linear.red, srgbDecode(expected->red), expected->tolerance);
+            EXPECT_NEAR(color->linear.green, srgbDecode(expected->green), expected->tolerance);
+            EXPECT_NEAR(color->linear.blue, srgbDecode(expected->blue), expected->tolerance);
+            EXPECT_EQ(text(*color, ColorFormat::hex), expected->hex);
+        }
+        const auto patch = snapshot.patch(PixelPoint{w / 2, h / 2}, 8);
+        ASSERT_TRUE(patch.has_value());
+        EXPECT_EQ(
+            patch->pixelColor(8, 8).name(QColor::HexRgb).toUpper().toStdString(),
+            QColor::fromRgbF(float(expected->red), float(expected->green), float(expected->blue))
+                .name(QColor::HexRgb)
+                .toUpper()
+                .toStdString());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfers, X11Capture,
