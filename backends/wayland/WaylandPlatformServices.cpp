@@ -29,11 +29,22 @@ std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offe
     return std::make_unique<PortalScreenshot>();
 }
 
+// The screencopy capture's cursor shield goes once the overlays show their frames.
+void lowerShieldWithOverlays(ScreenCapture& capture, WaylandFramePresenter& presenter) {
+    auto* screencopy = dynamic_cast<WaylandScreenCapture*>(&capture);
+    if (!screencopy)
+        return;
+    screencopy->setOverlaysPending([&presenter] { return presenter.awaitsFrames(); });
+    presenter.setOnFramesShown([screencopy] { screencopy->overlaysShown(); });
+}
+
 class Services final : public PlatformServices {
 public:
     explicit Services(const WaylandConnection::Offers& offers)
         : m_capture(makeCapture(offers, m_frames))
-        , m_presenter(m_frames) {}
+        , m_presenter(m_frames) {
+        lowerShieldWithOverlays(*m_capture, m_presenter);
+    }
 
     QString name() const override { return QStringLiteral("wayland"); }
     ScreenCapture& screenCapture() override { return *m_capture; }
