@@ -1,13 +1,11 @@
 #include "backends/wayland/WaylandCursorShield.h"
 
 #include "backends/wayland/WaylandConnection.h"
-#include "viewporter-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 
 #include <algorithm>
 #include <sys/mman.h>
 #include <unistd.h>
-#include <utility>
 #include <wayland-client.h>
 
 namespace {
@@ -36,9 +34,8 @@ bool WaylandCursorShield::waitFor(const std::function<bool()>& condition,
     return true;
 }
 
-// Zero-filled memory of our own that we never touch: transparent black.
-wl_buffer* WaylandCursorShield::transparentBuffer(std::uint32_t width, std::uint32_t height) {
-    const std::size_t length = std::size_t(width) * height * 4;
+// Zero-filled memory that we never touch: transparent black, in one pool for all outputs.
+wl_shm_pool* WaylandCursorShield::transparentPool(std::size_t length) {
     const int fd = memfd_create("daubly-shield", MFD_CLOEXEC);
     if (fd < 0)
         return nullptr;
@@ -47,12 +44,8 @@ wl_buffer* WaylandCursorShield::transparentBuffer(std::uint32_t width, std::uint
         return nullptr;
     }
     wl_shm_pool* pool = wl_shm_create_pool(m_connection.shm(), fd, std::int32_t(length));
-    wl_buffer* buffer =
-        wl_shm_pool_create_buffer(pool, 0, std::int32_t(width), std::int32_t(height),
-                                  std::int32_t(width * 4), WL_SHM_FORMAT_ARGB8888);
-    wl_shm_pool_destroy(pool);
     close(fd);
-    return buffer;
+    return pool;
 }
 
 WaylandCursorShield::Result
@@ -77,6 +70,9 @@ WaylandCursorShield::raise(const std::vector<const WaylandOutput*>& outputs) {
     };
     for (const WaylandOutput* output : outputs) {
         auto surface = std::make_unique<Surface>();
+        // Buffer scales came with version 3 of the compositor.
+        if (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(m_connection.compositor())) >= 3)
+            surface->scale = std::max(1, output->scale);
         surface->surface = wl_compositor_create_surface(m_connection.compositor());
         surface->layer = zwlr_layer_shell_v1_get_layer_surface(
             m_connection.layerShell(), surface->surface, output->output,
@@ -101,32 +97,35 @@ WaylandCursorShield::raise(const std::vector<const WaylandOutput*>& outputs) {
         return Result::unavailable;
     }
 
+    // A buffer of the output's own pixel size: a software compositor (pixman) blends it as
+    // a plain copy, where one pixel stretched by a viewport takes it longer than the
+    // whole capture.
+    std::size_t length = 0;
+    for (const auto& surface : m_surfaces)
+        length = std::max(length, std::size_t(surface->width) * surface->scale * surface->height *
+                                      surface->scale * 4);
+    wl_shm_pool* pool = length > 0 ? transparentPool(length) : nullptr;
+    if (!pool) {
+        lower();
+        return Result::unavailable;
+    }
     for (const auto& surface : m_surfaces) {
         if (surface->closed || surface->width == 0 || surface->height == 0)
             continue;
         zwlr_layer_surface_v1_ack_configure(surface->layer, surface->serial);
-        wl_buffer* buffer = nullptr;
-        if (m_connection.viewporter()) {
-            // One transparent pixel stretched over the output costs the compositor nothing.
-            if (!m_pixel)
-                m_pixel = transparentBuffer(1, 1);
-            buffer = m_pixel;
-            surface->viewport =
-                wp_viewporter_get_viewport(m_connection.viewporter(), surface->surface);
-            wp_viewport_set_destination(surface->viewport, std::int32_t(surface->width),
-                                        std::int32_t(surface->height));
-        } else {
-            surface->buffer = transparentBuffer(surface->width, surface->height);
-            buffer = surface->buffer;
-        }
-        if (!buffer)
-            continue;
+        const auto width = std::int32_t(surface->width) * surface->scale;
+        const auto height = std::int32_t(surface->height) * surface->scale;
+        surface->buffer =
+            wl_shm_pool_create_buffer(pool, 0, width, height, width * 4, WL_SHM_FORMAT_ARGB8888);
         // The input region is the whole surface, as it is by default.
-        wl_surface_attach(surface->surface, buffer, 0, 0);
+        wl_surface_set_buffer_scale(surface->surface, surface->scale);
+        wl_surface_attach(surface->surface, surface->buffer, 0, 0);
         wl_surface_damage(surface->surface, 0, 0, std::int32_t(surface->width),
                           std::int32_t(surface->height));
         wl_surface_commit(surface->surface);
     }
+    // The buffers keep the pool's memory.
+    wl_shm_pool_destroy(pool);
 
     // The compositor moves the pointer's focus onto a surface mapped under it, sending
     // the enter as it maps it; some only once the pointer moves.
@@ -154,15 +153,11 @@ const WaylandCursorShield::Surface* WaylandCursorShield::underPointer() const {
 void WaylandCursorShield::lower() {
     for (const auto& surface : m_surfaces) {
         m_connection.forgetPointerFocus(surface->surface);
-        if (surface->viewport)
-            wp_viewport_destroy(surface->viewport);
         zwlr_layer_surface_v1_destroy(surface->layer);
         wl_surface_destroy(surface->surface);
         if (surface->buffer)
             wl_buffer_destroy(surface->buffer);
     }
-    if (m_pixel)
-        wl_buffer_destroy(std::exchange(m_pixel, nullptr));
     const bool wasRaised = !m_surfaces.empty();
     m_surfaces.clear();
     if (wasRaised && m_connection.display())

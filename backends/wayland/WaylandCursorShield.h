@@ -12,6 +12,7 @@
 // overlays show, or the capture fails. Lives on the capture's connection and thread.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,7 +22,7 @@ class WaylandConnection;
 struct WaylandOutput;
 struct wl_buffer;
 struct wl_surface;
-struct wp_viewport;
+struct wl_shm_pool;
 struct zwlr_layer_surface_v1;
 
 class WaylandCursorShield {
@@ -52,19 +53,18 @@ private:
     struct Surface {
         wl_surface* surface = nullptr;
         zwlr_layer_surface_v1* layer = nullptr;
-        wp_viewport* viewport = nullptr;
-        wl_buffer* buffer = nullptr; // only without a viewporter: one the output's size
-        std::uint32_t width = 0;     // as configured
+        wl_buffer* buffer = nullptr;
+        std::int32_t scale = 1;  // the output's
+        std::uint32_t width = 0; // as configured
         std::uint32_t height = 0;
         std::uint32_t serial = 0;
         bool configured = false;
         bool closed = false;
     };
     bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
-    wl_buffer* transparentBuffer(std::uint32_t width, std::uint32_t height);
+    wl_shm_pool* transparentPool(std::size_t length);
     const Surface* underPointer() const;
 
     WaylandConnection& m_connection;
     std::vector<std::unique_ptr<Surface>> m_surfaces; // listeners hold their addresses
-    wl_buffer* m_pixel = nullptr; // 1 x 1 transparent, stretched by the viewporter
 };
