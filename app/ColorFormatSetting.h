@@ -2,7 +2,7 @@
 
 // The copy format the user chose, stored under "copyFormat" as a raw value.
 
-#include "app/ColorFormat.h"
+#include "colors/ColorFormat.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 // The five colours copied most recently, newest first, kept across launches in the
 // settings store under "recentColors" as arrays of three linear components.
 
-#include "app/PickedColor.h"
+#include "colors/PickedColor.h"
 
 #include <QObject>
 #include <vector>

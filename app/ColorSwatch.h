@@ -3,7 +3,7 @@
 // How a colour is painted on screen. An X11 display paints sRGB, so the platform
 // colour is the sRGB encoding of each linear component, clamped to [0, 1].
 
-#include "app/PickedColor.h"
+#include "colors/PickedColor.h"
 
 #include <QColor>
 #include <QIcon>

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
 
 namespace {
 
@@ -17,12 +16,6 @@ constexpr std::array options{
     Option{u"--quit", CommandLine::Action::quit},
     Option{u"--version", CommandLine::Action::printVersion},
     Option{u"--help", CommandLine::Action::printHelp},
-};
-
-constexpr std::array commandNames{
-    std::pair{RemoteCommand::showSettings, QStringView(u"settings")},
-    std::pair{RemoteCommand::pick, QStringView(u"pick")},
-    std::pair{RemoteCommand::quit, QStringView(u"quit")},
 };
 
 } // namespace
@@ -79,24 +72,6 @@ std::optional<RemoteCommand> CommandLine::remoteCommand() const {
     case Action::printVersion:
     case Action::printHelp:
         return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-QString remoteCommandName(RemoteCommand command) {
-    for (const auto& [value, name] : commandNames) {
-        if (value == command) {
-            return name.toString();
-        }
-    }
-    return {};
-}
-
-std::optional<RemoteCommand> remoteCommandFromName(QStringView name) {
-    for (const auto& [value, known] : commandNames) {
-        if (known == name) {
-            return value;
-        }
     }
     return std::nullopt;
 }

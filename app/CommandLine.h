@@ -4,12 +4,11 @@
 // instance (--pick, --settings, --quit) become a RemoteCommand; the rest are answered
 // by the starting process itself.
 
+#include "platform/RemoteCommand.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
-
-// What a start asks of the instance that runs, over the session bus or the local socket.
-enum class RemoteCommand { showSettings, pick, quit };
 
 struct CommandLine {
     enum class Action { run, pick, showSettings, quit, printVersion, printHelp };
@@ -30,7 +29,3 @@ struct CommandLine {
     // The exit status of a start whose arguments are bad.
     static constexpr int usageExitStatus = 2;
 };
-
-// The word a command travels as ("pick", "settings", "quit"), and back.
-QString remoteCommandName(RemoteCommand command);
-std::optional<RemoteCommand> remoteCommandFromName(QStringView name);

@@ -3,7 +3,7 @@
 #include "app/ColorFormatSetting.h"
 #include "app/ColorSwatch.h"
 #include "app/OnboardingComponents.h"
-#include "app/PickedColor.h"
+#include "colors/PickedColor.h"
 #include "platform/UserDefaults.h"
 
 #include <QAccessible>

@@ -4,7 +4,7 @@
 // formats' order, and a preview of the sample colour in the chosen format. The choice
 // is stored at once under "copyFormat"; a change made elsewhere (Settings) shows here.
 
-#include "app/ColorFormat.h"
+#include "colors/ColorFormat.h"
 
 #include <QAbstractButton>
 #include <QWidget>

@@ -18,7 +18,7 @@
 // The loupe owns no window: the overlay view asks it to paint, and repaints only
 // coveredRect() before and after every change.
 
-#include "app/PickedColor.h"
+#include "colors/PickedColor.h"
 
 #include <QFont>
 #include <QImage>

@@ -10,8 +10,8 @@
 // (33 MB at 3840 x 2160), faulted in, filled and sent, for every pick. Without a
 // presenter the panel paints the image itself.
 
-#include "app/DisplaySnapshot.h"
 #include "app/OverlayView.h"
+#include "platform/DisplaySnapshot.h"
 #include "platform/FramePresenter.h"
 
 #include <QBackingStore>

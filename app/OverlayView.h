@@ -6,8 +6,8 @@
 // is, which the view paints (frame and loupe) on request. Mouse moves and button
 // presses that reach the panel go to the view's delegate; keys go nowhere.
 
-#include "app/DisplaySnapshot.h"
 #include "app/Loupe.h"
+#include "platform/DisplaySnapshot.h"
 
 #include <QObject>
 #include <QPointer>

@@ -6,8 +6,8 @@
 // results that arrive after a cancel or a newer start are dropped: the attempt
 // number, checked after every wait, is what makes that safe without locks.
 
-#include "app/ColorFormat.h"
-#include "app/DisplaySnapshot.h"
+#include "colors/ColorFormat.h"
+#include "platform/DisplaySnapshot.h"
 #include "platform/Logger.h"
 #include "platform/Scheduler.h"
 #include "platform/ScreenCapture.h"

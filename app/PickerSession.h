@@ -9,11 +9,11 @@
 // handler) ends with the overlays gone and the pick cancelled: a frozen full-screen
 // overlay left behind would lock the user out of the desktop.
 
-#include "app/ColorFormat.h"
-#include "app/DisplaySnapshot.h"
 #include "app/OverlayPanel.h"
 #include "app/OverlayView.h"
 #include "app/PickerController.h"
+#include "colors/ColorFormat.h"
+#include "platform/DisplaySnapshot.h"
 #include "platform/Logger.h"
 #include "platform/Scheduler.h"
 #include "platform/Workspace.h"

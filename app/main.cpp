@@ -7,8 +7,6 @@
 #include "backends/linux/JournalLogSink.h"
 #include "backends/linux/SessionBusService.h"
 #include "backends/linux/UnixSignals.h"
-#include "backends/x11/X11ClipboardKeeper.h"
-#include "backends/x11/X11StartupNotification.h"
 #include "platform/Logger.h"
 #include "platform/QtMessageLog.h"
 #include "platform/UserDefaults.h"
@@ -17,7 +15,6 @@
 #include <QIcon>
 #include <QTimer>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -35,8 +32,8 @@ QByteArray socketRequest(RemoteCommand command) {
 
 int main(int argc, char** argv) {
     // The process a quitting Daubly leaves behind to keep its copy on the clipboard.
-    if (argc == 3 && std::strcmp(argv[1], X11ClipboardKeeper::keepOption) == 0) {
-        return X11ClipboardKeeper::serve(QByteArray(argv[2]));
+    if (const auto status = runHelperProcess(argc, argv)) {
+        return *status;
     }
     QStringList arguments;
     for (int i = 1; i < argc; ++i) {
@@ -59,7 +56,7 @@ int main(int argc, char** argv) {
     }
     const RemoteCommand command = commandLine.remoteCommand().value_or(RemoteCommand::showSettings);
 
-    const QByteArray startupId = X11StartupNotification::startupId();
+    const LaunchFeedback launchFeedback = LaunchFeedback::take();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Daubly"));
     QApplication::setApplicationVersion(QStringLiteral(DAUBLY_VERSION));
@@ -74,7 +71,7 @@ int main(int argc, char** argv) {
     // the instance has none, the local socket carries it.
     switch (SessionBusService::send(command)) {
     case SessionBusService::Delivery::delivered:
-        X11StartupNotification::complete(startupId);
+        launchFeedback.complete();
         return 0;
     case SessionBusService::Delivery::failed:
         std::fputs("Daubly is running but does not answer on the session bus.\n", stderr);
@@ -88,7 +85,7 @@ int main(int argc, char** argv) {
     case SingleInstance::Result::primary:
         if (command == RemoteCommand::quit) {
             std::fputs("Daubly is not running.\n", stderr);
-            X11StartupNotification::complete(startupId);
+            launchFeedback.complete();
             return 0;
         }
         break;
@@ -96,7 +93,7 @@ int main(int argc, char** argv) {
         if (commandLine.action == CommandLine::Action::run) {
             std::fputs("Daubly is already running; it was asked to come forward.\n", stderr);
         }
-        X11StartupNotification::complete(startupId);
+        launchFeedback.complete();
         return 0;
     case SingleInstance::Result::timedOut:
         std::fputs("Daubly is already running but does not answer; not starting another.\n",
@@ -132,7 +129,7 @@ int main(int argc, char** argv) {
     });
     // The copy outlives us; a relaunched instance may take over as soon as we begin to quit.
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &instance, [&] {
-        X11ClipboardKeeper::keepAfterExit();
+        platform->keepClipboardAfterExit();
         bus.unregisterService();
         instance.release();
     });

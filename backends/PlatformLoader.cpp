@@ -2,10 +2,13 @@
 
 #include "backends/null/NullPlatformServices.h"
 #include "backends/wayland/WaylandPlatformServices.h"
+#include "backends/x11/X11ClipboardKeeper.h"
 #include "backends/x11/X11PlatformServices.h"
+#include "backends/x11/X11StartupNotification.h"
 #include "platform/Logger.h"
 
 #include <QGuiApplication>
+#include <cstring>
 
 std::unique_ptr<PlatformServices> loadPlatform() {
     const Logger logger("App");
@@ -26,4 +29,21 @@ std::unique_ptr<PlatformServices> loadPlatform() {
     }
     logger.log("Platform backend: %{public}s", services->name());
     return services;
+}
+
+std::optional<int> runHelperProcess(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], X11ClipboardKeeper::keepOption) == 0)
+        return X11ClipboardKeeper::serve(QByteArray(argv[2]));
+    return std::nullopt;
+}
+
+LaunchFeedback LaunchFeedback::take() {
+    LaunchFeedback feedback;
+    feedback.m_id = X11StartupNotification::startupId();
+    return feedback;
+}
+
+void LaunchFeedback::complete() const {
+    // Over Wayland the launcher's activation token ends with the process: nothing to send.
+    X11StartupNotification::complete(m_id);
 }

@@ -10,7 +10,7 @@
 // call over the set. "derivations" shows how often the cross-gamut matrices were
 // computed in the whole process: 2 (one per matrix), however many calls ran.
 
-#include "app/ColorFormat.h"
+#include "colors/ColorFormat.h"
 
 #include <benchmark/benchmark.h>
 #include <vector>

@@ -10,12 +10,12 @@
 // selection (pixel, colour, patch, text) and the loupe's old and new rectangles painted
 // and sent to the window.
 
-#include "app/ColorFormat.h"
 #include "app/OverlayPanel.h"
 #include "app/OverlayView.h"
 #include "app/PickerSession.h"
 #include "backends/x11/X11FramePresenter.h"
 #include "backends/x11/X11ScreenCapture.h"
+#include "colors/ColorFormat.h"
 
 #include <QApplication>
 #include <QColorSpace>

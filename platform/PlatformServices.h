@@ -26,4 +26,7 @@ public:
     virtual const KeyboardLayout& keyboardLayout() = 0;
     // Daubly's own login item (the XDG autostart entry on Linux).
     virtual LoginItemService& loginItems() = 0;
+    // Called while Daubly quits, on the main thread: hands the text Daubly copied to
+    // whatever keeps it once Daubly is gone. Where nothing can, the copy ends with Daubly.
+    virtual void keepClipboardAfterExit() {}
 };

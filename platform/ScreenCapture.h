@@ -2,7 +2,7 @@
 
 // Capturing every monitor once: the service the picker controller waits on.
 
-#include "app/DisplaySnapshot.h"
+#include "platform/DisplaySnapshot.h"
 
 #include <QString>
 #include <functional>

@@ -5,7 +5,7 @@
 // a key to a pick and a D-Bus service file can start Daubly on demand. A later start
 // of daubly hands its option to that instance through send().
 
-#include "app/CommandLine.h"
+#include "platform/RemoteCommand.h"
 
 #include <QObject>
 #include <functional>

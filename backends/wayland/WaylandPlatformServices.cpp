@@ -13,15 +13,39 @@
 #include "platform/Logger.h"
 
 #include <QGuiApplication>
+#include <QStringList>
+#include <algorithm>
 
 namespace {
 
+// The desktops whose own services Daubly uses; each chooses its capture and its hot keys
+// below, in one place.
+enum class Desktop { wlroots, kwin, gnome, other };
+
+bool currentDesktopIs(QStringView name) {
+    const QStringList desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts);
+    return std::any_of(desktops.begin(), desktops.end(), [name](const QString& desktop) {
+        return desktop.trimmed().compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+Desktop detectDesktop(const WaylandConnection::Offers& offers) {
+    if (offers.screencopy)
+        return Desktop::wlroots;
+    if (currentDesktopIs(u"KDE"))
+        return Desktop::kwin;
+    if (currentDesktopIs(u"GNOME"))
+        return Desktop::gnome;
+    return Desktop::other;
+}
+
 // Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
 // elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
-std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offers,
+std::unique_ptr<ScreenCapture> makeCapture(Desktop desktop,
                                            std::shared_ptr<WaylandFrameMemory> memory) {
     const Logger logger("Capture");
-    if (offers.screencopy && qgetenv("DAUBLY_CAPTURE") != "portal") {
+    if (desktop == Desktop::wlroots && qgetenv("DAUBLY_CAPTURE") != "portal") {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
     }
@@ -29,7 +53,12 @@ std::unique_ptr<ScreenCapture> makeCapture(const WaylandConnection::Offers& offe
     return std::make_unique<PortalScreenshot>();
 }
 
-// The screencopy capture's cursor shield goes once the overlays show their frames.
+// The desktop's GlobalShortcuts portal where there is one.
+std::unique_ptr<HotKeyService> makeHotKeys(Desktop) {
+    return PortalGlobalShortcuts::create();
+}
+
+// wlroots: the screencopy capture's cursor shield goes once the overlays show their frames.
 void lowerShieldWithOverlays(ScreenCapture& capture, WaylandFramePresenter& presenter) {
     auto* screencopy = dynamic_cast<WaylandScreenCapture*>(&capture);
     if (!screencopy)
@@ -40,9 +69,10 @@ void lowerShieldWithOverlays(ScreenCapture& capture, WaylandFramePresenter& pres
 
 class Services final : public PlatformServices {
 public:
-    explicit Services(const WaylandConnection::Offers& offers)
-        : m_capture(makeCapture(offers, m_frames))
-        , m_presenter(m_frames) {
+    explicit Services(Desktop desktop)
+        : m_capture(makeCapture(desktop, m_frames))
+        , m_presenter(m_frames)
+        , m_hotKeys(makeHotKeys(desktop)) {
         lowerShieldWithOverlays(*m_capture, m_presenter);
     }
 
@@ -64,7 +94,7 @@ private:
     std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
     WaylandFramePresenter m_presenter;
-    std::unique_ptr<PortalGlobalShortcuts> m_hotKeys = PortalGlobalShortcuts::create();
+    std::unique_ptr<HotKeyService> m_hotKeys;
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart;
 };
@@ -81,5 +111,5 @@ std::unique_ptr<PlatformServices> WaylandPlatformServices::create() {
     if (offers.serverSideDecorations &&
         !qEnvironmentVariableIsSet("QT_WAYLAND_DISABLE_WINDOWDECORATION"))
         qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
-    return std::make_unique<Services>(offers);
+    return std::make_unique<Services>(detectDesktop(offers));
 }

@@ -1,6 +1,7 @@
 #include "backends/x11/X11PlatformServices.h"
 
 #include "backends/linux/XdgAutostart.h"
+#include "backends/x11/X11ClipboardKeeper.h"
 #include "backends/x11/X11FramePresenter.h"
 #include "backends/x11/X11HotKeyService.h"
 #include "backends/x11/X11KeyboardLayout.h"
@@ -25,6 +26,7 @@ public:
         return m_layout ? *m_layout : KeyboardLayout::us();
     }
     LoginItemService& loginItems() override { return m_autostart; }
+    void keepClipboardAfterExit() override { X11ClipboardKeeper::keepAfterExit(); }
 
 private:
     X11ScreenCapture m_capture;

@@ -1,7 +1,7 @@
 // The colour model and the copy texts: worked examples text for text, then the edge
 // cases where a slip in the arithmetic order, a branch point or a sign shows.
 
-#include "app/ColorFormat.h"
+#include "colors/ColorFormat.h"
 
 #include <QByteArray>
 #include <QProcess>

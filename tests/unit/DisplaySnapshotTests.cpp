@@ -1,7 +1,7 @@
 // The three reads a pick makes on a frozen capture: point to pixel, pixel to colour,
 // and the patch the loupe magnifies.
 
-#include "app/DisplaySnapshot.h"
+#include "platform/DisplaySnapshot.h"
 
 #include <QColorSpace>
 #include <cmath>

@@ -1,7 +1,7 @@
 // The colour model: the branch points and symmetry of the transfer curve, OKLCH of a
 // primary, and the gamut mapping's order of tests and chroma reduction.
 
-#include "app/PickedColor.h"
+#include "colors/PickedColor.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

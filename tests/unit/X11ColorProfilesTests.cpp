@@ -2,9 +2,9 @@
 // profile gives its space, and a pixel read through it is that space's colour; an
 // unusable one gives sRGB and is logged once however often it is seen.
 
-#include "app/ColorFormat.h"
-#include "app/DisplaySnapshot.h"
 #include "backends/x11/X11ColorProfiles.h"
+#include "colors/ColorFormat.h"
+#include "platform/DisplaySnapshot.h"
 #include "platform/Logger.h"
 
 #include <QColorSpace>

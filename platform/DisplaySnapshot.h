@@ -2,7 +2,7 @@
 
 // The frozen capture of one monitor, and the three reads a pick makes on it.
 
-#include "app/PickedColor.h"
+#include "colors/PickedColor.h"
 
 #include <QColorSpace>
 #include <QImage>

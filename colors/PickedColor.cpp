@@ -1,4 +1,4 @@
-#include "app/PickedColor.h"
+#include "colors/PickedColor.h"
 
 #include <atomic>
 #include <cmath>

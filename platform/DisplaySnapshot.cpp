@@ -1,4 +1,4 @@
-#include "app/DisplaySnapshot.h"
+#include "platform/DisplaySnapshot.h"
 
 #include <QColorSpace>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/ColorFormat.h"
+#include "colors/ColorFormat.h"
 
 #include <algorithm>
 #include <charconv>

@@ -3,7 +3,7 @@
 // The eight copy formats and the one-line text of a colour in each.
 // Number texts never depend on the process locale.
 
-#include "app/PickedColor.h"
+#include "colors/PickedColor.h"
 
 #include <array>
 #include <optional>

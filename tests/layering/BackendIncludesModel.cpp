@@ -1,0 +1,2 @@
+// Must not compile: a backend sees the service interfaces, never a model.
+#include "app/PickerController.h"
