@@ -8,8 +8,9 @@
 // set to none. The compositor handles requests in order and screencopy copies the next
 // frame it draws, so a capture asked for after that is drawn without the cursor.
 //
-// The shield takes every pointer event while it is up: it must go as soon as the pick's
-// overlays show, or the capture fails. Lives on the capture's connection and thread.
+// The shield takes every pointer event while it is up: it goes just before the pick's
+// overlays map, so that the compositor gives them the pointer as they do, or when the
+// capture fails. Lives on the capture's connection and thread.
 
 #include <chrono>
 #include <cstddef>

@@ -226,20 +226,18 @@ bool WaylandFramePresenter::present(QWindow& window, const QImage& image, QPoint
         return true;
     // The compositor reads the damaged pixels again from the buffer it holds.
     const QRect damage = target->shown ? rect : all;
-    const bool first = !std::exchange(target->shown, true);
+    if (!target->shown && m_beforeFirstFrame)
+        m_beforeFirstFrame();
+    target->shown = true;
     wl_surface_attach(target->surface, target->buffer, 0, 0);
     wl_surface_damage_buffer(target->surface, damage.x(), damage.y(), damage.width(),
                              damage.height());
     wl_surface_commit(target->surface);
-    if (first && m_onFramesShown && !awaitsFrames()) {
-        wl_display_flush(m_display);
-        m_onFramesShown();
-    }
     return true;
 }
 
-void WaylandFramePresenter::setOnFramesShown(std::function<void()> onFramesShown) {
-    m_onFramesShown = std::move(onFramesShown);
+void WaylandFramePresenter::setBeforeFirstFrame(std::function<void()> beforeFirstFrame) {
+    m_beforeFirstFrame = std::move(beforeFirstFrame);
 }
 
 bool WaylandFramePresenter::awaitsFrames() const {

@@ -43,8 +43,9 @@ public:
     void releaseBuffers() override;
     bool showsPartialFrames() const override { return false; }
 
-    // Called once every window readied since the last call shows its frame.
-    void setOnFramesShown(std::function<void()> onFramesShown);
+    // Called before a window's first frame goes to the compositor, which maps the window
+    // with it.
+    void setBeforeFirstFrame(std::function<void()> beforeFirstFrame);
     // Whether a window readied for presenting has not shown its frame yet.
     bool awaitsFrames() const;
 
@@ -89,5 +90,5 @@ private:
     wl_compositor* m_compositor = nullptr;
     wl_subcompositor* m_subcompositor = nullptr;
     std::vector<std::unique_ptr<Target>> m_targets;
-    std::function<void()> m_onFramesShown;
+    std::function<void()> m_beforeFirstFrame;
 };

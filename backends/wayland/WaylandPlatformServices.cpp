@@ -58,13 +58,13 @@ std::unique_ptr<HotKeyService> makeHotKeys(Desktop) {
     return PortalGlobalShortcuts::create();
 }
 
-// wlroots: the screencopy capture's cursor shield goes once the overlays show their frames.
+// wlroots: the screencopy capture's cursor shield goes as the overlays show their frames.
 void lowerShieldWithOverlays(ScreenCapture& capture, WaylandFramePresenter& presenter) {
     auto* screencopy = dynamic_cast<WaylandScreenCapture*>(&capture);
     if (!screencopy)
         return;
     screencopy->setOverlaysPending([&presenter] { return presenter.awaitsFrames(); });
-    presenter.setOnFramesShown([screencopy] { screencopy->overlaysShown(); });
+    presenter.setBeforeFirstFrame([screencopy] { screencopy->overlaysShowing(); });
 }
 
 class Services final : public PlatformServices {

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
+#include <QSemaphore>
 #include <QTimer>
 #include <QTransform>
 #include <cstring>
@@ -231,8 +232,19 @@ void WaylandScreenCapture::setOverlaysPending(std::function<bool()> overlaysPend
     m_overlaysPending = std::move(overlaysPending);
 }
 
-void WaylandScreenCapture::overlaysShown() {
-    lowerShield(m_shieldHandedOver);
+void WaylandScreenCapture::overlaysShowing() {
+    const std::uint64_t raised = m_shieldHandedOver;
+    auto lowered = std::make_shared<QSemaphore>();
+    m_pool.start([this, raised, lowered] {
+        if (raised == m_shieldsRaised && m_shield->isRaised()) {
+            m_shield->lower();
+            // Gone for the compositor before the overlay maps on Qt's connection.
+            m_connection->roundtrip();
+        }
+        lowered->release();
+    });
+    // At worst (the worker busy with another capture) the shield goes after that one.
+    lowered->tryAcquire(1, int(shieldLoweringWait.count()));
 }
 
 void WaylandScreenCapture::lowerShield(std::uint64_t raised) {

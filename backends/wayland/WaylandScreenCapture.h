@@ -7,7 +7,7 @@
 // list comes from Qt on the main thread; the frames are read on a worker thread over a
 // connection of its own (WaylandConnection), so the GUI thread never waits on them.
 // Before the frames are copied, a shield of ours takes the cursor off the screen
-// (WaylandCursorShield); it stays until the pick's overlays show (overlaysShown()).
+// (WaylandCursorShield); it goes as the pick's overlays show (overlaysShowing()).
 
 #include "platform/ScreenCapture.h"
 
@@ -40,6 +40,8 @@ public:
     // How long the cursor shield may wait for overlays that never show (a pick cancelled
     // before they did): it holds every pointer event meanwhile.
     static constexpr std::chrono::milliseconds shieldTimeout{1000};
+    // How long overlays about to show wait for the shield to go.
+    static constexpr std::chrono::milliseconds shieldLoweringWait{500};
 
     // `displayName` empty: the one Qt uses ($WAYLAND_DISPLAY). The frames' memory is told
     // to `memory`, where the overlays find it.
@@ -55,8 +57,10 @@ public:
     // Asked right after a capture has been handed over: whether overlays are on their way
     // to the screen. Without it, or when it answers false, the shield goes at once.
     void setOverlaysPending(std::function<bool()> overlaysPending);
-    // The pick's overlays show: the cursor shield goes. Main thread.
-    void overlaysShown();
+    // The pick's overlays are about to show: the cursor shield goes first, so that the
+    // compositor gives the pointer to them as they map (it may not move it on when the
+    // shield goes after). Main thread; waits for the compositor, briefly.
+    void overlaysShowing();
 
     // The screens as Qt has them, primary first. Main thread only.
     static std::vector<ScreenDescription> describeScreens();
