@@ -1,5 +1,6 @@
 #include "backends/wayland/WaylandConnection.h"
 
+#include "viewporter-client-protocol.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
@@ -125,6 +126,8 @@ void WaylandConnection::close() {
         wl_pointer_destroy(m_pointer);
     if (m_seat)
         wl_seat_destroy(m_seat);
+    if (m_viewporter)
+        wp_viewporter_destroy(m_viewporter);
     if (m_layerShell)
         zwlr_layer_shell_v1_destroy(m_layerShell);
     if (m_compositor)
@@ -142,6 +145,7 @@ void WaylandConnection::close() {
     m_pointer = nullptr;
     m_pointerFocus = {};
     m_seat = nullptr;
+    m_viewporter = nullptr;
     m_layerShell = nullptr;
     m_compositor = nullptr;
     m_shm = nullptr;
@@ -197,6 +201,9 @@ void WaylandConnection::addGlobal(wl_registry* registry, std::uint32_t name, con
         // 3: buffer scales.
         m_compositor = static_cast<wl_compositor*>(
             wl_registry_bind(registry, name, &wl_compositor_interface, std::min(version, 3u)));
+    } else if (std::strcmp(interface, wp_viewporter_interface.name) == 0) {
+        m_viewporter = static_cast<wp_viewporter*>(
+            wl_registry_bind(registry, name, &wp_viewporter_interface, 1));
     } else if (std::strcmp(interface, zwlr_layer_shell_v1_interface.name) == 0) {
         m_layerShell = static_cast<zwlr_layer_shell_v1*>(
             wl_registry_bind(registry, name, &zwlr_layer_shell_v1_interface, 1));

@@ -3,7 +3,7 @@
 // The capture's own connection to the compositor, apart from Qt's so that a capture on
 // the worker thread never waits on the GUI thread's event queue: the globals the capture
 // needs (wl_shm, the screencopy manager, xdg-output, and for hiding the cursor the
-// compositor, the layer shell and the first seat's pointer) and the
+// compositor, the layer shell, the viewporter and the first seat's pointer) and the
 // outputs with what the compositor tells of them. Used from one thread at a time.
 
 #include <QByteArray>
@@ -24,6 +24,7 @@ struct wl_registry;
 struct wl_seat;
 struct wl_shm;
 struct wl_surface;
+struct wp_viewporter;
 struct zwlr_layer_shell_v1;
 struct zwlr_screencopy_manager_v1;
 struct zxdg_output_manager_v1;
@@ -73,6 +74,7 @@ public:
     wl_shm* shm() const { return m_shm; }
     zwlr_screencopy_manager_v1* screencopy() const { return m_screencopy; }
     wl_compositor* compositor() const { return m_compositor; }
+    wp_viewporter* viewporter() const { return m_viewporter; }
     zwlr_layer_shell_v1* layerShell() const { return m_layerShell; }
     // None while the seat has no pointer device.
     wl_pointer* pointer() const { return m_pointer; }
@@ -110,6 +112,7 @@ private:
     zxdg_output_manager_v1* m_xdgOutputs = nullptr;
     wl_compositor* m_compositor = nullptr;
     zwlr_layer_shell_v1* m_layerShell = nullptr;
+    wp_viewporter* m_viewporter = nullptr;
     wl_seat* m_seat = nullptr;
     wl_pointer* m_pointer = nullptr;
     WaylandPointerFocus m_pointerFocus;

@@ -23,6 +23,7 @@ class WaylandConnection;
 struct WaylandOutput;
 struct wl_buffer;
 struct wl_surface;
+struct wp_viewport;
 struct wl_shm_pool;
 struct zwlr_layer_surface_v1;
 
@@ -54,6 +55,7 @@ private:
     struct Surface {
         wl_surface* surface = nullptr;
         zwlr_layer_surface_v1* layer = nullptr;
+        wp_viewport* viewport = nullptr; // stretches the buffer over the output
         wl_buffer* buffer = nullptr;
         std::int32_t scale = 1;  // the output's
         std::uint32_t width = 0; // as configured
