@@ -41,6 +41,12 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     return result;
 }
 
+QString CommandLine::optionName(Action action) {
+    const auto* option = std::find_if(options.begin(), options.end(),
+                                      [action](const Option& o) { return o.action == action; });
+    return option == options.end() ? QString() : option->name.toString();
+}
+
 QString CommandLine::usage() {
     return QStringLiteral(
         "Usage: daubly [--pick | --settings | --quit | --version | --help]\n"

@@ -26,6 +26,9 @@ struct CommandLine {
     // The command a running instance is sent: a plain start asks it for Settings.
     std::optional<RemoteCommand> remoteCommand() const;
 
+    // The option that asks for `action` ("--pick"); empty for a plain start.
+    static QString optionName(Action action);
+
     // The exit status of a start whose arguments are bad.
     static constexpr int usageExitStatus = 2;
 };

@@ -3,6 +3,7 @@
 #include "app/AppIconImage.h"
 #include "app/FormatPicker.h"
 #include "app/LaunchAtLogin.h"
+#include "app/PreferenceRows.h"
 #include "platform/ApplicationActivation.h"
 #include "platform/LoginItemService.h"
 
@@ -176,12 +177,8 @@ void PermissionCard::showStatus(Status status, bool animated) {
         auto* relaunch =
             new CapsuleButton(tr("Already allowed? Quit & Reopen"), CapsuleButton::Style::link,
                               CapsuleButton::ControlSize::regular, m_actions);
-        // TODO: call the permission model's relaunch() once it has one (the settings
-        // work adds it); until then the button only logs that it cannot.
-        connect(relaunch, &QAbstractButton::clicked, this, [] {
-            Logger("Permission")
-                .error("Relaunch failed: %{public}s", "not available in this build");
-        });
+        connect(relaunch, &QAbstractButton::clicked, &m_permission,
+                &ScreenRecordingPermission::relaunch);
         box->addWidget(relaunch, 0, Qt::AlignHCenter);
     }
     m_actions->setVisible(status != Status::granted);
@@ -351,6 +348,14 @@ SetupPage::SetupPage(const SetupServices& services, QWidget* parent)
     rowsLayout->setSpacing(0);
     m_shortcutRow = new ShortcutCardRow(services);
     rowsLayout->addWidget(m_shortcutRow);
+    if (services.desktopShortcut) {
+        // Under the shortcut row's text, as its second line of actions.
+        m_desktopShortcutOffer = new DesktopShortcutOffer(
+            *services.desktopShortcut, new CapsuleButton(QString(), CapsuleButton::Style::glass,
+                                                         CapsuleButton::ControlSize::regular));
+        m_desktopShortcutOffer->setContentsMargins(62, 0, 20, 16);
+        rowsLayout->addWidget(m_desktopShortcutOffer);
+    }
     auto* divider = new QWidget;
     divider->setFixedHeight(1);
     divider->setAutoFillBackground(true);

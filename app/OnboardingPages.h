@@ -12,6 +12,8 @@
 #include <memory>
 
 class ApplicationActivation;
+class DesktopShortcutEntry;
+class DesktopShortcutOffer;
 class FormatPicker;
 class LaunchAtLogin;
 class LoginItemService;
@@ -92,6 +94,8 @@ struct SetupServices {
     // The pick shortcut, and the recorder's registry and surroundings.
     KeyboardShortcuts::Name pickShortcut;
     KeyboardShortcuts::Recorder::Environment recorderEnvironment;
+    // The pick shortcut in the desktop's own keyboard shortcuts; null: not offered.
+    DesktopShortcutEntry* desktopShortcut = nullptr;
 };
 
 // The pick shortcut: its recorder and a button back to Alt+C.
@@ -140,11 +144,14 @@ public:
     void appeared() override;
 
     ShortcutCardRow* shortcutRow() const { return m_shortcutRow; }
+    // Null without a desktop entry.
+    DesktopShortcutOffer* desktopShortcutOffer() const { return m_desktopShortcutOffer; }
     LaunchAtLoginCardRow* launchAtLoginRow() const { return m_launchAtLoginRow; }
     FormatPicker* formatPicker() const { return m_formatPicker; }
 
 private:
     ShortcutCardRow* m_shortcutRow;
+    DesktopShortcutOffer* m_desktopShortcutOffer = nullptr;
     LaunchAtLoginCardRow* m_launchAtLoginRow;
     FormatPicker* m_formatPicker;
 };

@@ -1,5 +1,6 @@
 #include "app/OnboardingWindowController.h"
 
+#include "app/DesktopShortcutEntry.h"
 #include "app/PickerController.h"
 #include "app/ScreenRecordingPermission.h"
 #include "app/SettingsWindow.h"
@@ -67,7 +68,8 @@ OnboardingWindowController& OnboardingWindowController::shared() {
         UserDefaults::standard(), ScreenRecordingPermission::shared(),
         SetupServices{UserDefaults::standard(), platform.loginItems(),
                       ApplicationActivation::shared(), activatePicker(),
-                      KeyboardShortcuts::Recorder::defaultEnvironment()},
+                      KeyboardShortcuts::Recorder::defaultEnvironment(),
+                      &DesktopShortcutEntry::shared()},
         [](std::chrono::milliseconds after) { PickerController::shared().start(after); },
         [] { return DesktopSettings::reduceMotion(); },
         [&platform](QWidget& window) { bringWindowForward(&window, platform.workspace()); },

@@ -2,6 +2,7 @@
 
 #include "app/ColorFormatSetting.h"
 #include "app/ColorSwatch.h"
+#include "app/DesktopShortcutEntry.h"
 #include "app/LaunchAtLogin.h"
 #include "app/Updates.h"
 #include "colors/PickedColor.h"
@@ -37,6 +38,21 @@ QString shortcutDetail(const KeyboardShortcuts::Recorder::Environment& environme
     if (!registry.hotKeyCenter().service().isAvailable())
         return HotKeyService::bindCommandAdvice();
     return ShortcutRow::tr("Starts the magnifier from any app.");
+}
+
+// The detail text, and under it the desktop's offer where there is one.
+QWidget* shortcutDetailWidget(const KeyboardShortcuts::Recorder::Environment& environment,
+                              DesktopShortcutEntry* desktopEntry) {
+    QLabel* text = SettingsStyle::detailLabel(shortcutDetail(environment));
+    if (!desktopEntry)
+        return text;
+    auto* detail = new QWidget;
+    auto* stack = new QVBoxLayout(detail);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(6);
+    stack->addWidget(text);
+    stack->addWidget(new DesktopShortcutOffer(*desktopEntry, new QPushButton));
+    return detail;
 }
 
 } // namespace
@@ -118,13 +134,49 @@ void CopyFormatRow::showStoredFormat() {
     m_preview->setPreviewText(copyText(format));
 }
 
+DesktopShortcutOffer::DesktopShortcutOffer(DesktopShortcutEntry& entry, QAbstractButton* button,
+                                           QWidget* parent)
+    : QWidget(parent)
+    , m_entry(entry)
+    , m_button(button)
+    , m_added(SettingsStyle::detailLabel(QString())) {
+    // One short line: wrapped, it would be cut to the row's height.
+    m_added->setWordWrap(false);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(m_button);
+    row->addWidget(m_added);
+    row->addStretch();
+    m_button->setText(entry.buttonText());
+    m_button->setAccessibleName(entry.buttonText());
+    connect(m_button, &QAbstractButton::clicked, this, [this] { m_entry.add(); });
+    connect(&entry, &DesktopShortcutEntry::changed, this, &DesktopShortcutOffer::showState);
+    showState();
+}
+
+void DesktopShortcutOffer::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    showState();
+}
+
+void DesktopShortcutOffer::showState() {
+    const bool added = m_entry.isAdded();
+    setHidden(!m_entry.isOffered());
+    m_button->setHidden(added);
+    m_button->setEnabled(m_entry.canAdd());
+    m_added->setHidden(!added);
+    m_added->setText(added ? m_entry.addedText() : QString());
+}
+
 ShortcutRow::ShortcutRow(const KeyboardShortcuts::Name& name,
-                         KeyboardShortcuts::Recorder::Environment environment, QWidget* parent)
-    : SettingsRow(tr("Pick Color shortcut"),
-                  SettingsStyle::detailLabel(shortcutDetail(environment)), new QWidget, QString(),
-                  parent)
+                         KeyboardShortcuts::Recorder::Environment environment,
+                         DesktopShortcutEntry* desktopEntry, QWidget* parent)
+    : SettingsRow(tr("Pick Color shortcut"), shortcutDetailWidget(environment, desktopEntry),
+                  new QWidget, QString(), parent)
     , m_recorder(new KeyboardShortcuts::Recorder(name, {}, nullptr, environment))
     , m_reset(new QToolButton) {
+    if (desktopEntry)
+        m_offer = detail()->findChild<DesktopShortcutOffer*>();
     auto* controls = new QHBoxLayout(accessory());
     controls->setContentsMargins(0, 0, 0, 0);
     controls->setSpacing(6);

@@ -12,6 +12,8 @@
 
 class ApplicationActivation;
 class CheckForUpdatesViewModel;
+class DesktopShortcutEntry;
+class QAbstractButton;
 class LaunchAtLogin;
 class LoginItemService;
 class QComboBox;
@@ -57,8 +59,32 @@ private:
     CopyPreview* m_preview;
 };
 
+// The offer to add the pick shortcut to the desktop's own keyboard shortcuts: its button
+// until the entry is there, then a line that says so; hidden where nothing is offered.
+class DesktopShortcutOffer : public QWidget {
+    Q_OBJECT
+
+public:
+    // `button` is styled by the host; the offer names it.
+    DesktopShortcutOffer(DesktopShortcutEntry& entry, QAbstractButton* button,
+                         QWidget* parent = nullptr);
+    QAbstractButton* button() const { return m_button; }
+    QLabel* addedLabel() const { return m_added; }
+
+protected:
+    // The user may have removed the entry in the desktop's settings meanwhile.
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void showState();
+
+    DesktopShortcutEntry& m_entry;
+    QAbstractButton* m_button;
+    QLabel* m_added;
+};
+
 // "Pick Color shortcut": the recorder for the name, and a button that gives the name
-// back its initial shortcut.
+// back its initial shortcut; with `desktopEntry`, its offer under the detail.
 class ShortcutRow : public SettingsRow {
     Q_OBJECT
 
@@ -66,13 +92,16 @@ public:
     explicit ShortcutRow(const KeyboardShortcuts::Name& name,
                          KeyboardShortcuts::Recorder::Environment environment =
                              KeyboardShortcuts::Recorder::defaultEnvironment(),
-                         QWidget* parent = nullptr);
+                         DesktopShortcutEntry* desktopEntry = nullptr, QWidget* parent = nullptr);
     KeyboardShortcuts::Recorder* recorder() const { return m_recorder; }
     QToolButton* resetButton() const { return m_reset; }
+    // Null without a desktop entry.
+    DesktopShortcutOffer* desktopShortcutOffer() const { return m_offer; }
 
 private:
     KeyboardShortcuts::Recorder* m_recorder;
     QToolButton* m_reset;
+    DesktopShortcutOffer* m_offer = nullptr;
 };
 
 // "Open at login", and "Approval needed" while the desktop's autostart settings have

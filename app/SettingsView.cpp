@@ -60,7 +60,8 @@ SettingsView::SettingsView(Services services, QWidget* parent)
     auto* picker = new SettingsSection(
         tr("Picker"),
         tr("Some apps use Alt+C themselves. Choose another shortcut if one of yours does."));
-    picker->card()->rows()->addWidget(new ShortcutRow(services.shortcutName, services.recorder));
+    picker->card()->rows()->addWidget(
+        new ShortcutRow(services.shortcutName, services.recorder, services.desktopShortcut));
     picker->card()->rows()->addWidget(new SettingsDivider);
     picker->card()->rows()->addWidget(new CopyFormatRow(services.defaults));
     stack->addWidget(picker);

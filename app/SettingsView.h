@@ -13,6 +13,7 @@
 
 class ApplicationActivation;
 class CheckForUpdatesViewModel;
+class DesktopShortcutEntry;
 class LoginItemService;
 class ScreenRecordingPermission;
 class UserDefaults;
@@ -38,6 +39,8 @@ public:
         KeyboardShortcuts::Recorder::Environment recorder;
         // "Show…" of the welcome-screen row: the introduction again.
         std::function<void()> showIntroduction;
+        // The pick shortcut in the desktop's own keyboard shortcuts; null: not offered.
+        DesktopShortcutEntry* desktopShortcut = nullptr;
     };
 
     explicit SettingsView(Services services, QWidget* parent = nullptr);

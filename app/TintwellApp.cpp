@@ -4,12 +4,14 @@
 #include "KeyboardShortcuts/Recorder.h"
 #include "KeyboardShortcuts/ViewModifiers.h"
 #include "app/ColorHistory.h"
+#include "app/DesktopShortcutEntry.h"
 #include "app/MenuBarContent.h"
 #include "app/PickerController.h"
 #include "app/ScreenRecordingPermission.h"
 #include "app/SettingsWindow.h"
 #include "app/SharedInstances.h"
 #include "platform/ApplicationActivation.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/Logger.h"
 #include "platform/PlatformServices.h"
 #include "platform/Scheduler.h"
@@ -86,13 +88,13 @@ TintwellApp::TintwellApp() {
     // A pick that cannot capture would otherwise end with nothing on screen at all.
     connect(&PickerController::shared(), &PickerController::captureFailed, this,
             [this](const QString& reason) {
-                m_trayIcon->showMessage(tr("Daubly could not capture the screen"), reason,
-                                        QSystemTrayIcon::Warning);
+                tellUser(tr("Daubly could not capture the screen"), reason,
+                         QSystemTrayIcon::Warning);
             });
     // A scheduled check that finds a new version says so gently, in the tray.
     m_appDelegate->updaterController().userDriver().setNotify(
         [this](const QString& title, const QString& message) {
-            m_trayIcon->showMessage(title, message);
+            tellUser(title, message, QSystemTrayIcon::Information);
         });
     // Every way out (the menu, a signal, the session manager's Quit event) ends here.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &TintwellApp::releaseForQuit);
@@ -125,6 +127,18 @@ void TintwellApp::showTrayIcon() {
     }
 }
 
+void TintwellApp::tellUser(const QString& title, const QString& message,
+                           QSystemTrayIcon::MessageIcon icon) {
+    // Without a tray (stock GNOME) a tray message shows nowhere.
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_trayIcon->showMessage(title, message, icon);
+    } else if (DesktopNotifications* notifications = sharedPlatform().notifications()) {
+        notifications->notify(title, message);
+    } else {
+        Logger("App").error("No tray and no notifications to show \"%{public}s\"", title);
+    }
+}
+
 void TintwellApp::openSettings() {
     openSettingsWindow(
         {Scheduler::main(),
@@ -152,7 +166,8 @@ SettingsView::Services TintwellApp::settingsServices() {
             [] {
                 OnboardingWindowController::shared().show(
                     OnboardingWindowController::Reason::replay);
-            }};
+            },
+            &DesktopShortcutEntry::shared()};
 }
 
 void TintwellApp::quit() {

@@ -9,13 +9,13 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSystemTrayIcon>
 #include <functional>
 #include <memory>
 
 class MenuBarContent;
 class SettingsWindow;
 class QIcon;
-class QSystemTrayIcon;
 namespace KeyboardShortcuts {
 class Name;
 }
@@ -47,6 +47,8 @@ public:
 
 private:
     void showTrayIcon();
+    // A message in the tray, or where there is none, through the desktop's notifications.
+    void tellUser(const QString& title, const QString& message, QSystemTrayIcon::MessageIcon icon);
     SettingsView::Services settingsServices();
     void releaseForQuit();
 

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class DesktopKeybindings;
+class DesktopNotifications;
 class FramePresenter;
 class HotKeyService;
 class KeyboardLayout;
@@ -26,6 +28,12 @@ public:
     virtual const KeyboardLayout& keyboardLayout() = 0;
     // Daubly's own login item (the XDG autostart entry on Linux).
     virtual LoginItemService& loginItems() = 0;
+    // The desktop's own list of custom keyboard shortcuts, where Daubly may add its own;
+    // null where the desktop keeps none that Daubly can write.
+    virtual DesktopKeybindings* desktopKeybindings() { return nullptr; }
+    // The desktop's notifications, for messages where no tray shows them; null where
+    // there are none.
+    virtual DesktopNotifications* notifications() { return nullptr; }
     // Called while Daubly quits, on the main thread: hands the text Daubly copied to
     // whatever keeps it once Daubly is gone. Where nothing can, the copy ends with Daubly.
     virtual void keepClipboardAfterExit() {}

@@ -8,6 +8,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config
     libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xkb-dev libxcb-xfixes0-dev
     libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev
     libwayland-dev wayland-protocols libwayland-bin qt6-wayland qt6-base-private-dev
+    libglib2.0-dev libpipewire-0.3-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core clang-format)
 display_pkgs=(xvfb xauth openbox trayer xdotool xclip imagemagick x11-utils x11-xserver-utils)
 # The windows are tested through the accessibility tree, on a private session bus;
@@ -22,6 +23,11 @@ test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy
 package_pkgs=(dpkg-dev file desktop-file-utils appstream lintian)
 # The portal tests run a mock desktop portal on python3-dbus with GLib's main loop.
 test_pkgs+=(python3-dbus python3-gi)
+# GNOME's custom keyboard shortcuts are tested against their real schemas.
+test_pkgs+=(gnome-settings-daemon-common)
+# GNOME in a headless GNOME Shell, with its portals and screen casts (PipeWire's session
+# manager links them).
+test_pkgs+=(gnome-shell mutter xdg-desktop-portal-gnome gsettings-desktop-schemas wireplumber)
 
 want=("${build_pkgs[@]}")
 case "${1:-build}" in

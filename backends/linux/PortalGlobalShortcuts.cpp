@@ -1,5 +1,6 @@
 #include "backends/linux/PortalGlobalShortcuts.h"
 
+#include "backends/linux/KeysymNames.h"
 #include "backends/linux/PortalRequest.h"
 #include "platform/Logger.h"
 #include "platform/VirtualKeys.h"
@@ -83,110 +84,6 @@ constexpr std::array<ModifierName, 4> modifierNames{{
     {CarbonModifier::command, "LOGO"},
 }};
 
-// Other names desktops show for the same modifiers, in lower case.
-constexpr std::array<std::pair<const char*, std::int64_t>, 7> modifierAliases{{
-    {"control", CarbonModifier::control},
-    {"primary", CarbonModifier::control},
-    {"mod1", CarbonModifier::option},
-    {"super", CarbonModifier::command},
-    {"meta", CarbonModifier::command},
-    {"mod4", CarbonModifier::command},
-    {"win", CarbonModifier::command},
-}};
-
-// Keysym names of the keys that give no character, or whose character is no keysym name.
-const std::map<std::int64_t, QString>& keysymNames() {
-    using namespace VirtualKey;
-    static const std::map<std::int64_t, QString> names = [] {
-        std::map<std::int64_t, QString> table{
-            {returnKey, u"Return"_qs},
-            {tab, u"Tab"_qs},
-            {space, u"space"_qs},
-            {deleteKey, u"BackSpace"_qs},
-            {escape, u"Escape"_qs},
-            {deleteForward, u"Delete"_qs},
-            {help, u"Insert"_qs}, // the key in that place on a PC keyboard
-            {home, u"Home"_qs},
-            {end, u"End"_qs},
-            {pageUp, u"Page_Up"_qs},
-            {pageDown, u"Page_Down"_qs},
-            {leftArrow, u"Left"_qs},
-            {rightArrow, u"Right"_qs},
-            {upArrow, u"Up"_qs},
-            {downArrow, u"Down"_qs},
-            {keypadDecimal, u"KP_Decimal"_qs},
-            {keypadMultiply, u"KP_Multiply"_qs},
-            {keypadPlus, u"KP_Add"_qs},
-            {keypadMinus, u"KP_Subtract"_qs},
-            {keypadDivide, u"KP_Divide"_qs},
-            {keypadEnter, u"KP_Enter"_qs},
-            {keypadEquals, u"KP_Equal"_qs},
-            {volumeUp, u"XF86AudioRaiseVolume"_qs},
-            {volumeDown, u"XF86AudioLowerVolume"_qs},
-            {mute, u"XF86AudioMute"_qs},
-            {equal, u"equal"_qs},
-            {minus, u"minus"_qs},
-            {leftBracket, u"bracketleft"_qs},
-            {rightBracket, u"bracketright"_qs},
-            {quote, u"apostrophe"_qs},
-            {semicolon, u"semicolon"_qs},
-            {backslash, u"backslash"_qs},
-            {comma, u"comma"_qs},
-            {slash, u"slash"_qs},
-            {period, u"period"_qs},
-            {backtick, u"grave"_qs},
-            {isoSection, u"less"_qs},
-        };
-        constexpr std::int64_t functionKeys[] = {f1,  f2,  f3,  f4,  f5,  f6,  f7,  f8,  f9,  f10,
-                                                 f11, f12, f13, f14, f15, f16, f17, f18, f19, f20};
-        for (int index = 0; index < 20; ++index)
-            table[functionKeys[index]] = QStringLiteral("F%1").arg(index + 1);
-        constexpr std::int64_t keypadDigits[] = {keypad0, keypad1, keypad2, keypad3, keypad4,
-                                                 keypad5, keypad6, keypad7, keypad8, keypad9};
-        for (int digit = 0; digit < 10; ++digit)
-            table[keypadDigits[digit]] = QStringLiteral("KP_%1").arg(digit);
-        return table;
-    }();
-    return names;
-}
-
-std::optional<QString> keyName(std::int64_t keyCode) {
-    if (const auto it = keysymNames().find(keyCode); it != keysymNames().end())
-        return it->second;
-    // Letters and digits: the character is the keysym name.
-    return VirtualKey::usLayoutText(keyCode);
-}
-
-// Names of keys as desktops write them, for reading texts back ("PgUp", "Esc").
-constexpr std::array<std::pair<const char*, std::int64_t>, 6> keyAliases{{
-    {"esc", VirtualKey::escape},
-    {"del", VirtualKey::deleteForward},
-    {"ins", VirtualKey::help},
-    {"pgup", VirtualKey::pageUp},
-    {"pgdown", VirtualKey::pageDown},
-    {"enter", VirtualKey::returnKey},
-}};
-
-std::optional<std::int64_t> keyCodeNamed(const QString& name) {
-    QString wanted = name.trimmed();
-    wanted.replace(u' ', u'_');
-    for (const auto& [code, keysym] : keysymNames()) {
-        if (keysym.compare(wanted, Qt::CaseInsensitive) == 0)
-            return code;
-    }
-    for (std::int64_t code = 0; code < 128; ++code) {
-        if (const auto text = VirtualKey::usLayoutText(code);
-            text && !keysymNames().contains(code) &&
-            text->compare(wanted, Qt::CaseInsensitive) == 0)
-            return code;
-    }
-    for (const auto& [alias, code] : keyAliases) {
-        if (wanted.compare(QLatin1String(alias), Qt::CaseInsensitive) == 0)
-            return code;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 std::optional<QString> PortalGlobalShortcuts::triggerText(const Trigger& trigger) {
@@ -200,7 +97,7 @@ std::optional<QString> PortalGlobalShortcuts::triggerText(const Trigger& trigger
     // The Function modifier has no name in the portal's texts.
     if (remaining & CarbonModifier::function)
         return std::nullopt;
-    const auto key = keyName(trigger.keyCode);
+    const auto key = KeysymNames::keyName(trigger.keyCode);
     if (!key)
         return std::nullopt;
     parts.append(*key);
@@ -216,24 +113,15 @@ std::optional<HotKeyService::Trigger> PortalGlobalShortcuts::parseTrigger(const 
     }
     if (parts.isEmpty() || parts.last().trimmed().isEmpty())
         return std::nullopt;
-    const auto keyCode = keyCodeNamed(parts.takeLast());
+    const auto keyCode = KeysymNames::keyCodeNamed(parts.takeLast());
     if (!keyCode)
         return std::nullopt;
     std::uint32_t modifiers = 0;
     for (const QString& part : std::as_const(parts)) {
-        const QString name = part.trimmed();
-        std::int64_t bit = 0;
-        for (const ModifierName& modifier : modifierNames) {
-            if (name.compare(QLatin1String(modifier.name), Qt::CaseInsensitive) == 0)
-                bit = modifier.carbon;
-        }
-        for (const auto& [alias, carbon] : modifierAliases) {
-            if (name.compare(QLatin1String(alias), Qt::CaseInsensitive) == 0)
-                bit = carbon;
-        }
-        if (bit == 0)
+        const auto bit = KeysymNames::modifierNamed(part);
+        if (!bit)
             return std::nullopt;
-        modifiers |= std::uint32_t(bit);
+        modifiers |= std::uint32_t(*bit);
     }
     return Trigger{std::uint32_t(*keyCode), modifiers};
 }

@@ -109,7 +109,7 @@ void PortalRequest::timedOut() {
     m_completed = true;
     const Completion completion = std::exchange(m_completion, {});
     if (completion)
-        completion({{}, {}, QStringLiteral("the desktop did not answer in time")});
+        completion({{}, {}, QStringLiteral("the desktop did not answer in time"), true});
     if (!m_lateAnswer) {
         deleteLater();
         return;

@@ -22,6 +22,8 @@ struct PortalAnswer {
     QVariantMap results;
     // Why no answer came: the call failed or the deadline passed.
     QString error;
+    // The deadline passed: the portal may still be showing its dialog.
+    bool timedOut = false;
 };
 
 class PortalRequest : public QObject {

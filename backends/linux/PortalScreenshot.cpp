@@ -6,6 +6,7 @@
 #include "platform/ScreenIdentity.h"
 
 #include <QColorSpace>
+#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QFile>
 #include <QGuiApplication>
@@ -150,17 +151,24 @@ void PortalScreenshot::screenshot(std::function<void(CaptureResult)> completion,
     const auto deliver = [this, context, completion, fail,
                           screens = std::move(screens)](const PortalAnswer& answer) {
         if (!answer.response) {
+            if (answer.timedOut) {
+                logger().error("The screenshot portal did not answer in %ld ms: given up",
+                               static_cast<long>(m_options.timeout.count()));
+                fail(noAnswerMessage());
+                return;
+            }
             fail(answer.error);
             return;
         }
         if (*answer.response != 0) {
-            // 1: the user said no; anything else is the portal's own failure.
-            if (*answer.response == 1)
+            if (isRefusal(*answer.response)) {
                 m_allowed = false;
-            fail(*answer.response == 1
-                     ? QStringLiteral("the desktop refused the screenshot")
-                     : QStringLiteral("the screenshot portal failed (response %1)")
-                           .arg(*answer.response));
+                fail(QStringLiteral("the desktop refused the screenshot (response %1)")
+                         .arg(*answer.response));
+            } else {
+                fail(QStringLiteral("the screenshot portal failed (response %1)")
+                         .arg(*answer.response));
+            }
             return;
         }
         m_allowed = true;
@@ -186,8 +194,15 @@ void PortalScreenshot::screenshot(std::function<void(CaptureResult)> completion,
                 Qt::QueuedConnection);
         });
     };
-    // A screenshot that comes after the deadline is deleted unread.
-    const auto lateAnswer = [](const PortalAnswer& answer) {
+    // A screenshot that comes after the deadline is deleted unread; what the user
+    // answered still counts for the next pick.
+    const auto lateAnswer = [this](const PortalAnswer& answer) {
+        if (!answer.response)
+            return;
+        if (*answer.response == 0)
+            m_allowed = true;
+        else if (isRefusal(*answer.response))
+            m_allowed = false;
         const QUrl uri(answer.results.value(QStringLiteral("uri")).toString());
         if (answer.response == 0u && uri.isLocalFile())
             takeFile(uri.toLocalFile());
@@ -195,12 +210,25 @@ void PortalScreenshot::screenshot(std::function<void(CaptureResult)> completion,
     PortalRequest::start(m_bus, call, 1, m_options.timeout, context, deliver, lateAnswer);
 }
 
+bool PortalScreenshot::isRefusal(std::uint32_t response) {
+    return response == 1 || response == 2;
+}
+
+QString PortalScreenshot::noAnswerMessage() {
+    return QCoreApplication::translate("PortalScreenshot",
+                                       "Your desktop did not answer when Daubly asked to read "
+                                       "the screen. Try again.");
+}
+
 std::optional<QStringList> PortalScreenshot::privacySettingsCommand(const QString& currentDesktop) {
-    // Where each desktop lists what an app may do with the screen.
+    // Where each desktop lists what an app may do with the screen. GNOME 43 has no
+    // privacy panel: its Apps panel holds each app's "Screenshots" switch, and opens on
+    // the app named after it.
     for (const QString& desktop : currentDesktop.split(u':', Qt::SkipEmptyParts)) {
         const QString name = desktop.trimmed().toLower();
         if (name == u"gnome" || name == u"unity" || name == u"budgie")
-            return QStringList{QStringLiteral("gnome-control-center"), QStringLiteral("privacy")};
+            return QStringList{QStringLiteral("gnome-control-center"),
+                               QStringLiteral("applications"), QStringLiteral("app.daubly.Daubly")};
         if (name == u"kde")
             return QStringList{QStringLiteral("systemsettings"),
                                QStringLiteral("kcm_app-permissions")};

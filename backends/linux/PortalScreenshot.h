@@ -18,6 +18,7 @@
 #include <QStringList>
 #include <QThreadPool>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -25,8 +26,9 @@
 class PortalScreenshot final : public ScreenCapture {
 public:
     struct Options {
-        // The user may be looking at the desktop's permission dialog.
-        std::chrono::milliseconds timeout{std::chrono::seconds(60)};
+        // The user may be looking at the desktop's permission dialog. GNOME's portal
+        // gives up on its own dialog after 25 s and then never answers.
+        std::chrono::milliseconds timeout{std::chrono::seconds(25)};
     };
 
     explicit PortalScreenshot(QDBusConnection bus = QDBusConnection::sessionBus());
@@ -55,6 +57,12 @@ public:
     // One snapshot per screen, cut from an image of the layout's bounding box at one
     // scale; an error when the image does not fit the layout.
     static CaptureResult cut(const QImage& layout, const std::vector<ScreenDescription>& screens);
+
+    // Whether a response of the portal's Request means the desktop refused: KDE answers
+    // a refusal with 1, GNOME's "Deny" with 2.
+    static bool isRefusal(std::uint32_t response);
+    // The capture's error when the portal never answered: what the user is told.
+    static QString noAnswerMessage();
 
     // The command that opens the privacy settings of the desktop named by
     // $XDG_CURRENT_DESKTOP (a colon-separated list); none where none is known.

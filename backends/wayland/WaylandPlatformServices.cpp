@@ -1,5 +1,8 @@
 #include "backends/wayland/WaylandPlatformServices.h"
 
+#include "backends/gnome/GnomeKeybindings.h"
+#include "backends/gnome/ScreenCastCapture.h"
+#include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
 #include "backends/linux/XdgAutostart.h"
@@ -11,6 +14,7 @@
 #include "backends/wayland/WaylandWorkspace.h"
 #include "platform/HotKeyService.h"
 #include "platform/Logger.h"
+#include "platform/UserDefaults.h"
 
 #include <QGuiApplication>
 #include <QStringList>
@@ -40,14 +44,30 @@ Desktop detectDesktop(const WaylandConnection::Offers& offers) {
     return Desktop::other;
 }
 
-// Screencopy where the compositor offers it (wlroots); the desktop's Screenshot portal
-// elsewhere (GNOME, KDE Plasma), or when DAUBLY_CAPTURE=portal asks for it.
+// GNOME's Screenshot portal flashes the screen, plays the shutter sound and round-trips a
+// PNG; one frame of a screen cast does neither, once the user has chosen the monitors.
+std::unique_ptr<ScreenCapture> makeGnomeCapture() {
+    if (!ScreenCastCapture::available())
+        return nullptr;
+    return std::make_unique<ScreenCastCapture>(UserDefaults::standard());
+}
+
+// Screencopy where the compositor offers it (wlroots), a screen cast on GNOME; the
+// desktop's Screenshot portal elsewhere (KDE Plasma), or when DAUBLY_CAPTURE=portal asks
+// for it.
 std::unique_ptr<ScreenCapture> makeCapture(Desktop desktop,
                                            std::shared_ptr<WaylandFrameMemory> memory) {
     const Logger logger("Capture");
-    if (desktop == Desktop::wlroots && qgetenv("DAUBLY_CAPTURE") != "portal") {
+    const bool portalAsked = qgetenv("DAUBLY_CAPTURE") == "portal";
+    if (desktop == Desktop::wlroots && !portalAsked) {
         logger.log("Screen capture: %{public}s", "screencopy");
         return std::make_unique<WaylandScreenCapture>(QByteArray(), std::move(memory));
+    }
+    if (desktop == Desktop::gnome && !portalAsked) {
+        if (auto capture = makeGnomeCapture()) {
+            logger.log("Screen capture: %{public}s", "the ScreenCast portal");
+            return capture;
+        }
     }
     logger.log("Screen capture: %{public}s", "the Screenshot portal");
     return std::make_unique<PortalScreenshot>();
@@ -67,12 +87,21 @@ void lowerShieldWithOverlays(ScreenCapture& capture, WaylandFramePresenter& pres
     presenter.setBeforeFirstFrame([screencopy] { screencopy->overlaysShowing(); });
 }
 
+// GNOME keeps custom keyboard shortcuts that run a command: the pick shortcut can go there
+// while GNOME has no shortcuts portal. No other desktop's list is known.
+std::unique_ptr<DesktopKeybindings> makeKeybindings(Desktop desktop) {
+    if (desktop != Desktop::gnome)
+        return nullptr;
+    return std::make_unique<GnomeKeybindings>();
+}
+
 class Services final : public PlatformServices {
 public:
     explicit Services(Desktop desktop)
         : m_capture(makeCapture(desktop, m_frames))
         , m_presenter(m_frames)
-        , m_hotKeys(makeHotKeys(desktop)) {
+        , m_hotKeys(makeHotKeys(desktop))
+        , m_keybindings(makeKeybindings(desktop)) {
         lowerShieldWithOverlays(*m_capture, m_presenter);
     }
 
@@ -87,6 +116,8 @@ public:
         return m_layout ? *m_layout : KeyboardLayout::us();
     }
     LoginItemService& loginItems() override { return m_autostart; }
+    DesktopKeybindings* desktopKeybindings() override { return m_keybindings.get(); }
+    DesktopNotifications* notifications() override { return &m_notifications; }
 
 private:
     // The captured frames' memory, which the overlays show as it is.
@@ -97,6 +128,8 @@ private:
     std::unique_ptr<HotKeyService> m_hotKeys;
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
     XdgAutostart m_autostart;
+    std::unique_ptr<DesktopKeybindings> m_keybindings;
+    FreedesktopNotifications m_notifications;
 };
 
 } // namespace

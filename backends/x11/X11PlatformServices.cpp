@@ -1,5 +1,6 @@
 #include "backends/x11/X11PlatformServices.h"
 
+#include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/XdgAutostart.h"
 #include "backends/x11/X11ClipboardKeeper.h"
 #include "backends/x11/X11FramePresenter.h"
@@ -27,6 +28,8 @@ public:
     }
     LoginItemService& loginItems() override { return m_autostart; }
     void keepClipboardAfterExit() override { X11ClipboardKeeper::keepAfterExit(); }
+    // GNOME on X11 has no tray either.
+    DesktopNotifications* notifications() override { return &m_notifications; }
 
 private:
     X11ScreenCapture m_capture;
@@ -36,6 +39,7 @@ private:
     std::unique_ptr<X11HotKeyService> m_hotKeys = X11HotKeyService::create();
     std::unique_ptr<X11KeyboardLayout> m_layout = X11KeyboardLayout::create();
     XdgAutostart m_autostart;
+    FreedesktopNotifications m_notifications;
 };
 
 } // namespace

@@ -30,7 +30,14 @@ struct PermissionFixture {
                   ++requests;
                   return grantOnRequest;
               },
-              [this](const QUrl& url) { opened.push_back(url); }) {
+              [this](const QUrl& url) { opened.push_back(url); },
+              {[this] {
+                   steps.push_back("launch");
+                   return launchError;
+               },
+               [this] { steps.push_back("terminate"); },
+               [this] { steps.push_back("disable shortcut"); },
+               [this] { steps.push_back("enable shortcut"); }}) {
         granted = status == Status::granted;
         if (status == Status::denied)
             defaults.setValue(QStringLiteral("didRequestScreenCapture"), true);
@@ -44,6 +51,9 @@ struct PermissionFixture {
     int preflights = 0;
     int requests = 0;
     std::vector<QUrl> opened;
+    // What a relaunch did, in order; its launch fails with `launchError` when set.
+    std::vector<std::string> steps;
+    std::optional<QString> launchError;
     ScreenRecordingPermission permission;
 };
 
@@ -111,6 +121,31 @@ TEST(PermissionCardTest, ActionsReachTheModelAndTheCardFollowsItsStatus) {
     f.permission.refresh();
     EXPECT_EQ(card.title(), "You're all set");
     EXPECT_TRUE(card.actions().isEmpty());
+}
+
+TEST(PermissionCardTest, QuitAndReopenRelaunchesDaubly) {
+    const struct {
+        const char* name;
+        std::optional<QString> launchError;
+        std::vector<std::string> steps;
+    } cases[] = {
+        {"launched", std::nullopt, {"disable shortcut", "launch", "terminate"}},
+        // This instance keeps running, with its shortcut.
+        {"launch failed",
+         QStringLiteral("No such file or directory"),
+         {"disable shortcut", "launch", "enable shortcut"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PermissionFixture f(Status::denied);
+        f.launchError = c.launchError;
+        PermissionCard card(f.permission);
+        ASSERT_EQ(card.actions().size(), 2);
+        QAbstractButton* reopen = card.actions().at(1);
+        ASSERT_EQ(reopen->text(), "Already allowed? Quit & Reopen");
+        reopen->click();
+        EXPECT_EQ(f.steps, c.steps);
+    }
 }
 
 TEST(PermissionPageTest, MonitorsThePermissionExactlyWhileOnScreen) {

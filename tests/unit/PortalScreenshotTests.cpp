@@ -1,8 +1,13 @@
+#include "app/OnboardingView.h"
+#include "app/OnboardingWindowController.h"
+#include "app/PickerController.h"
 #include "app/ScreenRecordingPermission.h"
+#include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/PortalScreenshot.h"
 #include "platform/Logger.h"
 #include "platform/ScreenIdentity.h"
 #include "platform/UserDefaults.h"
+#include "support/OnboardingFakes.h"
 #include "support/PrivateBus.h"
 
 #include <QColorSpace>
@@ -11,6 +16,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -54,9 +60,11 @@ protected:
         ASSERT_TRUE(layoutImage().save(dir.filePath(QStringLiteral("layout.png"))));
     }
 
-    bool startPortal(const QString& mode) {
+    // `response`: what a refusal answers.
+    bool startPortal(const QString& mode, std::uint32_t response = 1) {
         return bus.startPortal({QStringLiteral("--shortcuts"), QStringLiteral("absent"),
-                                QStringLiteral("--screenshot"), mode, QStringLiteral("--image"),
+                                QStringLiteral("--screenshot"), mode, QStringLiteral("--response"),
+                                QString::number(response), QStringLiteral("--image"),
                                 dir.filePath(QStringLiteral("layout.png")),
                                 QStringLiteral("--directory"), dir.path()});
     }
@@ -134,7 +142,8 @@ TEST_F(PortalScreenshotTest, cutsTheLayoutIntoOneSnapshotPerScreenAndDeletesTheF
 struct FailureCase {
     const char* name;
     std::optional<QString> mode; // none: no portal on the bus
-    const char* error;
+    std::uint32_t response;      // of a refusal
+    QString error;
     std::optional<bool> allowed; // the preflight afterwards
     int filesWritten;
 };
@@ -145,13 +154,12 @@ class PortalScreenshotFailureTest : public PortalScreenshotTest,
 TEST_P(PortalScreenshotFailureTest, failsOnceWithAReasonAndLeavesNoFile) {
     const FailureCase& failure = GetParam();
     if (failure.mode) {
-        ASSERT_TRUE(startPortal(*failure.mode));
+        ASSERT_TRUE(startPortal(*failure.mode, failure.response));
     }
     makeCapture(500ms);
     const CaptureResult result = captureOnce();
     ASSERT_TRUE(result.error);
-    EXPECT_TRUE(result.error->contains(QLatin1String(failure.error)))
-        << result.error->toStdString();
+    EXPECT_TRUE(result.error->contains(failure.error)) << result.error->toStdString();
     EXPECT_TRUE(result.snapshots.empty());
     EXPECT_EQ(capture->preflight(), failure.allowed);
     if (failure.mode) {
@@ -164,12 +172,20 @@ TEST_P(PortalScreenshotFailureTest, failsOnceWithAReasonAndLeavesNoFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, PortalScreenshotFailureTest,
-    ::testing::Values(
-        FailureCase{"corruptFile", QStringLiteral("corrupt"), "is not an image", true, 1},
-        FailureCase{"refused", QStringLiteral("refuse"), "refused", false, 0},
-        FailureCase{"noAnswer", QStringLiteral("silent"), "did not answer in time", std::nullopt,
-                    0},
-        FailureCase{"noPortal", std::nullopt, "org.freedesktop.portal.Desktop", std::nullopt, 0}),
+    ::testing::Values(FailureCase{"corruptFile", QStringLiteral("corrupt"), 1,
+                                  u"is not an image"_qs, true, 1},
+                      // KDE's refusal, and GNOME's "Deny".
+                      FailureCase{"refusedWith1", QStringLiteral("refuse"), 1,
+                                  u"the desktop refused the screenshot"_qs, false, 0},
+                      FailureCase{"refusedWith2", QStringLiteral("refuse"), 2,
+                                  u"the desktop refused the screenshot"_qs, false, 0},
+                      // No refusal: the permission stays unknown.
+                      FailureCase{"unknownResponse", QStringLiteral("refuse"), 3,
+                                  u"the screenshot portal failed (response 3)"_qs, std::nullopt, 0},
+                      FailureCase{"noAnswer", QStringLiteral("silent"), 1,
+                                  PortalScreenshot::noAnswerMessage(), std::nullopt, 0},
+                      FailureCase{"noPortal", std::nullopt, 1, u"org.freedesktop.portal.Desktop"_qs,
+                                  std::nullopt, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortalScreenshotCut, screensOfALowerScaleGetTheirOwnPixelsBack) {
@@ -203,6 +219,7 @@ struct PermissionCase {
     bool askedInAnEarlierRun;
     std::optional<QString> mode; // the portal's answer; none: not asked in this run
     Status status;
+    std::uint32_t response = 1; // of a refusal
 };
 
 class PortalPermissionTest : public PortalScreenshotTest,
@@ -211,7 +228,7 @@ class PortalPermissionTest : public PortalScreenshotTest,
 TEST_P(PortalPermissionTest, statusFollowsTheDesktopsAnswer) {
     const PermissionCase& param = GetParam();
     if (param.mode) {
-        ASSERT_TRUE(startPortal(*param.mode));
+        ASSERT_TRUE(startPortal(*param.mode, param.response));
     }
     makeCapture();
     UserDefaults defaults(dir.filePath(QStringLiteral("defaults.json")));
@@ -239,18 +256,127 @@ TEST_P(PortalPermissionTest, statusFollowsTheDesktopsAnswer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, PortalPermissionTest,
-    ::testing::Values(PermissionCase{"neverAsked", false, std::nullopt, Status::notRequested},
-                      PermissionCase{"askedInAnEarlierRun", true, std::nullopt, Status::granted},
-                      PermissionCase{"allowed", false, QStringLiteral("ok"), Status::granted},
-                      PermissionCase{"refused", false, QStringLiteral("refuse"), Status::denied},
-                      PermissionCase{"refusedAfterAnEarlierRun", true, QStringLiteral("refuse"),
-                                     Status::denied}),
+    ::testing::Values(
+        PermissionCase{"neverAsked", false, std::nullopt, Status::notRequested},
+        PermissionCase{"askedInAnEarlierRun", true, std::nullopt, Status::granted},
+        PermissionCase{"allowed", false, QStringLiteral("ok"), Status::granted},
+        PermissionCase{"refused", false, QStringLiteral("refuse"), Status::denied},
+        PermissionCase{"deniedOnGnome", false, QStringLiteral("refuse"), Status::denied, 2},
+        PermissionCase{"deniedOnGnomeAfterAnEarlierRun", true, QStringLiteral("refuse"),
+                       Status::denied, 2},
+        PermissionCase{"refusedAfterAnEarlierRun", true, QStringLiteral("refuse"), Status::denied}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- A pick over the portal, as far as the user sees it --------------------------------
+
+class PortalPickTest : public PortalScreenshotTest {
+protected:
+    PortalPickTest() {
+        // The user allowed the request before: a pick asks the portal.
+        defaults.setValue(QStringLiteral("didRequestScreenCapture"), true);
+    }
+
+    void makeController(std::chrono::milliseconds timeout) {
+        makeCapture(timeout);
+        permission = std::make_unique<ScreenRecordingPermission>(
+            defaults, ScreenRecordingPermission::preflightOf(*capture, defaults),
+            [this] { return capture->requestAccess(); }, [](const QUrl&) {});
+        onboarding =
+            std::make_unique<OnboardingWindowController>(OnboardingWindowController::Services{
+                defaults, *permission, setup.services(), [](std::chrono::milliseconds) {},
+                [] { return true; }, [](QWidget& window) { window.show(); }});
+        controller = std::make_unique<PickerController>(PickerController::Services{
+            *capture, *permission, *onboarding, defaults, Scheduler::main(),
+            [](std::vector<DisplaySnapshot>, ColorFormat) { return nullptr; },
+            [](const PickedColor&) {}});
+    }
+    bool pickEnds() {
+        controller->start(0ms);
+        return waitUntil([&] { return controller->phase() == PickerController::Phase::idle; });
+    }
+    bool isOnboardingShown() const {
+        return onboarding->window() && onboarding->window()->isVisible();
+    }
+
+    UserDefaults defaults{dir.filePath(QStringLiteral("pick-defaults.json"))};
+    SetupFakes setup{defaults};
+    std::unique_ptr<ScreenRecordingPermission> permission;
+    std::unique_ptr<OnboardingWindowController> onboarding;
+    std::unique_ptr<PickerController> controller;
+};
+
+TEST_F(PortalPickTest, GnomesDenyOpensThePermissionPageWithItsRemedies) {
+    ASSERT_TRUE(startPortal(QStringLiteral("refuse"), 2));
+    makeController(10s);
+    ASSERT_TRUE(pickEnds());
+    ASSERT_TRUE(waitUntil([&] { return isOnboardingShown(); }));
+    EXPECT_EQ(permission->status(), Status::denied);
+    EXPECT_EQ(onboarding->state().page(), OnboardingFlow::Page::permission);
+    const auto* page = dynamic_cast<PermissionPage*>(onboarding->window()->currentPage());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->card()->title(), "Screen Recording is turned off");
+    EXPECT_EQ(page->card()->detail(),
+              "Allow Daubly to take screenshots in your desktop's privacy settings.");
+    QStringList actions;
+    for (const QAbstractButton* button : page->card()->actions())
+        actions << button->text();
+    EXPECT_EQ(actions, QStringList({"Open Privacy Settings…", "Already allowed? Quit & Reopen"}));
+    EXPECT_EQ(log.messages("Picker"),
+              std::vector<std::string>({"Color picker started",
+                                        "Screen capture failed: the desktop refused the "
+                                        "screenshot (response 2)"}));
+
+    // The next pick goes straight to the page: the portal is not asked again.
+    onboarding->window()->hide();
+    ASSERT_TRUE(pickEnds());
+    EXPECT_TRUE(waitUntil([&] { return isOnboardingShown(); }));
+    EXPECT_EQ(screenshots().first.size(), 0) << "a refusal writes no file";
+    EXPECT_EQ(screenshots().second.size(), 1) << "one request in all";
+}
+
+TEST_F(PortalPickTest, AnUnansweredRequestIsGivenUpAndTheUserToldToTryAgain) {
+    ASSERT_TRUE(startPortal(QStringLiteral("silent")));
+    makeController(200ms);
+    QSignalSpy told(controller.get(), &PickerController::captureFailed);
+    ASSERT_TRUE(pickEnds());
+    ASSERT_EQ(told.count(), 1);
+    EXPECT_EQ(told.at(0).at(0).toString(), PortalScreenshot::noAnswerMessage());
+    EXPECT_TRUE(PortalScreenshot::noAnswerMessage().contains(u"Try again"));
+    const std::vector<std::string> picker = log.messages("Picker");
+    EXPECT_NE(std::find(picker.begin(), picker.end(),
+                        "The screenshot portal did not answer in 200 ms: given up"),
+              picker.end());
+    // Not a refusal: no permission page, and the next pick asks the desktop again.
+    EXPECT_FALSE(isOnboardingShown());
+    EXPECT_EQ(permission->status(), Status::granted);
+    ASSERT_TRUE(pickEnds());
+    EXPECT_EQ(screenshots().second.size(), 2);
+}
+
+TEST_F(PortalScreenshotTest, NotificationsReachTheDesktopsServerUnderDaublysName) {
+    ASSERT_TRUE(bus.startPortal({QStringLiteral("--notifications")}));
+    FreedesktopNotifications notifications(bus.connection());
+    notifications.notify(QStringLiteral("Daubly could not capture the screen"),
+                         PortalScreenshot::noAnswerMessage());
+    QStringList shown;
+    ASSERT_TRUE(waitUntil([&] {
+        const QDBusMessage reply = bus.control(QStringLiteral("Notified"));
+        QList<QStringList> all;
+        if (!reply.arguments().isEmpty() && reply.arguments()[0].canConvert<QDBusArgument>())
+            reply.arguments()[0].value<QDBusArgument>() >> all;
+        shown = all.value(0);
+        return !all.isEmpty();
+    }));
+    EXPECT_EQ(shown,
+              QStringList({"Daubly", "app.daubly.Daubly", "Daubly could not capture the screen",
+                           PortalScreenshot::noAnswerMessage(), "app.daubly.Daubly"}));
+}
 
 // --- Small pieces ----------------------------------------------------------------------
 
 TEST(PrivacySettings, opensTheSettingsOfTheDesktopInUse) {
-    const QStringList gnome{QStringLiteral("gnome-control-center"), QStringLiteral("privacy")};
+    const QStringList gnome{QStringLiteral("gnome-control-center"), QStringLiteral("applications"),
+                            QStringLiteral("app.daubly.Daubly")};
     const QStringList kde{QStringLiteral("systemsettings"), QStringLiteral("kcm_app-permissions")};
     const std::pair<QString, std::optional<QStringList>> cases[] = {
         {QStringLiteral("GNOME"), gnome}, {QStringLiteral("ubuntu:GNOME"), gnome},

@@ -2,8 +2,9 @@
 
 // Fakes of the services the shortcut subsystem takes: a hot key service that records
 // registrations and can be told to refuse some, a scheduler run by hand on a fake clock,
-// and a keyboard layout that tests can switch.
+// a keyboard layout that tests can switch, and the desktop's own list of shortcuts.
 
+#include "platform/DesktopKeybindings.h"
 #include "platform/HotKeyService.h"
 #include "platform/KeyboardLayout.h"
 #include "platform/Scheduler.h"
@@ -104,3 +105,39 @@ inline FakeKeyboardLayout usLayout() {
     layout.scanCodes = {{54, 8}, {71, 96}, {37, 59}, {64, 58}};
     return layout;
 }
+
+// The desktop's own list of keyboard shortcuts, with room for Daubly's one entry; counts
+// what it was asked to do. `entry` is what the desktop has now (a test may remove it as
+// the user would in the desktop's settings).
+class FakeDesktopKeybindings final : public DesktopKeybindings {
+public:
+    bool available() const override { return isAvailable; }
+    QString desktopName() const override { return QStringLiteral("GNOME"); }
+    std::optional<Entry> current() const override { return entry; }
+    bool add(const Entry& added) override {
+        ++adds;
+        if (failing)
+            return false;
+        entry = added;
+        return true;
+    }
+    bool update(const Entry& updated) override {
+        ++updates;
+        if (!entry || failing)
+            return false;
+        entry = updated;
+        return true;
+    }
+    bool remove() override {
+        ++removes;
+        entry.reset();
+        return true;
+    }
+
+    bool isAvailable = true;
+    bool failing = false;
+    std::optional<Entry> entry;
+    int adds = 0;
+    int updates = 0;
+    int removes = 0;
+};

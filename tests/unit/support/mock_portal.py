@@ -2,7 +2,8 @@
 """A stand-in for the desktop portal service on a private session bus.
 
 Serves org.freedesktop.portal.GlobalShortcuts and org.freedesktop.portal.Screenshot the
-way their documented interfaces describe, with behaviour chosen on the command line, and
+way their documented interfaces describe, with behaviour chosen on the command line (and,
+with --notifications, the desktop's notification server), and
 a control interface (app.daubly.test.MockPortal) through which a test makes the desktop
 act: press a shortcut, rebind it, and read back what it was asked.
 """
@@ -117,7 +118,7 @@ class Portal(dbus.service.Object):
         if mode == "silent":
             return self.answer(sender, options, None, {})
         if mode == "refuse":
-            return self.answer(sender, options, 1, {})
+            return self.answer(sender, options, self.args.response, {})
         path = os.path.join(self.args.directory, "Screenshot-%d.png" % len(self.files))
         with open(path, "wb") as out:
             if mode == "corrupt":
@@ -150,10 +151,30 @@ class Portal(dbus.service.Object):
     def Bound(self):
         return dbus.Dictionary(self.bound, signature="ss"), dbus.UInt32(self.binds)
 
+    @dbus.service.method(CONTROL, in_signature="", out_signature="aas")
+    def Notified(self):
+        return dbus.Array(self.notifications.shown if self.notifications else [],
+                          signature="as")
+
     @dbus.service.method(CONTROL, in_signature="", out_signature="asab")
     def Screenshots(self):
         return dbus.Array(self.files, signature="s"), dbus.Array(self.interactive,
                                                                   signature="b")
+
+
+class Notifications(dbus.service.Object):
+    """The desktop's notification server, as far as Notify goes."""
+
+    def __init__(self, bus):
+        super().__init__(bus, "/org/freedesktop/Notifications")
+        self.shown = []
+
+    @dbus.service.method("org.freedesktop.Notifications", in_signature="susssasa{sv}i",
+                         out_signature="u")
+    def Notify(self, app_name, replaces_id, app_icon, summary, body, actions, hints, timeout):
+        self.shown.append([str(app_name), str(app_icon), str(summary), str(body),
+                           str(hints.get("desktop-entry", ""))])
+        return dbus.UInt32(len(self.shown))
 
 
 def main():
@@ -161,6 +182,9 @@ def main():
     parser.add_argument("--shortcuts", default="bind", choices=["absent", "bind", "refuse"])
     parser.add_argument("--screenshot", default="absent",
                         choices=["absent", "ok", "corrupt", "refuse", "silent"])
+    # What "refuse" answers: KDE refuses with 1, GNOME's "Deny" is 2; others are failures.
+    parser.add_argument("--response", type=int, default=1)
+    parser.add_argument("--notifications", action="store_true")
     parser.add_argument("--image", default="")
     parser.add_argument("--directory", default="")
     args = parser.parse_args()
@@ -168,6 +192,10 @@ def main():
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
     portal = Portal(bus, args)
+    portal.notifications = None
+    if args.notifications:
+        portal.notifications = Notifications(bus)
+        notifications_name = dbus.service.BusName("org.freedesktop.Notifications", bus)
     # The name last: a test waits for it as the sign that the portal is ready.
     name = dbus.service.BusName(NAME, bus)
     GLib.MainLoop().run()
