@@ -36,21 +36,21 @@ const KeyboardLayout* configuredLayout = nullptr;
 
 std::vector<SpecialKeyInfo> makeSpecialKeys() {
     std::vector<SpecialKeyInfo> keys = {
-        {SpecialKey::returnKey, 36, u"Return"_s, u"\u21A9"_s, Qt::Key_Return},
-        {SpecialKey::deleteKey, 51, u"Backspace"_s, u"\u232B"_s, Qt::Key_Backspace},
-        {SpecialKey::deleteForward, 117, u"Delete"_s, u"\u2326"_s, Qt::Key_Delete},
-        {SpecialKey::end, 119, u"End"_s, u"\u2198"_s, Qt::Key_End},
-        {SpecialKey::escape, 53, u"Escape"_s, u"\u238B"_s, Qt::Key_Escape},
-        {SpecialKey::help, 114, u"Help"_s, u"?\u20DD"_s, Qt::Key_Help},
-        {SpecialKey::home, 115, u"Home"_s, u"\u2196"_s, Qt::Key_Home},
-        {SpecialKey::space, 49, QString(), u" "_s, Qt::Key_Space},
-        {SpecialKey::tab, 48, u"Tab"_s, u"\u21E5"_s, Qt::Key_Tab},
-        {SpecialKey::pageUp, 116, u"Page Up"_s, u"\u21DE"_s, Qt::Key_PageUp},
-        {SpecialKey::pageDown, 121, u"Page Down"_s, u"\u21DF"_s, Qt::Key_PageDown},
-        {SpecialKey::upArrow, 126, u"Up"_s, u"\u2191"_s, Qt::Key_Up},
-        {SpecialKey::rightArrow, 124, u"Right"_s, u"\u2192"_s, Qt::Key_Right},
-        {SpecialKey::downArrow, 125, u"Down"_s, u"\u2193"_s, Qt::Key_Down},
-        {SpecialKey::leftArrow, 123, u"Left"_s, u"\u2190"_s, Qt::Key_Left},
+        {SpecialKey::returnKey, 36, u"Return"_s, u"\u21A9"_s, std::nullopt},
+        {SpecialKey::deleteKey, 51, u"Backspace"_s, u"\u232B"_s, std::nullopt},
+        {SpecialKey::deleteForward, 117, u"Delete"_s, u"\u2326"_s, std::nullopt},
+        {SpecialKey::end, 119, u"End"_s, u"\u2198"_s, std::nullopt},
+        {SpecialKey::escape, 53, u"Escape"_s, u"\u238B"_s, std::nullopt},
+        {SpecialKey::help, 114, u"Help"_s, u"?\u20DD"_s, std::nullopt},
+        {SpecialKey::home, 115, u"Home"_s, u"\u2196"_s, std::nullopt},
+        {SpecialKey::space, 49, QString(), u" "_s, std::nullopt},
+        {SpecialKey::tab, 48, u"Tab"_s, u"\u21E5"_s, std::nullopt},
+        {SpecialKey::pageUp, 116, u"Page Up"_s, u"\u21DE"_s, std::nullopt},
+        {SpecialKey::pageDown, 121, u"Page Down"_s, u"\u21DF"_s, std::nullopt},
+        {SpecialKey::upArrow, 126, u"Up"_s, u"\u2191"_s, std::nullopt},
+        {SpecialKey::rightArrow, 124, u"Right"_s, u"\u2192"_s, std::nullopt},
+        {SpecialKey::downArrow, 125, u"Down"_s, u"\u2193"_s, std::nullopt},
+        {SpecialKey::leftArrow, 123, u"Left"_s, u"\u2190"_s, std::nullopt},
     };
     // F1 to F20: the menu equivalents are the private-use characters U+F704 onwards.
     constexpr std::int64_t functionCodes[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
@@ -58,8 +58,7 @@ std::vector<SpecialKeyInfo> makeSpecialKeys() {
     for (int index = 0; index < 20; ++index) {
         const QString character(QChar(char16_t(0xF704 + index)));
         keys.push_back({SpecialKey(int(SpecialKey::f1) + index), functionCodes[index],
-                        QStringLiteral("F%1").arg(index + 1), character,
-                        Qt::Key(Qt::Key_F1 + index)});
+                        QStringLiteral("F%1").arg(index + 1), character, std::nullopt});
     }
     constexpr std::int64_t keypadDigitCodes[] = {82, 83, 84, 85, 86, 87, 88, 89, 91, 92};
     for (int digit = 0; digit < 10; ++digit) {
@@ -75,6 +74,9 @@ std::vector<SpecialKeyInfo> makeSpecialKeys() {
         keys.push_back({SpecialKey(next++), code, u"KP "_s + QString::fromUtf16(name), std::nullopt,
                         std::nullopt});
     }
+    // The toolkit's keys are the platform's to know.
+    for (SpecialKeyInfo& key : keys)
+        key.qtKey = VirtualKey::qtKey(key.keyCode);
     return keys;
 }
 
@@ -129,36 +131,18 @@ std::int64_t carbonModifiers(ModifierFlags flags) {
     return carbon;
 }
 
-namespace {
-
-// Toolkit modifiers and the flags they stand for; Meta is the Super key (Command).
-struct QtModifierBit {
-    Qt::KeyboardModifier qt;
-    ModifierFlags flag;
-};
-constexpr QtModifierBit qtModifierBits[] = {{Qt::ControlModifier, ModifierFlag::control},
-                                            {Qt::AltModifier, ModifierFlag::option},
-                                            {Qt::ShiftModifier, ModifierFlag::shift},
-                                            {Qt::MetaModifier, ModifierFlag::command},
-                                            {Qt::KeypadModifier, ModifierFlag::numericPad}};
-
-} // namespace
-
+// The toolkit's keypad flag has no Carbon bit; the other modifiers are the platform's.
 ModifierFlags modifierFlags(Qt::KeyboardModifiers modifiers) {
-    ModifierFlags flags = 0;
-    for (const QtModifierBit& bit : qtModifierBits) {
-        if (modifiers & bit.qt)
-            flags |= bit.flag;
-    }
+    ModifierFlags flags = modifierFlags(CarbonModifier::fromQt(modifiers));
+    if (modifiers & Qt::KeypadModifier)
+        flags |= ModifierFlag::numericPad;
     return flags;
 }
 
 Qt::KeyboardModifiers qtModifiers(ModifierFlags flags) {
-    Qt::KeyboardModifiers modifiers;
-    for (const QtModifierBit& bit : qtModifierBits) {
-        if (flags & bit.flag)
-            modifiers |= bit.qt;
-    }
+    Qt::KeyboardModifiers modifiers = CarbonModifier::qtModifiers(carbonModifiers(flags));
+    if (flags & ModifierFlag::numericPad)
+        modifiers |= Qt::KeypadModifier;
     return modifiers;
 }
 

@@ -5,11 +5,26 @@
 #include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QTimer>
 #include <algorithm>
 
 namespace {
 // How often a waiting start asks again.
 constexpr std::chrono::milliseconds pollInterval(50);
+
+const char* const pendingProperty = "pendingRequest";
+
+const Logger& logger() {
+    static const Logger instance("App");
+    return instance;
+}
+
+// Every request this program sends is a word of letters: nothing else reaches the log.
+bool isWord(const QByteArray& request) {
+    return !request.isEmpty() && std::all_of(request.begin(), request.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+}
 } // namespace
 
 SingleInstance::SingleInstance(QString directory, QObject* parent)
@@ -17,19 +32,61 @@ SingleInstance::SingleInstance(QString directory, QObject* parent)
     , m_directory(directory.isEmpty()
                       ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
                       : std::move(directory)) {
-    connect(&m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = m_server.nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                const QByteArray request = socket->readAll().trimmed();
-                if (request == "activate")
-                    Q_EMIT activationRequested();
-                else if (!request.isEmpty())
-                    Q_EMIT requestReceived(QString::fromUtf8(request));
-                socket->disconnectFromServer();
-            });
+    connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
+}
+
+void SingleInstance::accept() {
+    while (QLocalSocket* socket = m_server.nextPendingConnection()) {
+        if (m_connections >= maximumConnections) {
+            if (!std::exchange(m_reportedCrowd, true))
+                logger().error("Closed connections from other starts beyond %ld at once",
+                               maximumConnections);
+            socket->abort();
+            socket->deleteLater();
+            continue;
         }
-    });
+        ++m_connections;
+        connect(socket, &QObject::destroyed, this, [this] {
+            if (--m_connections == 0)
+                m_reportedCrowd = false;
+        });
+        // What waits unread stays in the kernel's buffer, not ours.
+        socket->setReadBufferSize(maximumRequestSize + 1);
+        auto* idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        connect(idle, &QTimer::timeout, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        idle->start(m_idleTimeout);
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
+    }
+}
+
+void SingleInstance::read(QLocalSocket* socket) {
+    QByteArray line = socket->property(pendingProperty).toByteArray();
+    line += socket->read(maximumRequestSize + 1 - line.size());
+    const qsizetype end = line.indexOf('\n');
+    if (end < 0) {
+        if (line.size() <= maximumRequestSize) {
+            socket->setProperty(pendingProperty, line);
+            return;
+        }
+        logger().error("Refused a request from another start: longer than %ld bytes",
+                       maximumRequestSize);
+    }
+    socket->disconnectFromServer();
+    if (end < 0)
+        return;
+    const QByteArray request = line.left(end).trimmed();
+    if (!isWord(request)) {
+        logger().error("Refused a malformed request from another start");
+    } else if (request == "activate") {
+        Q_EMIT activationRequested();
+    } else {
+        Q_EMIT requestReceived(QString::fromLatin1(request));
+    }
 }
 
 SingleInstance::~SingleInstance() {
@@ -41,6 +98,16 @@ QString SingleInstance::lockPath() const {
 }
 QString SingleInstance::socketPath() const {
     return m_directory + "/app.daubly.Daubly.socket";
+}
+
+std::optional<qint64> SingleInstance::runningPid() const {
+    QLockFile lock(lockPath());
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!lock.getLockInfo(&pid, &host, &application) || pid <= 0)
+        return std::nullopt;
+    return pid;
 }
 
 SingleInstance::Result SingleInstance::acquire(std::chrono::milliseconds waitForPrevious) {

@@ -91,6 +91,13 @@ TintwellApp::TintwellApp() {
                 tellUser(tr("Daubly could not capture the screen"), reason,
                          QSystemTrayIcon::Warning);
             });
+    // Settings that are not being saved: said where the user looks, as well as in the log.
+    const auto showSettingsNotice = [this] {
+        if (const auto& notice = UserDefaults::standard().notice())
+            m_trayIcon->showMessage(QStringLiteral("Daubly"), *notice, QSystemTrayIcon::Warning);
+    };
+    connect(&UserDefaults::standard(), &UserDefaults::noticeChanged, this, showSettingsNotice);
+    showSettingsNotice();
     // A scheduled check that finds a new version says so gently, in the tray.
     m_appDelegate->updaterController().userDriver().setNotify(
         [this](const QString& title, const QString& message) {

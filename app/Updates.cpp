@@ -2,8 +2,14 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
 
 QUrl configuredUpdateFeed() {
     const QString fromEnvironment = qEnvironmentVariable("DAUBLY_UPDATE_FEED_URL");
@@ -21,38 +27,96 @@ QString availableTitle(const AvailableUpdate& update) {
     return QApplication::translate("Updates", "Daubly %1 is available").arg(update.version);
 }
 
-// A message box of its own, in front: it is the answer to the user's request.
-int showForward(QMessageBox& box) {
-    box.setWindowTitle(QApplication::translate("Updates", "Software Update"));
-    box.show();
-    box.raise();
-    box.activateWindow();
-    return box.exec();
+// A window of its own that never blocks the tray; in front when it answers the user.
+void show(QWidget* window, bool forward) {
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(Qt::NonModal);
+    window->setWindowTitle(QApplication::translate("Updates", "Software Update"));
+    window->show();
+    if (forward) {
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+QMessageBox* messageBox(QMessageBox::Icon icon, const QString& text) {
+    auto* box = new QMessageBox(icon, QString(), text);
+    box->setTextFormat(Qt::PlainText);
+    return box;
 }
 } // namespace
 
-UpdaterUserDriver::Choice StandardUserDriver::showUpdateFound(const AvailableUpdate& update) {
-    QMessageBox box;
-    box.setIcon(QMessageBox::Information);
-    box.setText(availableTitle(update));
-    box.setInformativeText(update.notes);
-    QPushButton* download =
-        box.addButton(QApplication::translate("Updates", "Download…"), QMessageBox::AcceptRole);
-    QPushButton* skip = box.addButton(QApplication::translate("Updates", "Skip This Version"),
-                                      QMessageBox::DestructiveRole);
-    QPushButton* later = box.addButton(QApplication::translate("Updates", "Remind Me Later"),
-                                       QMessageBox::RejectRole);
-    box.setDefaultButton(download);
-    box.setEscapeButton(later);
-    if (m_delegate.standardUserDriverWillHandleShowingUpdate(true, true))
-        showForward(box);
-    else
-        box.exec();
-    if (box.clickedButton() == download)
-        return Choice::download;
-    if (box.clickedButton() == skip)
-        return Choice::skip;
-    return Choice::remindLater;
+StandardUserDriver::~StandardUserDriver() {
+    hideChecking();
+}
+
+void StandardUserDriver::showChecking(std::function<void()> cancel) {
+    hideChecking();
+    QMessageBox* box = messageBox(QMessageBox::Information,
+                                  QApplication::translate("Updates", "Checking for updates…"));
+    box->setStandardButtons(QMessageBox::Cancel);
+    // Any way of closing it ends the check; hideChecking() disconnects first.
+    QObject::connect(box, &QDialog::finished, box, [cancel = std::move(cancel)] { cancel(); });
+    m_checking = box;
+    show(box, true);
+}
+
+void StandardUserDriver::hideChecking() {
+    if (QDialog* window = m_checking.data()) {
+        m_checking.clear();
+        QObject::disconnect(window, &QDialog::finished, nullptr, nullptr);
+        window->close();
+    }
+}
+
+void StandardUserDriver::showUpdateFound(const AvailableUpdate& update,
+                                         std::function<void(Choice)> answer) {
+    auto* window = new QDialog;
+    auto* layout = new QVBoxLayout(window);
+    auto* title = new QLabel(availableTitle(update));
+    title->setTextFormat(Qt::PlainText);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    layout->addWidget(title);
+    // Release notes are the feed's text, shown as text: never markup, and however long
+    // they are the window fits the screen and the notes scroll.
+    auto* notes = new QPlainTextEdit(update.notes);
+    notes->setReadOnly(true);
+    notes->setAccessibleName(QApplication::translate("Updates", "Release Notes"));
+    layout->addWidget(notes, 1);
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* download = buttons->addButton(QApplication::translate("Updates", "Download…"),
+                                               QDialogButtonBox::AcceptRole);
+    QPushButton* skip = buttons->addButton(QApplication::translate("Updates", "Skip This Version"),
+                                           QDialogButtonBox::DestructiveRole);
+    QPushButton* later = buttons->addButton(QApplication::translate("Updates", "Remind Me Later"),
+                                            QDialogButtonBox::RejectRole);
+    download->setDefault(true);
+    layout->addWidget(buttons);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableGeometry().size() * 9 / 10;
+        window->setMaximumSize(room);
+        window->resize(window->sizeHint().boundedTo(room));
+    }
+
+    // One answer, whichever way the window goes; closing it is "later".
+    auto reply = std::make_shared<std::function<void(Choice)>>(std::move(answer));
+    const auto choose = [window, reply](Choice choice) {
+        if (auto answerOnce = std::exchange(*reply, nullptr))
+            answerOnce(choice);
+        window->close();
+    };
+    QObject::connect(download, &QPushButton::clicked, window,
+                     [choose] { choose(Choice::download); });
+    QObject::connect(skip, &QPushButton::clicked, window, [choose] { choose(Choice::skip); });
+    QObject::connect(later, &QPushButton::clicked, window,
+                     [choose] { choose(Choice::remindLater); });
+    QObject::connect(window, &QDialog::finished, window, [reply] {
+        if (auto answerOnce = std::exchange(*reply, nullptr))
+            answerOnce(Choice::remindLater);
+    });
+    show(window, m_delegate.standardUserDriverWillHandleShowingUpdate(true, true));
 }
 
 void StandardUserDriver::showScheduledUpdate(const AvailableUpdate& update) {
@@ -63,20 +127,18 @@ void StandardUserDriver::showScheduledUpdate(const AvailableUpdate& update) {
 }
 
 void StandardUserDriver::showUpToDate() {
-    QMessageBox box;
-    box.setIcon(QMessageBox::Information);
-    box.setText(QApplication::translate("Updates", "You're up to date"));
-    box.setInformativeText(
+    QMessageBox* box = messageBox(QMessageBox::Information,
+                                  QApplication::translate("Updates", "You're up to date"));
+    box->setInformativeText(
         QApplication::translate("Updates", "Daubly %1 is the newest version available.")
             .arg(QStringLiteral(DAUBLY_VERSION)));
-    showForward(box);
+    show(box, true);
 }
 
 void StandardUserDriver::showCheckFailed(const QString& reason) {
-    QMessageBox box;
-    box.setIcon(QMessageBox::Warning);
-    box.setText(QApplication::translate("Updates", "The update check failed: %1").arg(reason));
-    showForward(box);
+    show(messageBox(QMessageBox::Warning,
+                    QApplication::translate("Updates", "The update check failed: %1").arg(reason)),
+         true);
 }
 
 void StandardUserDriver::openDownloadPage(const QUrl& url) {

@@ -10,9 +10,11 @@
 #include "platform/Updater.h"
 
 #include <QObject>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
+class QDialog;
 class UserDefaults;
 
 // The feed this build reads: -DDAUBLY_UPDATE_FEED_URL=..., or the environment's
@@ -31,14 +33,19 @@ public:
     }
 };
 
-// The windows and the tray notification of the updater.
+// The windows and the tray notification of the updater. No window is modal: the tray
+// menu works while one is open.
 class StandardUserDriver final : public UpdaterUserDriver {
 public:
     // `notify` shows a tray notification (title, message).
     StandardUserDriver(UpdaterUserDriverDelegate& delegate,
                        std::function<void(const QString&, const QString&)> notify);
+    ~StandardUserDriver() override;
 
-    Choice showUpdateFound(const AvailableUpdate& update) override;
+    void showChecking(std::function<void()> cancel) override;
+    void hideChecking() override;
+    void showUpdateFound(const AvailableUpdate& update,
+                         std::function<void(Choice)> answer) override;
     void showScheduledUpdate(const AvailableUpdate& update) override;
     void showUpToDate() override;
     void showCheckFailed(const QString& reason) override;
@@ -51,6 +58,7 @@ public:
 private:
     UpdaterUserDriverDelegate& m_delegate;
     std::function<void(const QString&, const QString&)> m_notify;
+    QPointer<QDialog> m_checking;
 };
 
 // Owns the updater; started from the application delegate's initialiser.

@@ -69,10 +69,13 @@ int main(int argc, char** argv) {
 
     // A running instance on the session bus takes the command; without a bus, or when
     // the instance has none, the local socket carries it.
-    switch (SessionBusService::send(command)) {
+    switch (SessionBusService::send(command, SingleInstance().runningPid())) {
     case SessionBusService::Delivery::delivered:
         launchFeedback.complete();
         return 0;
+    case SessionBusService::Delivery::otherOwner:
+        print(stderr, SessionBusService::otherOwnerMessage() + QStringLiteral("\n"));
+        return 1;
     case SessionBusService::Delivery::failed:
         std::fputs("Daubly is running but does not answer on the session bus.\n", stderr);
         return 1;

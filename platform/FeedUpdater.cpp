@@ -2,6 +2,7 @@
 
 #include "platform/UserDefaults.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,13 +24,12 @@ bool isLoopback(const QString& host) {
     return !address.isNull() && address.isLoopback();
 }
 
-std::optional<QVersionNumber> versionNumber(const QString& text) {
-    qsizetype suffix = 0;
-    const QVersionNumber version = QVersionNumber::fromString(text, &suffix);
-    if (version.isNull() || suffix != text.size())
-        return std::nullopt;
-    return version;
-}
+// Qt keeps a reply's unread bytes without bound unless told: the rest waits with the
+// server until read, so an oversized feed costs this much at most.
+constexpr qint64 readBufferSize = 64 * 1024;
+
+const QString tooLarge = QStringLiteral("the feed is larger than 1 MiB");
+const QString tooSlow = QStringLiteral("the feed did not answer in time");
 
 // The feed's document, or why it is not one.
 std::variant<AvailableUpdate, QString> parseFeed(const QByteArray& body) {
@@ -41,7 +41,7 @@ std::variant<AvailableUpdate, QString> parseFeed(const QByteArray& body) {
         return QStringLiteral("the feed is not a JSON object");
     const QJsonObject object = document.object();
     const QString version = object.value(QLatin1String("version")).toString();
-    if (!versionNumber(version))
+    if (!FeedUpdater::versionNumber(version))
         return QStringLiteral("the feed names no version");
     const QUrl page(object.value(QLatin1String("url")).toString(), QUrl::StrictMode);
     if (!page.isValid() ||
@@ -51,6 +51,15 @@ std::variant<AvailableUpdate, QString> parseFeed(const QByteArray& body) {
 }
 
 } // namespace
+
+std::optional<QVersionNumber> FeedUpdater::versionNumber(const QString& text) {
+    qsizetype suffix = 0;
+    const QVersionNumber version = QVersionNumber::fromString(text, &suffix);
+    if (version.isNull() || suffix != text.size())
+        return std::nullopt;
+    // The executable says 1.0 where the package says 1.0.0: the same version.
+    return version.normalized();
+}
 
 std::optional<QString> FeedUpdater::feedProblem(const QUrl& feed) {
     if (feed.isEmpty())
@@ -78,12 +87,16 @@ FeedUpdater::FeedUpdater(Config config, QObject* parent)
     }
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &FeedUpdater::checkInBackground);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] { stop(tooSlow); });
+    // A check must not outlive the tray behind a window about a failure nobody caused.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &FeedUpdater::cancelCheck);
     schedule();
 }
 
 FeedUpdater::~FeedUpdater() {
-    if (m_reply)
-        m_reply->abort();
+    cancelCheck();
 }
 
 bool FeedUpdater::canCheckForUpdates() const {
@@ -142,56 +155,108 @@ void FeedUpdater::check(bool userInitiated) {
     if (!canCheckForUpdates())
         return;
     QNetworkRequest request(m_config.feed);
-    request.setTransferTimeout(int(m_config.timeout.count()));
-    // A redirect must not lead from https to anything less.
+    // Each hop is checked against the feed's own rule: https, or http on this machine.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkReply* reply = m_network->get(request);
+    reply->setReadBufferSize(readBufferSize);
+    m_userInitiated = userInitiated;
+    m_body.clear();
+    m_stopReason.clear();
     setChecking(reply);
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64 total) {
-        if (received > maximumFeedSize || total > maximumFeedSize) {
-            reply->setProperty("tooLarge", true);
-            reply->abort();
-        }
+    m_deadline.start(m_config.timeout);
+    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& to) {
+        if (feedProblem(to))
+            stop(QStringLiteral("the feed moved to %1, which is not an https:// address")
+                     .arg(to.toDisplayString()));
+        else
+            Q_EMIT reply->redirectAllowed();
     });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, userInitiated] { finished(userInitiated); });
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > maximumFeedSize)
+            stop(tooLarge);
+    });
+    connect(reply, &QNetworkReply::readyRead, this, &FeedUpdater::received);
+    connect(reply, &QNetworkReply::finished, this, &FeedUpdater::finished);
+    if (userInitiated)
+        m_config.driver.showChecking([this] { cancelCheck(); });
 }
 
-void FeedUpdater::finished(bool userInitiated) {
+void FeedUpdater::received() {
+    if (!m_reply)
+        return;
+    m_body += m_reply->read(maximumFeedSize + 1 - m_body.size());
+    if (m_body.size() > maximumFeedSize)
+        stop(tooLarge);
+}
+
+void FeedUpdater::stop(const QString& reason) {
+    if (!m_reply)
+        return;
+    m_stopReason = reason;
+    // Closes the connection; finished() follows.
+    m_reply->abort();
+}
+
+void FeedUpdater::cancelCheck() {
     QNetworkReply* reply = m_reply;
     if (!reply)
         return;
+    m_deadline.stop();
+    disconnect(reply, nullptr, this, nullptr);
+    reply->abort();
     reply->deleteLater();
-    const QByteArray body = reply->readAll();
+    m_body = QByteArray();
+    setChecking(nullptr);
+    if (m_userInitiated)
+        m_config.driver.hideChecking();
+    m_logger.log("Update check cancelled");
+}
+
+void FeedUpdater::finished() {
+    QNetworkReply* reply = m_reply;
+    if (!reply)
+        return;
+    m_deadline.stop();
+    disconnect(reply, nullptr, this, nullptr);
+    reply->deleteLater();
+    if (m_stopReason.isEmpty())
+        m_body += reply->read(maximumFeedSize + 1 - m_body.size());
+    const QByteArray body = std::exchange(m_body, QByteArray());
+    const QString stopReason = std::exchange(m_stopReason, QString());
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool tooLarge = reply->property("tooLarge").toBool() || body.size() > maximumFeedSize;
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
     setChecking(nullptr);
+    if (m_userInitiated)
+        m_config.driver.hideChecking();
     m_config.store.setValue(lastCheckTimeKey, m_config.now().toString(Qt::ISODate));
     schedule();
 
-    if (tooLarge)
-        return failed(userInitiated, QStringLiteral("the feed is larger than 1 MiB"));
+    if (!stopReason.isEmpty())
+        return failed(stopReason);
+    if (body.size() > maximumFeedSize)
+        return failed(tooLarge);
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
-        return failed(userInitiated, QStringLiteral("the feed did not answer in time"));
+        return failed(tooSlow);
     if (status >= 400)
-        return failed(userInitiated, QStringLiteral("the feed answered HTTP %1").arg(status));
+        return failed(QStringLiteral("the feed answered HTTP %1").arg(status));
     if (error != QNetworkReply::NoError)
-        return failed(userInitiated, errorText);
+        return failed(errorText);
 
     const auto parsed = parseFeed(body);
     if (const auto* problem = std::get_if<QString>(&parsed))
-        return failed(userInitiated, *problem);
+        return failed(*problem);
     const AvailableUpdate update = std::get<AvailableUpdate>(parsed);
+    const auto offered = versionNumber(update.version);
     const auto current = versionNumber(m_config.currentVersion).value_or(QVersionNumber());
-    const bool newer = QVersionNumber::compare(*versionNumber(update.version), current) > 0;
-    const bool skipped = m_config.store.stringValue(skippedVersionKey) == update.version;
+    const bool newer = QVersionNumber::compare(*offered, current) > 0;
+    const bool skipped =
+        versionNumber(m_config.store.stringValue(skippedVersionKey).value_or(QString())) == offered;
     m_logger.log("Update check: the feed offers %{public}s, this is %{public}s", update.version,
                  m_config.currentVersion);
 
-    if (!userInitiated) {
+    if (!m_userInitiated) {
         // A scheduled check never opens a window, and a skipped version stays quiet.
         if (newer && !skipped)
             m_config.driver.showScheduledUpdate(update);
@@ -201,7 +266,15 @@ void FeedUpdater::finished(bool userInitiated) {
         m_config.driver.showUpToDate();
         return;
     }
-    switch (m_config.driver.showUpdateFound(update)) {
+    m_config.driver.showUpdateFound(
+        update, [self = QPointer<FeedUpdater>(this), update](UpdaterUserDriver::Choice choice) {
+            if (self)
+                self->answered(update, choice);
+        });
+}
+
+void FeedUpdater::answered(const AvailableUpdate& update, UpdaterUserDriver::Choice choice) {
+    switch (choice) {
     case UpdaterUserDriver::Choice::download:
         m_config.driver.openDownloadPage(update.downloadPage);
         break;
@@ -213,8 +286,8 @@ void FeedUpdater::finished(bool userInitiated) {
     }
 }
 
-void FeedUpdater::failed(bool userInitiated, const QString& reason) {
+void FeedUpdater::failed(const QString& reason) {
     m_logger.error("The update check failed: %{public}s", reason);
-    if (userInitiated)
+    if (m_userInitiated)
         m_config.driver.showCheckFailed(reason);
 }

@@ -5,10 +5,13 @@
 //
 //   {"version": "1.2", "notes": "What changed.", "url": "https://daubly.app/download"}
 //
-// Only https:// feeds are read, or http:// on the loopback interface (for tests). A
-// body over 1 MiB, a bad document, a timeout or an HTTP error fails the check: it is
-// logged, a check the user started says so, and nothing else changes. While a check
-// runs, no other can start. The automatic check runs once a day while it is on.
+// Only https:// feeds are read, or http:// on the loopback interface (for tests), and a
+// redirect is followed only to an address that passes the same rule. A body over 1 MiB
+// (the connection is closed as soon as it is), a bad document, a check that has not
+// ended by its deadline or an HTTP error fails the check: it is logged, a check the
+// user started says so, and nothing else changes. While a check runs, no other can
+// start; quitting ends it silently. The automatic check runs once a day while it is on.
+// Versions compare as numbers with trailing zeros dropped: 1.0 is 1.0.0.
 
 #include "platform/Logger.h"
 #include "platform/Updater.h"
@@ -40,8 +43,14 @@ public:
     enum class Choice { download, skip, remindLater };
 
     virtual ~UpdaterUserDriver() = default;
-    // A newer version found by a check the user started; answers the user's choice.
-    virtual Choice showUpdateFound(const AvailableUpdate& update) = 0;
+    // While a check the user started runs; `cancel` ends it without a word.
+    virtual void showChecking(std::function<void()> cancel) = 0;
+    // The check has ended, before its outcome (if any) is shown.
+    virtual void hideChecking() = 0;
+    // A newer version found by a check the user started. Returns at once (the tray stays
+    // live); `answer` gets the user's choice later, remindLater when the window is closed.
+    virtual void showUpdateFound(const AvailableUpdate& update,
+                                 std::function<void(Choice)> answer) = 0;
     // Found by a scheduled check: a gentle reminder, never a window.
     virtual void showScheduledUpdate(const AvailableUpdate& update) = 0;
     virtual void showUpToDate() = 0;
@@ -61,7 +70,8 @@ public:
         QString currentVersion;
         UserDefaults& store;
         UpdaterUserDriver& driver;
-        std::chrono::milliseconds timeout{10000};
+        // The whole check, however the server paces its bytes.
+        std::chrono::milliseconds timeout{30000};
         // A scheduled check waits this long after start-up at least.
         std::chrono::milliseconds firstCheckDelay{60000};
         std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
@@ -74,6 +84,8 @@ public:
 
     // Why a feed address cannot be used; none when it can.
     static std::optional<QString> feedProblem(const QUrl& feed);
+    // A version as compared: none when `text` is not one.
+    static std::optional<QVersionNumber> versionNumber(const QString& text);
 
     explicit FeedUpdater(Config config, QObject* parent = nullptr);
     ~FeedUpdater() override;
@@ -83,6 +95,7 @@ public:
     bool automaticallyChecksForUpdates() const override;
     void setAutomaticallyChecksForUpdates(bool enabled) override;
     void checkForUpdates() override;
+    void cancelCheck() override;
     // What the daily timer runs.
     void checkInBackground();
 
@@ -92,8 +105,12 @@ public:
 
 private:
     void check(bool userInitiated);
-    void finished(bool userInitiated);
-    void failed(bool userInitiated, const QString& reason);
+    void received();
+    // Ends the running check as failed for `reason`.
+    void stop(const QString& reason);
+    void finished();
+    void failed(const QString& reason);
+    void answered(const AvailableUpdate& update, UpdaterUserDriver::Choice choice);
     void setChecking(QNetworkReply* reply);
     void schedule();
 
@@ -101,6 +118,10 @@ private:
     bool m_usable;
     QNetworkAccessManager* m_network;
     QPointer<QNetworkReply> m_reply;
+    bool m_userInitiated = false;
+    QByteArray m_body;
+    QString m_stopReason;
+    QTimer m_deadline;
     QTimer m_timer;
     Logger m_logger{"Updates"};
 };

@@ -19,6 +19,8 @@ public:
     virtual void setAutomaticallyChecksForUpdates(bool enabled) = 0;
     // A check the user asked for: its outcome is always shown.
     virtual void checkForUpdates() = 0;
+    // Ends a running check without showing anything (the application quits).
+    virtual void cancelCheck() = 0;
 
 Q_SIGNALS:
     void canCheckForUpdatesChanged(bool canCheck);
@@ -32,4 +34,5 @@ public:
     bool automaticallyChecksForUpdates() const override { return false; }
     void setAutomaticallyChecksForUpdates(bool) override {}
     void checkForUpdates() override {}
+    void cancelCheck() override {}
 };

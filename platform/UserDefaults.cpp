@@ -4,6 +4,7 @@
 #include "platform/Logger.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -77,16 +78,66 @@ QString asideName(const QString& target) {
     return name;
 }
 
+// What the user reads when the store runs on defaults without saving: in the log and
+// in the tray.
+QString unreadableNotice(const QString& path, const QString& reason) {
+    return QCoreApplication::translate("UserDefaults",
+                                       "Daubly may not read its settings file %1 (%2), so it runs "
+                                       "on default settings and saves no change until it can.")
+        .arg(path, reason);
+}
+
+QString linkNotice(const QString& path, const QString& whatItReaches) {
+    return QCoreApplication::translate("UserDefaults",
+                                       "Daubly's settings file %1 is a link to %2, not to a file, "
+                                       "so it runs on default settings and writes nothing "
+                                       "through the link.")
+        .arg(path, whatItReaches);
+}
+
+QString kindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a pipe");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("something that is not a file");
+}
+
+bool isDenied(int error) {
+    return error == EACCES || error == EPERM;
+}
+
 // Reads the whole file, mapped rather than copied where it can be.
 struct FileText {
     QFile file;
     QByteArray copy;
     QByteArrayView view;
     QString error;
+    int errorNumber = 0;
 
-    explicit FileText(const QString& path)
-        : file(path) {
-        if (!file.open(QIODevice::ReadOnly)) {
+    explicit FileText(const QString& path) {
+        // Checked on the open file, so that nothing swapped in after a check is read; a
+        // pipe must not block the read.
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            errorNumber = errno;
+            error = lastError();
+            return;
+        }
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            ::close(fd);
+            errorNumber = EINVAL;
+            error = QStringLiteral("it is not a regular file");
+            return;
+        }
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
             error = file.errorString();
             return;
         }
@@ -99,6 +150,8 @@ struct FileText {
         copy = file.readAll();
         view = copy;
     }
+
+    bool denied() const { return isDenied(errorNumber); }
 };
 
 } // namespace
@@ -163,6 +216,7 @@ void UserDefaults::setValue(const QString& key, const QJsonValue& value) {
         removeValue(key);
         return;
     }
+    catchUp();
     auto it = m_values.constFind(key);
     if (it != m_values.constEnd() && it.value() == value)
         return;
@@ -172,6 +226,7 @@ void UserDefaults::setValue(const QString& key, const QJsonValue& value) {
 }
 
 void UserDefaults::removeValue(const QString& key) {
+    catchUp();
     if (!m_values.contains(key))
         return;
     m_values.remove(key);
@@ -187,19 +242,36 @@ std::optional<UserDefaults::FileStamp> UserDefaults::stampOf(const QString& path
                      qint64(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
 }
 
-QString UserDefaults::targetPath() const {
-    const QFileInfo info(m_filePath);
-    if (!info.isSymLink())
-        return m_filePath;
-    const QString canonical = info.canonicalFilePath();
+UserDefaults::Location UserDefaults::locate() const {
+    const QByteArray encoded = QFile::encodeName(m_filePath);
+    struct stat link {};
+    if (::lstat(encoded.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return {m_filePath, std::nullopt};
+    // Only a regular file is followed: as root, renaming or writing what a link names
+    // would replace a device or another user's file.
+    struct stat status {};
+    if (::stat(encoded.constData(), &status) == 0) {
+        if (!S_ISREG(status.st_mode))
+            return {QString(), linkNotice(m_filePath, kindOf(status.st_mode))};
+        const QString canonical = QFileInfo(m_filePath).canonicalFilePath();
+        return {canonical.isEmpty() ? m_filePath : canonical, std::nullopt};
+    }
+    if (errno == ELOOP)
+        return {QString(),
+                linkNotice(m_filePath, QStringLiteral("itself, through a loop of links"))};
+    if (isDenied(errno))
+        return {QString(), unreadableNotice(m_filePath, lastError())};
     // A link to a file not written yet: the file it will find.
-    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+    return {QFileInfo(m_filePath).symLinkTarget(), std::nullopt};
 }
 
 void UserDefaults::removeStaleTemporaries() const {
     // A save killed before its rename leaves "<file>.tmp-<pid>": remove those whose
     // process is gone (ours too: this store has not saved yet).
-    const QFileInfo target(targetPath());
+    const QString path = targetPath();
+    if (path.isEmpty())
+        return;
+    const QFileInfo target(path);
     const QRegularExpression pattern(QStringLiteral("^") +
                                      QRegularExpression::escape(target.fileName()) +
                                      QStringLiteral("\\.tmp-(\\d+)$"));
@@ -221,11 +293,16 @@ void UserDefaults::removeStaleTemporaries() const {
 }
 
 void UserDefaults::load() {
-    const QString target = targetPath();
+    const Location where = locate();
+    if (where.notice) {
+        block(*where.notice);
+        return;
+    }
+    const QString& target = where.path;
     const QFileInfo info(target);
     if (!info.exists())
         return;
-    // A folder or a pipe in its place would fail the read or block it.
+    // A folder or a pipe in the store's own place would fail the read or block it.
     if (!info.isFile()) {
         keepAside(target, QStringLiteral("it is not a regular file"));
         return;
@@ -237,6 +314,11 @@ void UserDefaults::load() {
         return;
     }
     const FileText text(target);
+    if (text.denied()) {
+        // Still the user's file, only not ours to read (a sudo left it root's).
+        block(unreadableNotice(target, text.error));
+        return;
+    }
     if (!text.error.isEmpty()) {
         keepAside(target, text.error);
         return;
@@ -286,6 +368,35 @@ void UserDefaults::keepAside(const QString& target, const QString& problem) {
     }
 }
 
+std::optional<QString> UserDefaults::copyAside(const QString& target, QByteArrayView bytes) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(bytes);
+    const QByteArray digest = hash.result();
+    if (const auto it = m_copiesAside.constFind(digest);
+        it != m_copiesAside.constEnd() && QFileInfo::exists(*it))
+        return *it;
+    const QString name = asideName(target);
+    // The settings are one user's: the copy is theirs alone.
+    const int fd =
+        ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    bool ok = fd >= 0;
+    for (qsizetype written = 0; ok && written < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        written += n;
+    }
+    if (fd >= 0 && (::fsync(fd) != 0 || ::close(fd) != 0))
+        ok = false;
+    if (!ok) {
+        QFile::remove(name);
+        return std::nullopt;
+    }
+    m_copiesAside.insert(digest, name);
+    return name;
+}
+
 void UserDefaults::watch() {
     // Editors and dotfile managers replace the file by a rename, which ends a watch on
     // the file itself: the folders are watched too (the link's and its target's).
@@ -297,9 +408,13 @@ void UserDefaults::watch() {
                 qOverload<>(&QTimer::start));
     }
     const QString target = targetPath();
-    QStringList paths{QFileInfo(m_filePath).absolutePath(), QFileInfo(target).absolutePath()};
-    if (QFileInfo::exists(target))
-        paths.append(target);
+    QStringList paths{QFileInfo(m_filePath).absolutePath()};
+    if (!target.isEmpty()) {
+        paths.append(QFileInfo(target).absolutePath());
+        // A file the store may not read cannot be watched either: its folder is.
+        if (!m_notice && QFileInfo::exists(target))
+            paths.append(target);
+    }
     paths.removeDuplicates();
     const QStringList watched = m_watcher->files() + m_watcher->directories();
     for (const QString& path : paths) {
@@ -308,27 +423,69 @@ void UserDefaults::watch() {
     }
 }
 
+void UserDefaults::catchUp() {
+    if (m_notice) {
+        recover();
+        return;
+    }
+    const Location where = locate();
+    if (where.notice) {
+        block(*where.notice);
+        return;
+    }
+    const auto stamp = stampOf(where.path);
+    if (stamp && stamp != m_diskStamp) {
+        m_reloadTimer.stop();
+        reloadFromDisk();
+    }
+}
+
 void UserDefaults::reloadFromDisk() {
     watch();
-    const QString target = targetPath();
+    if (m_notice) {
+        recover();
+        return;
+    }
+    const Location where = locate();
+    if (where.notice) {
+        block(*where.notice);
+        return;
+    }
+    const QString& target = where.path;
     const auto stamp = stampOf(target);
     // Gone (mid-replace, or removed): what the store holds is written at the next save.
     if (!stamp || stamp == m_diskStamp)
         return;
-    m_diskStamp = stamp;
-    if (stamp->size > m_limits.maxFileSize) {
-        logger().error("Settings file %{public}s was changed outside Daubly but is %ld bytes, "
-                       "more than a settings file can need; keeping the current settings",
-                       target, static_cast<long>(stamp->size));
+    const FileText text(target);
+    if (text.denied()) {
+        block(unreadableNotice(target, text.error));
         return;
     }
-    const FileText text(target);
+    m_diskStamp = stamp;
+    // What a save would replace and the store cannot take in is kept aside first.
+    const auto keptCopy = [&] {
+        const qsizetype copies = m_copiesAside.size();
+        if (const auto copy = copyAside(target, text.view))
+            return (m_copiesAside.size() > copies ? QStringLiteral("kept a copy of it as %1")
+                                                  : QStringLiteral("a copy of it is kept as %1"))
+                .arg(*copy);
+        m_readOnly = true;
+        return QStringLiteral("it could not be copied aside, so settings will not be saved this "
+                              "session");
+    };
+    if (stamp->size > m_limits.maxFileSize) {
+        logger().error("Settings file %{public}s was changed outside Daubly but is %ld bytes, "
+                       "more than a settings file can need; %{public}s and the current settings",
+                       target, static_cast<long>(stamp->size), keptCopy());
+        return;
+    }
     const JsonReadResult read =
         text.error.isEmpty() ? readJsonObject(text.view, m_limits.arrayLengths) : JsonReadResult{};
     if (!read.object) {
         logger().error("Settings file %{public}s was changed outside Daubly but cannot be read "
-                       "(%{public}s); keeping the current settings",
-                       target, text.error.isEmpty() ? read.error : text.error);
+                       "(%{public}s); %{public}s and the current settings",
+                       target, text.error.isEmpty() ? read.error : text.error,
+                       text.error.isEmpty() ? keptCopy() : QStringLiteral("keeping it"));
         return;
     }
 
@@ -360,8 +517,8 @@ void UserDefaults::reloadFromDisk() {
     }
     if (!read.dropped.isEmpty()) {
         logger().error("Settings file %{public}s was changed outside Daubly; ignored "
-                       "%{public}s and kept the current values of those keys",
-                       target, describeDrops(read.dropped));
+                       "%{public}s and kept the current values of those keys; %{public}s",
+                       target, describeDrops(read.dropped), keptCopy());
     }
     if (changed.isEmpty())
         return;
@@ -373,10 +530,42 @@ void UserDefaults::reloadFromDisk() {
     Q_EMIT changedOutside(changed);
 }
 
-bool UserDefaults::save() {
-    if (m_readOnly)
+void UserDefaults::block(const QString& notice) {
+    if (m_notice == notice)
+        return;
+    m_notice = notice;
+    logger().error("%{public}s", notice);
+    Q_EMIT noticeChanged();
+}
+
+bool UserDefaults::recover() {
+    const Location where = locate();
+    if (where.notice) {
+        block(*where.notice);
         return false;
-    const QString target = targetPath();
+    }
+    if (QFileInfo::exists(where.path) && FileText(where.path).denied())
+        return false;
+    logger().log("Settings file %{public}s can be used again", where.path);
+    m_notice.reset();
+    Q_EMIT noticeChanged();
+    // The file wins over what this session changed meanwhile: read as an outside change
+    // of every key it holds.
+    m_onDisk = QJsonObject();
+    m_diskStamp.reset();
+    reloadFromDisk();
+    return !m_notice;
+}
+
+bool UserDefaults::save() {
+    if (m_readOnly || m_notice)
+        return false;
+    const Location where = locate();
+    if (where.notice) {
+        block(*where.notice);
+        return false;
+    }
+    const QString& target = where.path;
     const QFileInfo info(target);
     const QString folder = info.absolutePath();
     if (!QDir().mkpath(folder)) {
@@ -404,8 +593,9 @@ bool UserDefaults::save() {
     const QByteArray encodedTemporary = QFile::encodeName(temporary);
     const QByteArray bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented);
     QString problem;
-    const int fd = ::open(encodedTemporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                          exists ? (existing.st_mode & 07777) : 0666);
+    const int fd =
+        ::open(encodedTemporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+               exists ? (existing.st_mode & 07777) : 0666);
     bool ok = fd >= 0;
     if (!ok)
         problem = lastError();

@@ -8,9 +8,14 @@
 // - a value that cannot be read costs only itself: the rest loads, and the original
 //   file is copied aside once before the cleaned one replaces it;
 // - a change made to the file while Daubly runs (by hand, by a dotfile manager) is
-//   loaded and wins for the keys it changed;
-// - a symlink is written through to its target, keeping the target's mode and owner;
-//   a file without write permission is the user's decision and is never replaced.
+//   loaded and wins for the keys it changed; one that does not read whole is copied
+//   aside, once per distinct content, before a save replaces it;
+// - a file Daubly may not read (mode 0000, or root's after a sudo) is neither moved nor
+//   written: the store runs on defaults in memory and saves once it can read it again;
+// - a symlink is written through to its target, keeping the target's mode and owner,
+//   but only to a regular file: through a link to a device, a folder or a loop of
+//   links nothing is read, moved or written;
+// - a file without write permission is the user's decision and is never replaced.
 
 #include <QHash>
 #include <QJsonObject>
@@ -61,6 +66,10 @@ public:
     std::optional<QString> stringValue(const QString& key) const;
     QStringList keys() const { return m_values.keys(); }
 
+    // Why this session's changes are not saved, in words for the user (the tray shows
+    // it); none while the store saves normally.
+    const std::optional<QString>& notice() const { return m_notice; }
+
     // Emits valueChanged(key) only when the stored value really changes.
     void setValue(const QString& key, const QJsonValue& value);
     void removeValue(const QString& key);
@@ -76,6 +85,8 @@ Q_SIGNALS:
     // After valueChanged for each of `keys`, when the change was made to the file outside
     // this store (by hand, by a dotfile manager).
     void changedOutside(const QStringList& keys);
+    // notice() changed.
+    void noticeChanged();
 
 private:
     // Identifies one version of the file: an outside write changes at least one field.
@@ -88,13 +99,28 @@ private:
     };
     static std::optional<FileStamp> stampOf(const QString& path);
 
-    // The file really written: the target of a symlink, else the file itself.
-    QString targetPath() const;
+    // The file really read and written (the target of a symlink, else the file itself),
+    // or why there is none the store may use.
+    struct Location {
+        QString path;
+        std::optional<QString> notice;
+    };
+    Location locate() const;
+    QString targetPath() const { return locate().path; }
     void removeStaleTemporaries() const;
     void load();
     void keepAside(const QString& target, const QString& problem);
+    // A copy of `bytes` beside `target`, made once per distinct content; its name, or
+    // none when it could not be written.
+    std::optional<QString> copyAside(const QString& target, QByteArrayView bytes);
     void watch();
+    // Reads a change made outside before this store writes over it.
+    void catchUp();
     void reloadFromDisk();
+    // Stops saving, with the reason said once.
+    void block(const QString& notice);
+    // Whether the reason to stop saving is gone; then the file is read again and wins.
+    bool recover();
     bool save();
 
     QString m_filePath;
@@ -107,6 +133,9 @@ private:
     QFileSystemWatcher* m_watcher = nullptr;
     QTimer m_reloadTimer;
     std::function<void()> m_beforeRename;
+    // Hashes of the contents copied aside, and their copies.
+    QHash<QByteArray, QString> m_copiesAside;
+    std::optional<QString> m_notice;
     bool m_readOnly = false;
     bool m_reportedReadOnly = false;
 };

@@ -6,6 +6,7 @@
 // use nothing else.
 
 #include <QString>
+#include <Qt>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -36,6 +37,8 @@ inline constexpr std::int64_t a = 0, s = 1, d = 2, f = 3, h = 4, g = 5, z = 6, x
 
 // F1 to F20.
 const std::set<std::int64_t>& functionKeyCodes();
+// The keys of the numeric keypad.
+const std::set<std::int64_t>& keypadKeyCodes();
 // The function keys plus Help, Forward Delete, keypad Clear, Home, End, Page Up/Down and
 // the arrows: keys for which the Function bit does not count when matching.
 const std::set<std::int64_t>& functionFlagKeys();
@@ -43,6 +46,11 @@ const std::set<std::int64_t>& functionFlagKeys();
 // The text of the key without modifiers on a US keyboard; none for keys that give no
 // character there. Names keys where no keyboard layout service answers.
 std::optional<QString> usLayoutText(std::int64_t virtualKeyCode);
+
+// The toolkit's key (Qt::Key) of a key that gives no character: Return, Tab, Space, the
+// arrows, F1 to F20 and the like. None for character keys (their Qt::Key is their
+// character, which depends on the layout) and for the keypad, which Qt does not tell apart.
+std::optional<Qt::Key> qtKey(std::int64_t virtualKeyCode);
 } // namespace VirtualKey
 
 // Carbon modifier bits (the stored form).
@@ -59,4 +67,9 @@ inline constexpr std::int64_t all = command | shift | option | control | functio
 // The mask reduced to the five modifiers; the Function bit cleared for the function-flag
 // keys. What a hot key backend receives.
 std::int64_t normalized(std::int64_t virtualKeyCode, std::int64_t mask);
+
+// The toolkit's modifiers of a mask and back: Control, Option as Alt, Shift, Command as
+// Meta (the Super key). Function and the toolkit's keypad flag have no counterpart.
+Qt::KeyboardModifiers qtModifiers(std::int64_t mask);
+std::int64_t fromQt(Qt::KeyboardModifiers modifiers);
 } // namespace CarbonModifier

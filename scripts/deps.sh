@@ -7,7 +7,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
     libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xkb-dev libxcb-xfixes0-dev
     libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev
-    libwayland-dev wayland-protocols libwayland-bin qt6-wayland qt6-base-private-dev
+    libwayland-dev wayland-protocols libwayland-bin plasma-wayland-protocols qt6-wayland qt6-base-private-dev
     libglib2.0-dev libpipewire-0.3-dev
     libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core clang-format)
 display_pkgs=(xvfb xauth openbox trayer xdotool xclip imagemagick x11-utils x11-xserver-utils)
@@ -21,6 +21,8 @@ test_pkgs=(locales xserver-xorg-core xserver-xorg-video-dummy
     xdg-desktop-portal xdg-desktop-portal-wlr pipewire grim)
 # The Debian package, and the checks of what it installs.
 package_pkgs=(dpkg-dev file desktop-file-utils appstream lintian)
+# KDE Plasma: a headless KWin, which brings kglobalaccel.
+test_pkgs+=(kwin-wayland)
 # The portal tests run a mock desktop portal on python3-dbus with GLib's main loop.
 test_pkgs+=(python3-dbus python3-gi)
 # GNOME's custom keyboard shortcuts are tested against their real schemas.

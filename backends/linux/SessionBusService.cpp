@@ -25,16 +25,18 @@ QString methodName(RemoteCommand command) {
 
 } // namespace
 
-SessionBusService::SessionBusService(std::function<void(RemoteCommand)> perform, QObject* parent)
+SessionBusService::SessionBusService(std::function<void(RemoteCommand)> perform,
+                                     QDBusConnection bus, QObject* parent)
     : QObject(parent)
-    , m_perform(std::move(perform)) {}
+    , m_perform(std::move(perform))
+    , m_bus(std::move(bus)) {}
 
 SessionBusService::~SessionBusService() {
     unregisterService();
 }
 
 bool SessionBusService::registerService() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection& bus = m_bus;
     Logger logger("App");
     if (!bus.isConnected()) {
         logger.log("No session bus: other starts of Daubly reach it through its socket only");
@@ -65,19 +67,33 @@ void SessionBusService::unregisterService() {
         return;
     }
     m_registered = false;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterService(QString::fromLatin1(serviceName));
-    bus.unregisterObject(QString::fromLatin1(objectPath));
+    m_bus.unregisterService(QString::fromLatin1(serviceName));
+    m_bus.unregisterObject(QString::fromLatin1(objectPath));
 }
 
-SessionBusService::Delivery SessionBusService::send(RemoteCommand command) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+QString SessionBusService::otherOwnerMessage() {
+    return QStringLiteral("Another program owns %1 on the session bus, so Daubly can neither "
+                          "start nor reach a running Daubly there.")
+        .arg(QLatin1String(serviceName));
+}
+
+SessionBusService::Delivery SessionBusService::send(RemoteCommand command,
+                                                    std::optional<qint64> runningPid,
+                                                    QDBusConnection bus) {
     if (!bus.isConnected()) {
         return Delivery::noInstance;
     }
     const auto owned = bus.interface()->isServiceRegistered(QString::fromLatin1(serviceName));
     if (!owned.isValid() || !owned.value()) {
         return Delivery::noInstance;
+    }
+    // Any program may take the name; only the process that holds Daubly's lock is Daubly.
+    const auto owner = bus.interface()->servicePid(QString::fromLatin1(serviceName));
+    if (!owner.isValid() || !runningPid || qint64(owner.value()) != *runningPid) {
+        Logger("App").error("%{public}s is owned by process %ld on the session bus, which is "
+                            "not the running Daubly",
+                            serviceName, owner.isValid() ? long(owner.value()) : -1L);
+        return Delivery::otherOwner;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
         QString::fromLatin1(serviceName), QString::fromLatin1(objectPath),

@@ -7,8 +7,10 @@
 
 #include "platform/RemoteCommand.h"
 
+#include <QDBusConnection>
 #include <QObject>
 #include <functional>
+#include <optional>
 
 class SessionBusService : public QObject {
     Q_OBJECT
@@ -20,6 +22,7 @@ public:
 
     // `perform` runs on the main thread after the method call has been answered.
     explicit SessionBusService(std::function<void(RemoteCommand)> perform,
+                               QDBusConnection bus = QDBusConnection::sessionBus(),
                                QObject* parent = nullptr);
     ~SessionBusService() override;
 
@@ -30,10 +33,15 @@ public:
     // instance.
     void unregisterService();
 
-    enum class Delivery { delivered, noInstance, failed };
-    // Sends `command` to the instance that owns the name. noInstance when there is no
-    // bus or no owner: this never starts Daubly through the bus.
-    static Delivery send(RemoteCommand command);
+    enum class Delivery { delivered, noInstance, otherOwner, failed };
+    // Sends `command` to the instance that owns the name, the process `runningPid`
+    // (the one that holds Daubly's lock). noInstance when there is no bus or no owner:
+    // this never starts Daubly through the bus. otherOwner when another process owns
+    // the name: it is not sent a command meant for Daubly.
+    static Delivery send(RemoteCommand command, std::optional<qint64> runningPid,
+                         QDBusConnection bus = QDBusConnection::sessionBus());
+    // What a start says before it stops with status 1 for otherOwner.
+    static QString otherOwnerMessage();
 
 public Q_SLOTS:
     Q_SCRIPTABLE void Pick();
@@ -44,5 +52,6 @@ private:
     void queue(RemoteCommand command);
 
     std::function<void(RemoteCommand)> m_perform;
+    QDBusConnection m_bus;
     bool m_registered = false;
 };

@@ -2,6 +2,8 @@
 
 #include "backends/gnome/GnomeKeybindings.h"
 #include "backends/gnome/ScreenCastCapture.h"
+#include "backends/kde/KGlobalAccelHotKeys.h"
+#include "backends/kde/KWinScreenShot.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/PortalGlobalShortcuts.h"
 #include "backends/linux/PortalScreenshot.h"
@@ -16,6 +18,8 @@
 #include "platform/Logger.h"
 #include "platform/UserDefaults.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QGuiApplication>
 #include <QStringList>
 #include <algorithm>
@@ -34,10 +38,16 @@ bool currentDesktopIs(QStringView name) {
     });
 }
 
+// KWin without Plasma's session around it still owns its name on the session bus.
+bool kwinIsOnTheBus() {
+    const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    return bus && bus->isServiceRegistered(QStringLiteral("org.kde.KWin")).value();
+}
+
 Desktop detectDesktop(const WaylandConnection::Offers& offers) {
     if (offers.screencopy)
         return Desktop::wlroots;
-    if (currentDesktopIs(u"KDE"))
+    if (currentDesktopIs(u"KDE") || kwinIsOnTheBus())
         return Desktop::kwin;
     if (currentDesktopIs(u"GNOME"))
         return Desktop::gnome;
@@ -52,9 +62,9 @@ std::unique_ptr<ScreenCapture> makeGnomeCapture() {
     return std::make_unique<ScreenCastCapture>(UserDefaults::standard());
 }
 
-// Screencopy where the compositor offers it (wlroots), a screen cast on GNOME; the
-// desktop's Screenshot portal elsewhere (KDE Plasma), or when DAUBLY_CAPTURE=portal asks
-// for it.
+// Screencopy where the compositor offers it (wlroots), a screen cast on GNOME, KWin's own
+// ScreenShot2 on Plasma (the portal where KWin refuses); the desktop's Screenshot portal
+// elsewhere, or when DAUBLY_CAPTURE=portal asks for it.
 std::unique_ptr<ScreenCapture> makeCapture(Desktop desktop,
                                            std::shared_ptr<WaylandFrameMemory> memory) {
     const Logger logger("Capture");
@@ -69,12 +79,20 @@ std::unique_ptr<ScreenCapture> makeCapture(Desktop desktop,
             return capture;
         }
     }
+    if (desktop == Desktop::kwin && !portalAsked) {
+        logger.log("Screen capture: %{public}s", "KWin's ScreenShot2");
+        return std::make_unique<KWinScreenShot>(std::make_unique<PortalScreenshot>(),
+                                                std::move(memory));
+    }
     logger.log("Screen capture: %{public}s", "the Screenshot portal");
     return std::make_unique<PortalScreenshot>();
 }
 
-// The desktop's GlobalShortcuts portal where there is one.
-std::unique_ptr<HotKeyService> makeHotKeys(Desktop) {
+// kglobalaccel on Plasma, where the portal binds nothing; the desktop's GlobalShortcuts
+// portal elsewhere, where there is one.
+std::unique_ptr<HotKeyService> makeHotKeys(Desktop desktop, const KeyboardLayout& layout) {
+    if (desktop == Desktop::kwin)
+        return KGlobalAccelHotKeys::create(layout);
     return PortalGlobalShortcuts::create();
 }
 
@@ -100,7 +118,7 @@ public:
     explicit Services(Desktop desktop)
         : m_capture(makeCapture(desktop, m_frames))
         , m_presenter(m_frames)
-        , m_hotKeys(makeHotKeys(desktop))
+        , m_hotKeys(makeHotKeys(desktop, keyboardLayout()))
         , m_keybindings(makeKeybindings(desktop)) {
         lowerShieldWithOverlays(*m_capture, m_presenter);
     }
@@ -125,8 +143,9 @@ private:
     std::unique_ptr<ScreenCapture> m_capture;
     WaylandWorkspace m_workspace;
     WaylandFramePresenter m_presenter;
-    std::unique_ptr<HotKeyService> m_hotKeys;
+    // Before the hot keys, which name keys in it.
     std::unique_ptr<WaylandKeyboardLayout> m_layout = WaylandKeyboardLayout::create();
+    std::unique_ptr<HotKeyService> m_hotKeys;
     XdgAutostart m_autostart;
     std::unique_ptr<DesktopKeybindings> m_keybindings;
     FreedesktopNotifications m_notifications;

@@ -1,6 +1,10 @@
 // Feeds mutated settings files to the settings store and the stored-shortcut code, for a
 // bounded time: any bytes must load without a crash, a sanitizer report or a hang, and
-// what loads must survive a save and a reload unchanged.
+// what loads must survive a save and a reload unchanged. The same bytes also arrive as
+// an edit made while the store runs (what does not read whole must be kept aside, byte
+// for byte, before the next save replaces it) and as a file the store may not read
+// (nothing written until it can, then the file wins), the latter as nobody when run as
+// root, since root reads any file.
 //
 //   settings_fuzz CORPUS_DIR [--seconds N] [--seed N] [--hang-seconds N]
 //
@@ -15,6 +19,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "support/ShortcutFakes.h"
+#include "support/Unprivileged.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +27,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
@@ -29,6 +35,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -244,6 +251,86 @@ void checkShortcuts(const QByteArray& input, const UserDefaults& store) {
     }
 }
 
+// The bytes of every copy the store kept aside in `folder`.
+QList<QByteArray> copiesAside(const QString& folder) {
+    QList<QByteArray> copies;
+    for (const QString& name :
+         QDir(folder).entryList({QStringLiteral("defaults.json.corrupt-*")}, QDir::Files)) {
+        QFile file(folder + QLatin1Char('/') + name);
+        if (file.open(QIODevice::ReadOnly))
+            copies.append(file.readAll());
+    }
+    return copies;
+}
+
+void clearFolder(const QString& folder) {
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        QFile::remove(folder + QLatin1Char('/') + name);
+}
+
+// `input` written over a readable file while the store runs, then a change saved.
+void runOutsideEdit(const QByteArray& input, const QString& folder) {
+    clearFolder(folder);
+    const QString path = folder + QStringLiteral("/defaults.json");
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(R"({"copyFormat": "hex"})") < 0)
+            failed(input, "could not write the starting file");
+    }
+    UserDefaults store(path, UserDefaults::ReadLimits{qint64(64) << 20, limits});
+    {
+        // Replaced as editors do, so that it is a new file even within the clock's tick.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size() || !file.commit())
+            failed(input, "could not write the input");
+    }
+    store.setValue(QStringLiteral("settingsFuzzProbe"), true);
+    const JsonReadResult read = readJsonObject(input, limits);
+    const bool whole = read.object && read.dropped.isEmpty();
+    if (!whole && !copiesAside(folder).contains(input))
+        failed(input, "an outside edit the store could not read whole was replaced without a copy");
+    if (UserDefaults(path).value(QStringLiteral("settingsFuzzProbe")) != QJsonValue(true))
+        failed(input, "the change after an outside edit was not saved");
+}
+
+// `input` in a file of mode 0000: defaults, nothing written; readable again, it wins.
+void runUnreadable(const QByteArray& input, const QString& folder) {
+    clearFolder(folder);
+    const QString path = folder + QStringLiteral("/defaults.json");
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size())
+            failed(input, "could not write the input");
+    }
+    if (::chmod(QFile::encodeName(path).constData(), 0) != 0 || !handToUnprivileged(path))
+        failed(input, "could not make the input unreadable");
+    std::string problem;
+    const int status = runUnprivileged([&] {
+        const auto fail = [&](const char* what) {
+            std::fprintf(stderr, "settings_fuzz: %s\n", what);
+            return false;
+        };
+        UserDefaults store(path, UserDefaults::ReadLimits{qint64(64) << 20, limits});
+        if (!store.notice() || !store.keys().isEmpty())
+            return fail("an unreadable file did not leave the store on defaults");
+        store.setValue(QStringLiteral("settingsFuzzProbe"), true);
+        const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        if (left != QStringList{QStringLiteral("defaults.json")} ||
+            QFileInfo(path).size() != input.size())
+            return fail("something was written beside or over an unreadable file");
+        if (::chmod(QFile::encodeName(path).constData(), 0600) != 0)
+            return fail("could not make the file readable again");
+        store.setValue(QStringLiteral("settingsFuzzProbe"), false);
+        if (store.notice())
+            return fail("a readable file still left the store without saving");
+        if (UserDefaults(path).value(QStringLiteral("settingsFuzzProbe")) != QJsonValue(false))
+            return fail("the change after the file became readable was not saved");
+        return true;
+    });
+    if (status != 0)
+        failed(input, "the unreadable file's check failed (status " + std::to_string(status) + ")");
+}
+
 void runStore(const QByteArray& input, const QString& folder) {
     const QString path = folder + QStringLiteral("/defaults.json");
     {
@@ -333,6 +420,17 @@ int main(int argc, char** argv) {
     // In memory where there is such a folder: every save flushes to disk.
     const bool shm = QFileInfo(QStringLiteral("/dev/shm")).isWritable();
     QTemporaryDir folder(shm ? QStringLiteral("/dev/shm/settings_fuzz-XXXXXX") : QString());
+    // The unreadable file's checks run as nobody when run as root: a folder of theirs.
+    const QString unprivilegedFolder = folder.path() + QStringLiteral("/unprivileged");
+    if (::chmod(QFile::encodeName(folder.path()).constData(), 0711) != 0 ||
+        !QDir().mkpath(unprivilegedFolder) || !handToUnprivileged(unprivilegedFolder)) {
+        std::fprintf(stderr, "settings_fuzz: cannot make %s\n", qPrintable(unprivilegedFolder));
+        return 2;
+    }
+    const QString storeFolder = folder.path() + QStringLiteral("/store");
+    QDir().mkpath(storeFolder);
+    // A fork per input costs more than the store: every so many inputs.
+    constexpr long unreadableEvery = 20;
     Mutator mutator(g_seed, corpus);
     constexpr int readerInputsPerStore = 30;
     long readerInputs = 0;
@@ -347,7 +445,10 @@ int main(int argc, char** argv) {
         last.close();
         ::alarm(hangSeconds);
         checkReader(input);
-        runStore(input, folder.path());
+        runStore(input, storeFolder);
+        runOutsideEdit(input, storeFolder);
+        if (g_iteration % unreadableEvery == 0)
+            runUnreadable(input, unprivilegedFolder);
         // The reader alone is far cheaper than a store with its files: more inputs.
         for (int i = 0; i < readerInputsPerStore; ++i) {
             const QByteArray more = mutator.next();
@@ -356,8 +457,8 @@ int main(int argc, char** argv) {
         }
         ::alarm(0);
     }
-    std::printf("settings_fuzz: %ld inputs through the store, %ld more through the reader, no "
-                "fault\n",
-                g_iteration, readerInputs);
+    std::printf("settings_fuzz: %ld inputs through the store and as outside edits, %ld of them "
+                "unreadable, %ld more through the reader, no fault\n",
+                g_iteration, (g_iteration + unreadableEvery - 1) / unreadableEvery, readerInputs);
     return 0;
 }

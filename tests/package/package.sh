@@ -32,7 +32,11 @@ if grep -qE 'Desktop Entry [a-z]+ 1\.4' <<<"$(desktop-file-validate --help)"; th
     report=$(grep -v 'file contains key "SingleMainWindow"' <<<"$report" || true)
 fi
 if grep -E ': (error|warning):' <<<"$report"; then fail "desktop-file-validate"; fi
-grep -qx 'Exec=daubly --pick' "$desktop" || fail "no Pick Color action running daubly --pick"
+grep -qx "Exec=$prefix/bin/daubly --pick" "$desktop" || fail "no Pick Color action running daubly --pick"
+# KWin's screenshot service serves the program its desktop file names by absolute path.
+grep -qx "Exec=$prefix/bin/daubly" "$desktop" || fail "the desktop file does not start the installed daubly"
+grep -qx 'X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2' "$desktop" ||
+    fail "the desktop file does not ask KWin for its screenshot service"
 
 appstreamcli validate --no-net --pedantic "$installed/share/metainfo/app.daubly.Daubly.metainfo.xml" \
     >"$work/appstream.log" 2>&1 || { cat "$work/appstream.log"; fail "appstreamcli validate"; }

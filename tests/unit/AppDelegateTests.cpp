@@ -6,6 +6,7 @@
 #include "app/PickerController.h"
 #include "app/ScreenRecordingPermission.h"
 #include "app/SingleInstance.h"
+#include "platform/Logger.h"
 #include "platform/UserDefaults.h"
 #include "support/FakeScheduler.h"
 
@@ -302,6 +303,96 @@ TEST(SingleInstanceTest, AStartThatFindsTheLockTakenWaitsForTheHolder) {
             EXPECT_EQ(received, "activate\n");
         }
     }
+}
+
+// Any process of the user may write to the socket: a request is a line of a few letters,
+// however the writes split it; anything else is refused without reaching the log whole.
+TEST(SingleInstanceTest, RequestsAreLinesOfAFewLettersAndNothingElseIsLogged) {
+    struct Case {
+        const char* name;
+        std::vector<QByteArray> writes;
+        QStringList received;
+        const char* logged; // the one line of the App category, "" for none
+    } cases[] = {
+        {"one write", {"pick\n"}, {"pick"}, ""},
+        {"split across writes", {"pi", "c", "k\n"}, {"pick"}, ""},
+        {"control characters",
+         {"pick\x1b[2K\rDaubly started\n"},
+         {},
+         "Refused a malformed request from another start"},
+        {"too long, no newline",
+         {QByteArray(SingleInstance::maximumRequestSize + 1, 'a')},
+         {},
+         "Refused a request from another start: longer than 32 bytes"},
+    };
+    QTemporaryDir runtime;
+    SingleInstance instance(runtime.path());
+    ASSERT_EQ(instance.acquire(0ms), SingleInstance::Result::primary);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedLogCapture log;
+        QStringList received;
+        const auto connection =
+            QObject::connect(&instance, &SingleInstance::requestReceived,
+                             [&received](const QString& request) { received.append(request); });
+        QLocalSocket client;
+        client.connectToServer(instance.socketPath());
+        ASSERT_TRUE(client.waitForConnected(2000));
+        for (const QByteArray& bytes : c.writes) {
+            client.write(bytes);
+            client.flush();
+            QTest::qWait(20);
+        }
+        // Every case ends with the server closing the connection.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return client.state() == QLocalSocket::UnconnectedState; }, 2000));
+        QObject::disconnect(connection);
+        EXPECT_EQ(received, c.received);
+        const auto lines = log.messages("App");
+        if (*c.logged) {
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_EQ(lines[0], c.logged);
+        } else {
+            EXPECT_TRUE(lines.empty());
+        }
+    }
+}
+
+TEST(SingleInstanceTest, IdleConnectionsAreClosedAndOnlyAFewServedAtOnce) {
+    QTemporaryDir runtime;
+    SingleInstance instance(runtime.path());
+    instance.setIdleTimeout(300ms);
+    ASSERT_EQ(instance.acquire(0ms), SingleInstance::Result::primary);
+    ScopedLogCapture log;
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < SingleInstance::maximumConnections; ++i) {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        idle.back()->connectToServer(instance.socketPath());
+        ASSERT_TRUE(idle.back()->waitForConnected(2000));
+    }
+    QTest::qWait(50);
+    const auto closed = [](QLocalSocket& socket) {
+        return socket.state() == QLocalSocket::UnconnectedState;
+    };
+    // One too many: closed at once, while the others wait out their time.
+    QLocalSocket extra;
+    extra.connectToServer(instance.socketPath());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closed(extra); }, 1000));
+    EXPECT_FALSE(closed(*idle.front()));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return std::all_of(idle.begin(), idle.end(), [&](auto& s) { return closed(*s); }); },
+        3000));
+    ASSERT_EQ(log.messages("App").size(), 1u);
+    EXPECT_EQ(log.messages("App")[0], "Closed connections from other starts beyond 8 at once");
+
+    // Their places are free again: a request is served.
+    QSignalSpy received(&instance, &SingleInstance::requestReceived);
+    QLocalSocket client;
+    client.connectToServer(instance.socketPath());
+    ASSERT_TRUE(client.waitForConnected(2000));
+    client.write("quit\n");
+    ASSERT_TRUE(received.wait(2000));
+    EXPECT_EQ(received[0][0].toString(), "quit");
 }
 
 } // namespace

@@ -1,15 +1,23 @@
 // The update checker against a real HTTP server on 127.0.0.1: what a check the user
 // started shows for a newer, equal, older or skipped version, what a scheduled check
 // does (never a window), the failures (bad JSON, too large, no answer, HTTP 500), the
-// feed addresses it accepts, and that no second check starts while one runs.
+// feed addresses it accepts and the redirects it follows, servers that send too much
+// or too slowly, quitting during a check, and that no second check starts while one
+// runs. Then the windows that show it, none of them modal.
 
 #include "app/Updates.h"
 #include "platform/FeedUpdater.h"
 #include "platform/UserDefaults.h"
 #include "support/LocalHttpServer.h"
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -18,10 +26,16 @@ namespace {
 
 class FakeDriver final : public UpdaterUserDriver {
 public:
-    Choice showUpdateFound(const AvailableUpdate& update) override {
+    void showChecking(std::function<void()> cancel) override {
+        calls.push_back("checking");
+        this->cancel = std::move(cancel);
+    }
+    void hideChecking() override { calls.push_back("checked"); }
+    void showUpdateFound(const AvailableUpdate& update,
+                         std::function<void(Choice)> answer) override {
         calls.push_back("window " + update.version.toStdString() + " " +
                         update.notes.toStdString());
-        return choice;
+        answer(choice);
     }
     void showScheduledUpdate(const AvailableUpdate& update) override {
         calls.push_back("notification " + update.version.toStdString());
@@ -35,7 +49,14 @@ public:
     }
     Choice choice = Choice::remindLater;
     std::vector<std::string> calls;
+    std::function<void()> cancel;
 };
+
+// What a check the user started shows around its outcome.
+std::vector<std::string> asked(std::vector<std::string> outcome) {
+    outcome.insert(outcome.begin(), {"checking", "checked"});
+    return outcome;
+}
 
 QByteArray feed(const char* version) {
     return QByteArray(R"({"version": ")") + version +
@@ -79,45 +100,20 @@ TEST_F(UpdaterTest, WhatEachFeedShows) {
         std::vector<std::string> calls;
         std::optional<QString> skippedAfter;
     } cases[] = {
-        {"newer, downloaded",
-         true,
-         feed("1.1"),
-         200,
-         std::nullopt,
-         Choice::download,
-         {"window 1.1 Faster loupe.", "open https://daubly.app/download"},
-         std::nullopt},
-        {"newer, skipped",
-         true,
-         feed("1.1"),
-         200,
-         std::nullopt,
-         Choice::skip,
-         {"window 1.1 Faster loupe."},
+        {"newer, downloaded", true, feed("1.1"), 200, std::nullopt, Choice::download,
+         asked({"window 1.1 Faster loupe.", "open https://daubly.app/download"}), std::nullopt},
+        {"newer, skipped", true, feed("1.1"), 200, std::nullopt, Choice::skip,
+         asked({"window 1.1 Faster loupe."}), QStringLiteral("1.1")},
+        {"a skipped version the user asks about is shown", true, feed("1.1"), 200,
+         QStringLiteral("1.1"), Choice::remindLater, asked({"window 1.1 Faster loupe."}),
          QStringLiteral("1.1")},
-        {"a skipped version the user asks about is shown",
-         true,
-         feed("1.1"),
-         200,
-         QStringLiteral("1.1"),
-         Choice::remindLater,
-         {"window 1.1 Faster loupe."},
-         QStringLiteral("1.1")},
-        {"equal",
-         true,
-         feed("1.0"),
-         200,
-         std::nullopt,
-         Choice::download,
-         {"up to date"},
+        {"equal", true, feed("1.0"), 200, std::nullopt, Choice::download, asked({"up to date"}),
          std::nullopt},
-        {"older",
-         true,
-         feed("0.9.5"),
-         200,
-         std::nullopt,
-         Choice::download,
-         {"up to date"},
+        {"equal, as the package writes it", true, feed("1.0.0"), 200, std::nullopt,
+         Choice::download, asked({"up to date"}), std::nullopt},
+        {"newer by a third number", true, feed("1.0.1"), 200, std::nullopt, Choice::remindLater,
+         asked({"window 1.0.1 Faster loupe."}), std::nullopt},
+        {"older", true, feed("0.9.5"), 200, std::nullopt, Choice::download, asked({"up to date"}),
          std::nullopt},
         {"scheduled, newer: a notification only",
          false,
@@ -143,6 +139,22 @@ TEST_F(UpdaterTest, WhatEachFeedShows) {
          Choice::download,
          {},
          std::nullopt},
+        {"scheduled, 1.0.0: no daily false reminder",
+         false,
+         feed("1.0.0"),
+         200,
+         std::nullopt,
+         Choice::download,
+         {},
+         std::nullopt},
+        {"scheduled, skipped under another form: quiet",
+         false,
+         feed("1.1.0"),
+         200,
+         QStringLiteral("1.1"),
+         Choice::download,
+         {},
+         QStringLiteral("1.1")},
     };
     auto updater = make(server.url());
     for (const Case& c : cases) {
@@ -195,9 +207,10 @@ TEST_F(UpdaterTest, AFailedCheckIsLoggedAndShownOnlyWhenTheUserAsked) {
                       std::string::npos)
                 << lines[0];
             if (userInitiated) {
-                ASSERT_EQ(driver.calls.size(), 1u);
-                EXPECT_EQ(driver.calls[0].rfind(std::string("failed: ") + c.reason, 0), 0u)
-                    << driver.calls[0];
+                ASSERT_EQ(driver.calls.size(), 3u);
+                EXPECT_EQ(driver.calls[1], "checked");
+                EXPECT_EQ(driver.calls[2].rfind(std::string("failed: ") + c.reason, 0), 0u)
+                    << driver.calls[2];
             } else {
                 EXPECT_TRUE(driver.calls.empty());
             }
@@ -255,6 +268,156 @@ TEST_F(UpdaterTest, TheViewModelMirrorsTheUpdater) {
     CheckForUpdatesViewModel inertModel(inert);
     EXPECT_FALSE(inertModel.canCheckForUpdates());
     EXPECT_FALSE(inertModel.automaticallyChecksForUpdates());
+}
+
+// Servers that send too much or too slowly: the check ends by itself, as failed, and
+// closes the connection at once rather than take what the server keeps sending.
+TEST_F(UpdaterTest, ACheckEndsWhateverTheServerSends) {
+    constexpr qint64 endless = qint64(256) << 20;
+    struct Case {
+        const char* name;
+        qint64 streamBytes;
+        bool streamLength;
+        int trickleMs;
+        const char* reason;
+    } cases[] = {
+        {"too large, said in advance", endless, true, 0, "the feed is larger than 1 MiB"},
+        {"too large, not said", endless, false, 0, "the feed is larger than 1 MiB"},
+        // Each byte within the old per-byte timeout of the whole check's.
+        {"a byte at a time", 0, true, 50, "the feed did not answer in time"},
+    };
+    auto updater = make(server.url());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.streamBytes = c.streamBytes;
+        server.streamLength = c.streamLength;
+        server.trickleMs = c.trickleMs;
+        server.body = QByteArray(1000, ' ') + feed("2.0");
+        server.sent = 0;
+        server.clientClosed = false;
+        driver.calls.clear();
+        check(*updater, true);
+        ASSERT_EQ(driver.calls.size(), 3u);
+        EXPECT_EQ(driver.calls[2], std::string("failed: ") + c.reason);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.clientClosed; }, 5000));
+        // What sits in the socket buffers at most, far from all of it.
+        if (c.streamBytes > 0) {
+            EXPECT_LT(server.sent, qint64(32) << 20);
+        }
+    }
+}
+
+TEST_F(UpdaterTest, ARedirectFollowsTheFeedsOwnRule) {
+    struct Case {
+        const char* name;
+        QByteArray location;
+        bool followed;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {"to this machine", "http://127.0.0.1:%1/moved.json", true, asked({"up to date"})},
+        // 0.0.0.0 reaches this machine too, but it is not a loopback address: plain http
+        // there is what the rule refuses.
+        {"to plain http elsewhere", "http://0.0.0.0:%1/moved.json", false,
+         asked({"failed: the feed moved to http://0.0.0.0:%1/moved.json, which is not an "
+                "https:// address"})},
+    };
+    auto updater = make(server.url());
+    const QByteArray port = QByteArray::number(server.port());
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.redirects = {{"/feed.json", c.location.replace("%1", port)}};
+        server.body = feed("1.0");
+        server.paths.clear();
+        driver.calls.clear();
+        check(*updater, true);
+        for (std::string& call : c.calls) {
+            if (const auto at = call.find("%1"); at != std::string::npos)
+                call.replace(at, 2, port.toStdString());
+        }
+        EXPECT_EQ(driver.calls, c.calls);
+        EXPECT_EQ(server.paths.contains("/moved.json"), c.followed);
+    }
+}
+
+TEST_F(UpdaterTest, QuittingEndsACheckSilently) {
+    server.silent = true;
+    // A deadline long enough that only the quit can end the check.
+    auto updater = std::make_unique<FeedUpdater>(
+        FeedUpdater::Config{server.url(), QStringLiteral("1.0"), store, driver, 60000ms, 60000ms,
+                            [this] { return now; }});
+    QTimer::singleShot(0, updater.get(), [&] {
+        updater->checkForUpdates();
+        QTimer::singleShot(200, qApp, &QCoreApplication::quit);
+    });
+    qApp->exec();
+    EXPECT_FALSE(updater->isChecking());
+    EXPECT_TRUE(updater->canCheckForUpdates());
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "checked"}));
+    for (const std::string& line : log.messages("Updates"))
+        EXPECT_EQ(line.find("failed"), std::string::npos) << line;
+
+    // The same for the Cancel of the checking window.
+    driver.calls.clear();
+    updater->checkForUpdates();
+    ASSERT_TRUE(driver.cancel);
+    driver.cancel();
+    EXPECT_FALSE(updater->isChecking());
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"checking", "checked"}));
+}
+
+// The windows themselves: none blocks the tray, and release notes are text that scrolls.
+TEST(StandardUserDriverTest, UpdateWindowsNeverBlockTheTray) {
+    const auto visible = [](auto* type) {
+        using Window = std::remove_pointer_t<decltype(type)>;
+        QList<Window*> found;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<Window*>(widget); window && window->isVisible())
+                found.append(window);
+        }
+        return found;
+    };
+    UpdaterUserDriverDelegate delegate;
+    StandardUserDriver driver(delegate, {});
+
+    bool cancelled = false;
+    driver.showChecking([&] { cancelled = true; });
+    const QList<QMessageBox*> checking = visible(static_cast<QMessageBox*>(nullptr));
+    ASSERT_EQ(checking.size(), 1);
+    EXPECT_EQ(checking[0]->text(), QStringLiteral("Checking for updates…"));
+    EXPECT_EQ(checking[0]->windowModality(), Qt::NonModal);
+    driver.hideChecking();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return visible(static_cast<QMessageBox*>(nullptr)).isEmpty(); }));
+    EXPECT_FALSE(cancelled) << "a check that ended by itself is not cancelled";
+
+    // 100 KB of notes that look like markup.
+    const QString notes = QStringLiteral("<b>Bold?</b> <img src=x>\n").repeated(4000);
+    std::optional<UpdaterUserDriver::Choice> answer;
+    driver.showUpdateFound({QStringLiteral("9.0"), notes, QUrl("https://daubly.app/download")},
+                           [&](UpdaterUserDriver::Choice choice) { answer = choice; });
+    EXPECT_EQ(answer, std::nullopt) << "returns before the user answers";
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    QPointer<QWidget> window;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->findChild<QPlainTextEdit*>())
+            window = widget;
+    }
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowModality(), Qt::NonModal);
+    EXPECT_EQ(window->findChild<QPlainTextEdit*>()->toPlainText(), notes);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(window->frameGeometry().height(), screen.height());
+    EXPECT_LE(window->sizeHint().height(), screen.height());
+
+    QPushButton* download = nullptr;
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("Download…"))
+            download = button;
+    }
+    ASSERT_NE(download, nullptr);
+    download->click();
+    EXPECT_EQ(answer, UpdaterUserDriver::Choice::download);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window || !window->isVisible(); }));
 }
 
 } // namespace

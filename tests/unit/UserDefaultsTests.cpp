@@ -1,5 +1,6 @@
 #include "platform/Logger.h"
 #include "platform/UserDefaults.h"
+#include "support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -386,6 +388,178 @@ TEST_F(UserDefaultsTest, AHugeFileCostsOnlyWhatIsKept) {
     const auto lines = log.messages("UserDefaults");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("more than a settings file can need"), std::string::npos) << lines[0];
+}
+
+// Everything in these folders as the system sees it: kind, identity, size, time, link.
+std::vector<std::string> snapshot(const QStringList& folders) {
+    std::vector<std::string> entries;
+    for (const QString& folder : folders) {
+        for (const QString& name : QDir(folder).entryList(QDir::AllEntries | QDir::System |
+                                                              QDir::Hidden | QDir::NoDotAndDotDot,
+                                                          QDir::Name)) {
+            const QByteArray path = QFile::encodeName(folder + '/' + name);
+            struct stat status {};
+            ::lstat(path.constData(), &status);
+            char target[256] = {};
+            static_cast<void>(::readlink(path.constData(), target, sizeof target - 1));
+            entries.push_back(name.toStdString() + " mode " + std::to_string(status.st_mode) +
+                              " inode " + std::to_string(status.st_ino) + " device " +
+                              std::to_string(status.st_rdev) + " size " +
+                              std::to_string(status.st_size) + " time " +
+                              std::to_string(status.st_mtim.tv_nsec) + " -> " + target);
+        }
+    }
+    return entries;
+}
+
+// Whatever is at the store's path, a start and two changes never destroy what the user
+// had. The unreadable case is real as root too: it runs as nobody (support/Unprivileged.h).
+TEST_F(UserDefaultsTest, WhatTheUserHadSurvivesEveryStartAndSave) {
+    const QByteArray theirs = R"({"copyFormat": "hex", "myNotes": "keep me"})";
+    const QByteArray typo = R"({"copyFormat": "rgba" "myNotes": "keep me"})";
+    const QString folder = m_dir.path() + "/daubly";
+    const QString elsewhere = m_dir.path() + "/elsewhere";
+    const QString dotfile = elsewhere + "/daubly.json";
+    const auto write = [](const QString& at, const QByteArray& bytes) {
+        QFile file(at);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    const auto link = [this](const QString& to) {
+        QFile::remove(path());
+        ASSERT_TRUE(QFile::link(to, path()));
+    };
+    // The user points the link at their file: a change is then saved into it.
+    const auto linkToDotfile = [&] {
+        write(dotfile, theirs);
+        link(dotfile);
+    };
+    UserDefaults* running = nullptr;
+    std::unique_ptr<ScopedLogCapture> log;
+    const auto linesSaying = [&](const char* part) {
+        int count = 0;
+        for (const std::string& line : log->messages("UserDefaults"))
+            count += line.find(part) != std::string::npos;
+        return count;
+    };
+
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        // What the one line (and the notice, where saving stops) says; empty for silence.
+        const char* said;
+        bool saves;
+        std::function<void()> whileRunning;
+        std::function<void()> mend;
+        bool unprivileged = false;
+    };
+    const Case cases[] = {
+        {"an edit with a typo", [&] { write(path(), theirs); }, "kept a copy of it as", true,
+         [&] {
+             // Twice the same bytes: one copy.
+             for (int round = 1; round <= 2; ++round) {
+                 write(path(), typo);
+                 ASSERT_TRUE(
+                     QTest::qWaitFor([&] { return linesSaying("cannot be read") == round; }, 5000));
+                 running->setValue("copyFormat", round == 1 ? "oklab" : "hsl");
+             }
+             const QStringList copies =
+                 QDir(folder).entryList({"defaults.json.corrupt-*"}, QDir::Files);
+             ASSERT_EQ(copies.size(), 1) << copies.join(", ").toStdString();
+             QFile copy(folder + '/' + copies[0]);
+             ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+             EXPECT_EQ(copy.readAll(), typo);
+             EXPECT_NE(log->messages("UserDefaults")[0].find(copies[0].toStdString()),
+                       std::string::npos);
+         },
+         nullptr, false},
+        {"unreadable",
+         [&] {
+             write(path(), theirs);
+             ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0), 0);
+             ASSERT_TRUE(handToUnprivileged(path()));
+         },
+         "may not read", false, nullptr,
+         [&] { ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0600), 0); }, true},
+        {"a link to a device",
+         [&] {
+             // A node of our own with /dev/null's numbers; a store that renamed it would
+             // otherwise do that to /dev/null.
+             const QString node = elsewhere + "/null";
+             if (::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+                 ASSERT_NE(::geteuid(), 0u);
+                 link("/dev/null");
+             } else {
+                 link(node);
+             }
+         },
+         "a link to a device", false, nullptr, linkToDotfile, false},
+        {"a link loop",
+         [&] {
+             link(folder + "/loop");
+             ASSERT_TRUE(QFile::link(path(), folder + "/loop"));
+         },
+         "a loop of links", false, nullptr, linkToDotfile, false},
+        {"a link to a regular file elsewhere", linkToDotfile, "", true, nullptr, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString& at : {folder, elsewhere}) {
+            QDir(at).removeRecursively();
+            ASSERT_TRUE(QDir().mkpath(at));
+        }
+        if (c.unprivileged) {
+            for (const QString& at : {m_dir.path(), folder, elsewhere})
+                ASSERT_TRUE(handToUnprivileged(at));
+        }
+        c.arrange();
+        const auto body = [&] {
+            const std::vector<std::string> before = snapshot({folder, elsewhere});
+            log = std::make_unique<ScopedLogCapture>();
+            UserDefaults store(path());
+            running = &store;
+            if (c.whileRunning)
+                c.whileRunning();
+            store.setValue("copyFormat", "oklab");
+            store.setValue("copyFormat", "hsl");
+            // Held for this session either way.
+            EXPECT_EQ(store.stringValue("copyFormat"), QStringLiteral("hsl"));
+            if (*c.said) {
+                EXPECT_EQ(linesSaying(c.said), 1) << linesSaying("");
+            } else {
+                EXPECT_TRUE(log->messages("UserDefaults").empty());
+            }
+            if (c.saves) {
+                EXPECT_FALSE(store.notice());
+                EXPECT_EQ(UserDefaults(path()).value("myNotes"), QJsonValue("keep me"));
+                EXPECT_EQ(UserDefaults(path()).stringValue("copyFormat"), QStringLiteral("hsl"));
+            } else {
+                EXPECT_EQ(snapshot({folder, elsewhere}), before);
+                ASSERT_TRUE(store.notice());
+                EXPECT_TRUE(store.notice()->contains(c.said)) << store.notice()->toStdString();
+                EXPECT_TRUE(store.keys() == QStringList{"copyFormat"});
+            }
+            // Once the user mends it, their file is read again and the next change saved.
+            if (c.mend) {
+                c.mend();
+                store.setValue("copyFormat", "rgba");
+                EXPECT_FALSE(store.notice());
+                EXPECT_EQ(store.value("myNotes"), QJsonValue("keep me"));
+                EXPECT_EQ(UserDefaults(path()).value("myNotes"), QJsonValue("keep me"));
+                EXPECT_EQ(UserDefaults(path()).stringValue("copyFormat"), QStringLiteral("rgba"));
+            }
+            running = nullptr;
+            log.reset();
+        };
+        if (c.unprivileged)
+            EXPECT_EQ(runUnprivileged([&] {
+                          body();
+                          return !HasFailure();
+                      }),
+                      0);
+        else
+            body();
+    }
 }
 
 } // namespace

@@ -13,6 +13,8 @@ mkdir -p "$portals"
 cp /usr/share/xdg-desktop-portal/portals/wlr.portal "$portals/"
 printf '[portal]\nDBusName=org.freedesktop.impl.portal.desktop.daublytest\nInterfaces=org.freedesktop.impl.portal.Access;\nUseIn=sway\n' \
     >"$portals/daublytest.portal"
+# The session's user may not reach this tree (a clone in a 0700 folder): run a copy.
+cp "$(dirname "$0")/mock_access_portal.py" "$E2E_DIR/" || fail "cannot copy the Access portal"
 chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
 eval "wl_$(declare -f fail)"
 fail() {
@@ -52,7 +54,7 @@ chown "$DAUBLY_WAYLAND_USER:" "$E2E_DIR/bus.conf"
 background bus.log dbus-daemon --config-file="$E2E_DIR/bus.conf" --nofork
 eventually 10 "the session bus starts" test -S "$E2E_DIR/bus"
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$E2E_DIR/bus XDG_CURRENT_DESKTOP=sway HOME=$E2E_DIR
-background access.log /usr/bin/python3 "$(dirname "$0")/mock_access_portal.py"
+background access.log /usr/bin/python3 "$E2E_DIR/mock_access_portal.py"
 eventually 10 "the Access implementation is up" grep -qx ready "$E2E_DIR/access.log"
 # The wlroots implementation gives up without a PipeWire daemon, screenshots included.
 background pipewire.log pipewire

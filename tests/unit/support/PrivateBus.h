@@ -63,6 +63,7 @@ public:
 
     bool isConnected() const { return m_bus && m_bus->isConnected(); }
     QDBusConnection connection() const { return *m_bus; }
+    QString address() const { return m_address; }
 
     // Starts the mock portal with `arguments` and waits until it owns its name.
     bool startPortal(const QStringList& arguments) {
