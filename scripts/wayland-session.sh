@@ -116,7 +116,7 @@ for spec in "$@"; do
     ((h / scale > height)) && height=$((h / scale))
 done
 
-env=(XDG_RUNTIME_DIR="$runtime" HOME="$work" XCURSOR_PATH="$work/icons" WLR_BACKENDS=headless
+env=(XDG_RUNTIME_DIR="$runtime" HOME="$work" XCURSOR_PATH="$work/icons" WLR_BACKENDS=headless WLR_NO_HARDWARE_CURSORS=1
     WLR_HEADLESS_OUTPUTS=1 WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman)
 "${as_user[@]}" env -u WAYLAND_DISPLAY -u DISPLAY -u SWAYSOCK "${env[@]}" \
     sway --config "$work/config" >"$work/sway.log" 2>&1 </dev/null &

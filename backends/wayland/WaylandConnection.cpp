@@ -1,5 +1,7 @@
 #include "backends/wayland/WaylandConnection.h"
 
+#include "viewporter-client-protocol.h"
+#include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
@@ -57,6 +59,34 @@ struct WaylandConnection::Listeners {
         static_cast<WaylandConnection*>(data)->removeGlobal(name);
     }
     static constexpr wl_registry_listener registry = {global, globalRemove};
+
+    static WaylandConnection* of(void* data) { return static_cast<WaylandConnection*>(data); }
+    static constexpr wl_seat_listener seat = {
+        [](void* data, wl_seat*, std::uint32_t capabilities) {
+            of(data)->seatCapabilities(capabilities);
+        },
+        [](void*, wl_seat*, const char*) {}, // name
+    };
+    // Version 1: enter, leave, motion, button, axis.
+    static constexpr wl_pointer_listener pointer = {
+        [](void* data, wl_pointer*, std::uint32_t serial, wl_surface* surface, wl_fixed_t x,
+           wl_fixed_t y) {
+            of(data)->m_pointerFocus = {surface, serial, wl_fixed_to_double(x),
+                                        wl_fixed_to_double(y)};
+        },
+        [](void* data, wl_pointer*, std::uint32_t, wl_surface*) { of(data)->m_pointerFocus = {}; },
+        [](void* data, wl_pointer*, std::uint32_t, wl_fixed_t x, wl_fixed_t y) {
+            of(data)->m_pointerFocus.x = wl_fixed_to_double(x);
+            of(data)->m_pointerFocus.y = wl_fixed_to_double(y);
+        },
+        [](void*, wl_pointer*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {},
+        [](void*, wl_pointer*, std::uint32_t, std::uint32_t, wl_fixed_t) {},
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+    };
 };
 
 WaylandConnection::WaylandConnection(QByteArray displayName)
@@ -92,6 +122,16 @@ void WaylandConnection::close() {
         wl_output_destroy(output->output);
     }
     m_outputs.clear();
+    if (m_pointer)
+        wl_pointer_destroy(m_pointer);
+    if (m_seat)
+        wl_seat_destroy(m_seat);
+    if (m_viewporter)
+        wp_viewporter_destroy(m_viewporter);
+    if (m_layerShell)
+        zwlr_layer_shell_v1_destroy(m_layerShell);
+    if (m_compositor)
+        wl_compositor_destroy(m_compositor);
     if (m_screencopy)
         zwlr_screencopy_manager_v1_destroy(m_screencopy);
     if (m_xdgOutputs)
@@ -102,6 +142,12 @@ void WaylandConnection::close() {
     wl_display_disconnect(m_display);
     m_screencopy = nullptr;
     m_xdgOutputs = nullptr;
+    m_pointer = nullptr;
+    m_pointerFocus = {};
+    m_seat = nullptr;
+    m_viewporter = nullptr;
+    m_layerShell = nullptr;
+    m_compositor = nullptr;
     m_shm = nullptr;
     m_registry = nullptr;
     m_display = nullptr;
@@ -151,6 +197,20 @@ void WaylandConnection::addGlobal(wl_registry* registry, std::uint32_t name, con
             registry, name, &zxdg_output_manager_v1_interface, std::min(version, 3u)));
         for (const auto& output : m_outputs)
             watchOutput(*output);
+    } else if (std::strcmp(interface, wl_compositor_interface.name) == 0) {
+        // 3: buffer scales.
+        m_compositor = static_cast<wl_compositor*>(
+            wl_registry_bind(registry, name, &wl_compositor_interface, std::min(version, 3u)));
+    } else if (std::strcmp(interface, wp_viewporter_interface.name) == 0) {
+        m_viewporter = static_cast<wp_viewporter*>(
+            wl_registry_bind(registry, name, &wp_viewporter_interface, 1));
+    } else if (std::strcmp(interface, zwlr_layer_shell_v1_interface.name) == 0) {
+        m_layerShell = static_cast<zwlr_layer_shell_v1*>(
+            wl_registry_bind(registry, name, &zwlr_layer_shell_v1_interface, 1));
+    } else if (!m_seat && std::strcmp(interface, wl_seat_interface.name) == 0) {
+        // Version 1: all set_cursor needs, and no pointer frame events to handle.
+        m_seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+        wl_seat_add_listener(m_seat, &Listeners::seat, this);
     } else if (std::strcmp(interface, "zxdg_decoration_manager_v1") == 0) {
         m_offersDecorations = true;
     } else if (std::strcmp(interface, wl_output_interface.name) == 0) {
@@ -169,6 +229,18 @@ void WaylandConnection::watchOutput(WaylandOutput& output) {
         return;
     output.xdgOutput = zxdg_output_manager_v1_get_xdg_output(m_xdgOutputs, output.output);
     zxdg_output_v1_add_listener(output.xdgOutput, &xdgOutputListener, &output);
+}
+
+void WaylandConnection::seatCapabilities(std::uint32_t capabilities) {
+    const bool hasPointer = capabilities & WL_SEAT_CAPABILITY_POINTER;
+    if (hasPointer && !m_pointer) {
+        m_pointer = wl_seat_get_pointer(m_seat);
+        wl_pointer_add_listener(m_pointer, &Listeners::pointer, this);
+    } else if (!hasPointer && m_pointer) {
+        wl_pointer_destroy(m_pointer);
+        m_pointer = nullptr;
+        m_pointerFocus = {};
+    }
 }
 
 void WaylandConnection::removeGlobal(std::uint32_t name) {

@@ -226,12 +226,23 @@ bool WaylandFramePresenter::present(QWindow& window, const QImage& image, QPoint
         return true;
     // The compositor reads the damaged pixels again from the buffer it holds.
     const QRect damage = target->shown ? rect : all;
+    if (!target->shown && m_beforeFirstFrame)
+        m_beforeFirstFrame();
     target->shown = true;
     wl_surface_attach(target->surface, target->buffer, 0, 0);
     wl_surface_damage_buffer(target->surface, damage.x(), damage.y(), damage.width(),
                              damage.height());
     wl_surface_commit(target->surface);
     return true;
+}
+
+void WaylandFramePresenter::setBeforeFirstFrame(std::function<void()> beforeFirstFrame) {
+    m_beforeFirstFrame = std::move(beforeFirstFrame);
+}
+
+bool WaylandFramePresenter::awaitsFrames() const {
+    return std::any_of(m_targets.begin(), m_targets.end(),
+                       [](const auto& target) { return target->window && !target->shown; });
 }
 
 // A surface above the window's that takes no input: the pointer stays over the window.

@@ -15,6 +15,7 @@
 #include <QSize>
 #include <QWindow>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,12 @@ public:
     void waitUntilPresented() override;
     void releaseBuffers() override;
     bool showsPartialFrames() const override { return false; }
+
+    // Called before a window's first frame goes to the compositor, which maps the window
+    // with it.
+    void setBeforeFirstFrame(std::function<void()> beforeFirstFrame);
+    // Whether a window readied for presenting has not shown its frame yet.
+    bool awaitsFrames() const;
 
 private:
     // A small buffer of the layer's, busy from its attaching until the compositor lets go.
@@ -83,4 +90,5 @@ private:
     wl_compositor* m_compositor = nullptr;
     wl_subcompositor* m_subcompositor = nullptr;
     std::vector<std::unique_ptr<Target>> m_targets;
+    std::function<void()> m_beforeFirstFrame;
 };

@@ -96,6 +96,15 @@ std::unique_ptr<HotKeyService> makeHotKeys(Desktop desktop, const KeyboardLayout
     return PortalGlobalShortcuts::create();
 }
 
+// wlroots: the screencopy capture's cursor shield goes as the overlays show their frames.
+void lowerShieldWithOverlays(ScreenCapture& capture, WaylandFramePresenter& presenter) {
+    auto* screencopy = dynamic_cast<WaylandScreenCapture*>(&capture);
+    if (!screencopy)
+        return;
+    screencopy->setOverlaysPending([&presenter] { return presenter.awaitsFrames(); });
+    presenter.setBeforeFirstFrame([screencopy] { screencopy->overlaysShowing(); });
+}
+
 // GNOME keeps custom keyboard shortcuts that run a command: the pick shortcut can go there
 // while GNOME has no shortcuts portal. No other desktop's list is known.
 std::unique_ptr<DesktopKeybindings> makeKeybindings(Desktop desktop) {
@@ -110,7 +119,9 @@ public:
         : m_capture(makeCapture(desktop, m_frames))
         , m_presenter(m_frames)
         , m_hotKeys(makeHotKeys(desktop, keyboardLayout()))
-        , m_keybindings(makeKeybindings(desktop)) {}
+        , m_keybindings(makeKeybindings(desktop)) {
+        lowerShieldWithOverlays(*m_capture, m_presenter);
+    }
 
     QString name() const override { return QStringLiteral("wayland"); }
     ScreenCapture& screenCapture() override { return *m_capture; }

@@ -2,6 +2,7 @@
 
 #include "backends/linux/OpaquePixels.h"
 #include "backends/wayland/WaylandConnection.h"
+#include "backends/wayland/WaylandCursorShield.h"
 #include "backends/wayland/WaylandFrameMemory.h"
 #include "platform/ScreenGeometry.h"
 #include "platform/ScreenIdentity.h"
@@ -11,6 +12,8 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
+#include <QSemaphore>
+#include <QTimer>
 #include <QTransform>
 #include <cstring>
 #include <sys/mman.h>
@@ -186,6 +189,7 @@ std::optional<QImage> imageOf(Frame& frame, const std::shared_ptr<WaylandFrameMe
 WaylandScreenCapture::WaylandScreenCapture(QByteArray displayName,
                                            std::shared_ptr<WaylandFrameMemory> memory)
     : m_connection(std::make_unique<WaylandConnection>(std::move(displayName)))
+    , m_shield(std::make_unique<WaylandCursorShield>(*m_connection))
     , m_context(std::make_unique<QObject>())
     , m_memory(std::move(memory)) {
     // One worker: captures run one after another, on a thread that stays for the next pick.
@@ -195,6 +199,7 @@ WaylandScreenCapture::WaylandScreenCapture(QByteArray displayName,
 
 WaylandScreenCapture::~WaylandScreenCapture() {
     m_pool.waitForDone();
+    m_shield->lower();
     // Completions still queued are dropped with their context.
     m_context.reset();
 }
@@ -204,10 +209,49 @@ void WaylandScreenCapture::captureAllDisplays(std::function<void(CaptureResult)>
     QObject* context = m_context.get();
     m_pool.start([this, context, screens = std::move(screens), completion = std::move(completion)] {
         // Moved out on the main thread: no copy left here may hold the pixels after the pick.
-        auto result = std::make_shared<CaptureResult>(grab(screens));
+        auto result = std::make_shared<CaptureResult>(capture(screens, true));
+        const std::uint64_t shield = m_shieldsRaised;
         QMetaObject::invokeMethod(
-            context, [completion, result] { completion(std::exchange(*result, {})); },
+            context,
+            [this, completion, result, shield] {
+                m_shieldHandedOver = shield;
+                const bool failed = result->error.has_value();
+                completion(std::exchange(*result, {}));
+                // The overlays, if any, were made during the completion.
+                if (failed || !m_overlaysPending || !m_overlaysPending())
+                    lowerShield(shield);
+                else
+                    QTimer::singleShot(shieldTimeout, m_context.get(),
+                                       [this, shield] { lowerShield(shield); });
+            },
             Qt::QueuedConnection);
+    });
+}
+
+void WaylandScreenCapture::setOverlaysPending(std::function<bool()> overlaysPending) {
+    m_overlaysPending = std::move(overlaysPending);
+}
+
+void WaylandScreenCapture::overlaysShowing() {
+    const std::uint64_t raised = m_shieldHandedOver;
+    auto lowered = std::make_shared<QSemaphore>();
+    m_pool.start([this, raised, lowered] {
+        if (raised == m_shieldsRaised && m_shield->isRaised()) {
+            m_shield->lower();
+            // Gone for the compositor before the overlay maps on Qt's connection.
+            m_connection->roundtrip();
+        }
+        lowered->release();
+    });
+    // At worst (the worker busy with another capture) the shield goes after that one.
+    lowered->tryAcquire(1, int(shieldLoweringWait.count()));
+}
+
+void WaylandScreenCapture::lowerShield(std::uint64_t raised) {
+    // On the worker, whose connection the shield is on; a newer capture's shield stays.
+    m_pool.start([this, raised] {
+        if (raised == m_shieldsRaised)
+            m_shield->lower();
     });
 }
 
@@ -230,15 +274,42 @@ std::vector<WaylandScreenCapture::ScreenDescription> WaylandScreenCapture::descr
 }
 
 CaptureResult WaylandScreenCapture::grab(const std::vector<ScreenDescription>& screens) {
+    return capture(screens, false);
+}
+
+CaptureResult WaylandScreenCapture::capture(const std::vector<ScreenDescription>& screens,
+                                            bool keepShield) {
+    CaptureResult result = grabBehindShield(screens);
+    if (!keepShield || result.error)
+        m_shield->lower();
+    return result;
+}
+
+CaptureResult
+WaylandScreenCapture::grabBehindShield(const std::vector<ScreenDescription>& screens) {
     if (screens.empty())
         return {{}, QStringLiteral("no monitor to capture")};
+    // A shield still up goes before the connection may be closed under it.
+    m_shield->lower();
     if (auto error = m_connection->open())
         return {{}, *error};
     if (!m_connection->screencopy() || !m_connection->shm())
         return {{}, QStringLiteral("the compositor offers no screen copy")};
 
+    std::vector<const WaylandOutput*> outputs;
+    for (const ScreenDescription& screen : screens) {
+        const WaylandOutput* output = m_connection->output(screen.name);
+        if (!output)
+            return {{}, QStringLiteral("monitor %1 is gone").arg(screen.name)};
+        outputs.push_back(output);
+    }
+    // Where the shield cannot hide the cursor, the capture is still worth having.
+    ++m_shieldsRaised;
+    m_shield->raise(outputs);
+
     std::vector<std::unique_ptr<Frame>> frames;
     for (const ScreenDescription& screen : screens) {
+        // Looked up again: the outputs may have changed while the shield went up.
         const WaylandOutput* output = m_connection->output(screen.name);
         if (!output)
             return {{}, QStringLiteral("monitor %1 is gone").arg(screen.name)};
@@ -262,6 +333,7 @@ CaptureResult WaylandScreenCapture::grab(const std::vector<ScreenDescription>& s
         if (left.count() <= 0 || !m_connection->dispatch(left)) {
             // A late answer must not reach frames that are gone.
             frames.clear();
+            m_shield->lower();
             m_connection->close();
             return {{}, QStringLiteral("the compositor did not copy the monitors in time")};
         }

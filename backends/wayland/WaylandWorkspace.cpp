@@ -4,23 +4,20 @@
 #include "platform/ScreenIdentity.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QSinglePointEvent>
 #include <QWindow>
-
-namespace {
-
-// Far outside every monitor: no pixel is under it, so the loupe waits for the pointer.
-constexpr QPointF unknownLocation(-1e9, -1e9);
-
-} // namespace
 
 // Watches every pointer event the application receives for where the pointer is.
 class WaylandWorkspace::PointerTracker final : public QObject {
 public:
     using QObject::QObject;
 
-    std::optional<QPointF> location; // Qt's global coordinates
+    // Qt's global coordinates, known only over a full-screen window: Wayland tells no
+    // client where its other windows are.
+    std::optional<QPointF> location;
+    QPointer<QScreen> screen; // of the window the pointer was last over
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -30,12 +27,14 @@ protected:
         case QEvent::MouseButtonPress:
             if (watched->isWindowType()) {
                 const auto* window = static_cast<QWindow*>(watched);
-                const QPointF local = static_cast<QSinglePointEvent*>(event)->position();
+                if (!window->screen())
+                    break;
+                screen = window->screen();
                 // A full-screen window covers its screen exactly, whatever position the
                 // toolkit believes the window has.
-                location = (window->windowStates() & Qt::WindowFullScreen) && window->screen()
-                               ? window->screen()->geometry().topLeft() + local
-                               : window->mapToGlobal(local);
+                if (window->windowStates() & Qt::WindowFullScreen)
+                    location = screen->geometry().topLeft() +
+                               static_cast<QSinglePointEvent*>(event)->position();
             }
             break;
         default:
@@ -56,16 +55,20 @@ WaylandWorkspace::~WaylandWorkspace() {
 }
 
 void WaylandWorkspace::prepareOverlay(QWindow& overlay) {
-    // Whatever was seen before belongs to another pick: the pointer may have moved since.
-    m_tracker->location.reset();
     overlay.showFullScreen();
 }
 
 QPointF WaylandWorkspace::mouseLocation() const {
     const QScreen* primary = QGuiApplication::primaryScreen();
-    if (!primary || !m_tracker->location)
-        return unknownLocation;
-    return ScreenGeometry::designPoint(*m_tracker->location, primary->geometry());
+    if (!primary)
+        return {};
+    // Some compositors tell a new surface nothing of the pointer until it moves (mutter),
+    // and a seat may have no pointer at all: a keyboard-only pick starts from a position
+    // seen before, else from the middle of the screen the pointer was last on.
+    if (m_tracker->location)
+        return ScreenGeometry::designPoint(*m_tracker->location, primary->geometry());
+    const QScreen* screen = m_tracker->screen ? m_tracker->screen.data() : primary;
+    return ScreenGeometry::designPoint(QRectF(screen->geometry()).center(), primary->geometry());
 }
 
 std::uint32_t WaylandWorkspace::displayID(QScreen* screen) const {

@@ -3,7 +3,8 @@
 // The desktop on Wayland, where a client knows nothing of other clients' windows nor of
 // the pointer outside its own surfaces: no window in front to give the focus back to (the
 // compositor does that when the overlays close), the pointer as last seen over one of our
-// windows, overlays asked for full screen on their output, and the overlay's keyboard
+// full-screen windows (else the middle of a screen), overlays asked for full screen on
+// their output, and the overlay's keyboard
 // focus in place of a grab. Monitors are told apart by their names.
 
 #include "platform/QtWorkspace.h"

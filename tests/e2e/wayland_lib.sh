@@ -45,7 +45,8 @@ WL_AS_USER=()
 as_test_user() { "${WL_AS_USER[@]}" "$@"; }
 
 # wl_start OUTPUT...: the session (outputs as scripts/wayland-session.sh takes them)
-# and the virtual pointer; exports the session's environment.
+# and the virtual pointer (none with WL_POINTER=none: a seat without a pointer
+# device; with WL_CURSOR=visible, the cursor shows); exports the session's environment.
 wl_start() {
     local env=$E2E_DIR/session.env
     # The session's user writes the settings, logs and sockets here.
@@ -66,7 +67,25 @@ wl_start() {
     : >>"$E2E_DIR/daubly.log"
     wl_reachable_programs
     chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
-    wl_start_pointer
+    # The cursor drawn into the outputs' pixels as wlroots draws it without a cursor
+    # plane (the session's own theme is blank): a theme sway cannot find gives its
+    # built-in arrow. Set before the pointer exists, which sway would otherwise reset.
+    if [ "${WL_CURSOR:-}" = visible ]; then
+        wl_msg "seat * xcursor_theme daubly-none-such 24" >/dev/null || fail "sway kept its cursor theme"
+    fi
+    [ "${WL_POINTER:-}" = none ] || wl_start_pointer
+}
+
+# wl_bind_pick KEY: a sway binding (Mod4+KEY) that runs daubly --pick in sway's own
+# environment plus the test's folders (no quotes: sway parses the command again when
+# the binding fires; the paths hold none).
+wl_bind_pick() {
+    local binding="exec env" v
+    for v in XDG_CONFIG_HOME DBUS_SESSION_BUS_ADDRESS DAUBLY_LOG_TO_STDERR QT_QPA_PLATFORM; do
+        binding+=" $v=${!v}"
+    done
+    wl_msg "bindsym Mod4+$1 $binding $DAUBLY --pick >>$E2E_DIR/daubly.log 2>&1" >/dev/null ||
+        fail "sway took no binding"
 }
 
 # A build tree the session's user cannot reach (a clone in root's home) is run from

@@ -7,14 +7,8 @@ source "$(dirname "$0")/../e2e/wayland_lib.sh"
 wl_start "640x480:#336699"
 write_defaults '{"hasCompletedOnboarding": true, "copyFormat": "hex"}'
 
-# Super+P runs daubly --pick in sway's own environment plus the test's folders (no
-# quotes: sway parses the command again when the binding fires; the paths hold none).
-binding="exec env"
-for v in XDG_CONFIG_HOME DBUS_SESSION_BUS_ADDRESS DAUBLY_LOG_TO_STDERR QT_QPA_PLATFORM; do
-    binding+=" $v=${!v}"
-done
-wl_msg "bindsym Mod4+p $binding $DAUBLY --pick >>$E2E_DIR/daubly.log 2>&1" >/dev/null ||
-    fail "sway took no binding"
+# Super+P runs daubly --pick.
+wl_bind_pick p
 daublys() { pgrep -u "$DAUBLY_WAYLAND_USER" -f "^$DAUBLY( |\$)" || true; }
 one_daubly() { [ "$(daublys | wc -l)" = 1 ]; }
 copy_from_pick() {
