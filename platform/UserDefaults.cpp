@@ -423,17 +423,24 @@ void UserDefaults::watch() {
     }
 }
 
-void UserDefaults::catchUp() {
+std::optional<QString> UserDefaults::readablePath() {
     if (m_notice) {
         recover();
-        return;
+        return std::nullopt;
     }
     const Location where = locate();
     if (where.notice) {
         block(*where.notice);
-        return;
+        return std::nullopt;
     }
-    const auto stamp = stampOf(where.path);
+    return where.path;
+}
+
+void UserDefaults::catchUp() {
+    const auto path = readablePath();
+    if (!path)
+        return;
+    const auto stamp = stampOf(*path);
     if (stamp && stamp != m_diskStamp) {
         m_reloadTimer.stop();
         reloadFromDisk();
@@ -442,16 +449,10 @@ void UserDefaults::catchUp() {
 
 void UserDefaults::reloadFromDisk() {
     watch();
-    if (m_notice) {
-        recover();
+    const auto path = readablePath();
+    if (!path)
         return;
-    }
-    const Location where = locate();
-    if (where.notice) {
-        block(*where.notice);
-        return;
-    }
-    const QString& target = where.path;
+    const QString& target = *path;
     const auto stamp = stampOf(target);
     // Gone (mid-replace, or removed): what the store holds is written at the next save.
     if (!stamp || stamp == m_diskStamp)

@@ -114,6 +114,8 @@ private:
     // none when it could not be written.
     std::optional<QString> copyAside(const QString& target, QByteArrayView bytes);
     void watch();
+    // The file to read; none while saving is blocked (recovered from, or newly blocked).
+    std::optional<QString> readablePath();
     // Reads a change made outside before this store writes over it.
     void catchUp();
     void reloadFromDisk();
