@@ -2,6 +2,7 @@
 
 #include "backends/linux/PortalRequest.h"
 #include "backends/linux/PortalScreenshot.h"
+#include "backends/linux/PrimaryFirstScreens.h"
 #include "platform/Logger.h"
 #include "platform/ScreenGeometry.h"
 #include "platform/ScreenIdentity.h"
@@ -14,7 +15,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
-#include <QGuiApplication>
 #include <QMetaObject>
 #include <QProcess>
 #include <QScreen>
@@ -390,14 +390,11 @@ std::vector<ScreenCastCapture::Stream> ScreenCastCapture::parseStreams(const QVa
 
 std::vector<ScreenCastCapture::ScreenDescription> ScreenCastCapture::describeScreens() {
     std::vector<ScreenDescription> descriptions;
-    QScreen* primary = QGuiApplication::primaryScreen();
-    if (!primary)
+    const QList<QScreen*> screens = primaryFirstScreens();
+    if (screens.isEmpty())
         return descriptions;
-    QList<QScreen*> screens = QGuiApplication::screens();
-    screens.removeAll(primary);
-    screens.prepend(primary);
-    const QRectF primaryGeometry = primary->geometry();
-    for (QScreen* screen : std::as_const(screens))
+    const QRectF primaryGeometry = screens.first()->geometry();
+    for (QScreen* screen : screens)
         descriptions.push_back({screen->name(), screen->geometry(),
                                 ScreenGeometry::designFrame(screen->geometry(), primaryGeometry)});
     return descriptions;

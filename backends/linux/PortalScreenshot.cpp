@@ -1,6 +1,7 @@
 #include "backends/linux/PortalScreenshot.h"
 
 #include "backends/linux/PortalRequest.h"
+#include "backends/linux/PrimaryFirstScreens.h"
 #include "platform/Logger.h"
 #include "platform/ScreenGeometry.h"
 #include "platform/ScreenIdentity.h"
@@ -9,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QFile>
-#include <QGuiApplication>
 #include <QMetaObject>
 #include <QProcess>
 #include <QScreen>
@@ -69,14 +69,11 @@ PortalScreenshot::~PortalScreenshot() {
 
 std::vector<PortalScreenshot::ScreenDescription> PortalScreenshot::describeScreens() {
     std::vector<ScreenDescription> descriptions;
-    QScreen* primary = QGuiApplication::primaryScreen();
-    if (!primary)
+    const QList<QScreen*> screens = primaryFirstScreens();
+    if (screens.isEmpty())
         return descriptions;
-    QList<QScreen*> screens = QGuiApplication::screens();
-    screens.removeAll(primary);
-    screens.prepend(primary);
-    const QRectF primaryGeometry = primary->geometry();
-    for (QScreen* screen : std::as_const(screens))
+    const QRectF primaryGeometry = screens.first()->geometry();
+    for (QScreen* screen : screens)
         descriptions.push_back({screen->name(), screen->geometry(), screen->devicePixelRatio(),
                                 ScreenGeometry::designFrame(screen->geometry(), primaryGeometry)});
     return descriptions;
