@@ -182,14 +182,9 @@ bool KGlobalAccelHotKeys::listenToComponent(QString* error) {
 }
 
 HotKeyService::Registration KGlobalAccelHotKeys::registerHotKey(const Request& request) {
-    const QString action = request.description.isEmpty()
-                               ? QStringLiteral("shortcut%1").arg(request.id.id)
-                               : request.description;
-    for (const auto& [handle, entry] : m_entries) {
-        if (entry.action == action)
-            return {std::nullopt, std::nullopt,
-                    QStringLiteral("%1 is already registered").arg(action)};
-    }
+    const QString action = NamedHotKeys::nameOf(request);
+    if (const auto conflict = m_hotKeys.conflict(action))
+        return {std::nullopt, std::nullopt, *conflict};
     const auto key = keyCode(request.preferredTrigger, m_layout);
     if (!key)
         return {std::nullopt, std::nullopt,
@@ -232,48 +227,27 @@ HotKeyService::Registration KGlobalAccelHotKeys::registerHotKey(const Request& r
                         action, Binding{request.preferredTrigger, trigger(bound[0], m_layout)})
                     .first;
     }
-    const Handle handle = ++m_lastHandle;
-    m_entries.emplace(handle, Entry{request.id, action});
+    const Handle handle = m_hotKeys.add(request, action);
     return {handle, known->second.bound, {}};
 }
 
 void KGlobalAccelHotKeys::unregisterHotKey(Handle handle) {
-    m_entries.erase(handle);
+    m_hotKeys.remove(handle);
 }
 
 bool KGlobalAccelHotKeys::installEventHandler(std::function<bool(const Event&)> handler) {
-    m_handler = std::move(handler);
+    m_hotKeys.setHandler(std::move(handler));
     return true;
-}
-
-void KGlobalAccelHotKeys::dispatch(const QString& action, EventKind kind,
-                                   std::optional<Trigger> trigger) {
-    std::vector<HotKeyID> ids;
-    for (auto& [handle, entry] : m_entries) {
-        if (entry.action != action)
-            continue;
-        // A held key may be reported again; only the first is a key down.
-        if (kind == EventKind::pressed && std::exchange(entry.pressed, true))
-            continue;
-        if (kind == EventKind::released && !std::exchange(entry.pressed, false))
-            continue;
-        ids.push_back(entry.id);
-    }
-    // The handler may unregister what it is told about.
-    for (const HotKeyID& id : ids) {
-        if (m_handler)
-            m_handler({id, kind, trigger});
-    }
 }
 
 void KGlobalAccelHotKeys::onPressed(const QString& component, const QString& action, qlonglong) {
     if (component == QLatin1String(componentName))
-        dispatch(action, EventKind::pressed, std::nullopt);
+        m_hotKeys.dispatch(action, EventKind::pressed, std::nullopt);
 }
 
 void KGlobalAccelHotKeys::onReleased(const QString& component, const QString& action, qlonglong) {
     if (component == QLatin1String(componentName))
-        dispatch(action, EventKind::released, std::nullopt);
+        m_hotKeys.dispatch(action, EventKind::released, std::nullopt);
 }
 
 void KGlobalAccelHotKeys::onShortcutsChanged(const QDBusMessage& message) {
@@ -293,5 +267,5 @@ void KGlobalAccelHotKeys::onShortcutsChanged(const QDBusMessage& message) {
         logger().log("KDE Plasma bound the global shortcut %{public}s to a key Daubly cannot "
                      "name (%{public}s)",
                      actionId[1], QKeySequence(bound[0]).toString());
-    dispatch(actionId[1], EventKind::rebound, binding->second.bound);
+    m_hotKeys.dispatch(actionId[1], EventKind::rebound, binding->second.bound);
 }

@@ -12,6 +12,7 @@
 // kglobalaccel names keys as Qt does (a Qt::Key with Qt modifier bits); the stored form is
 // converted with the platform's key and modifier tables, in the current keyboard layout.
 
+#include "backends/linux/NamedHotKeys.h"
 #include "platform/HotKeyService.h"
 
 #include <QDBusConnection>
@@ -64,11 +65,6 @@ private Q_SLOTS:
     void onShortcutsChanged(const QDBusMessage& message);
 
 private:
-    struct Entry {
-        HotKeyID id;
-        QString action;
-        bool pressed = false;
-    };
     // What kglobalaccel bound for an action in this run.
     struct Binding {
         Trigger requested;
@@ -78,13 +74,10 @@ private:
     QStringList actionId(const QString& action) const;
     QDBusMessage call(const QString& method, const QList<QVariant>& arguments) const;
     bool listenToComponent(QString* error);
-    void dispatch(const QString& action, EventKind kind, std::optional<Trigger> trigger);
 
     QDBusConnection m_bus;
     const KeyboardLayout& m_layout;
-    std::map<Handle, Entry> m_entries;
-    Handle m_lastHandle = 0;
+    NamedHotKeys m_hotKeys; // by action
     std::map<QString, Binding> m_bindings;
     bool m_listening = false;
-    std::function<bool(const Event&)> m_handler;
 };

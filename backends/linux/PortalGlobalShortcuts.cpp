@@ -201,16 +201,10 @@ HotKeyService::Registration PortalGlobalShortcuts::registerHotKey(const Request&
         return {std::nullopt, std::nullopt,
                 QStringLiteral("the desktop has no global shortcuts portal. %1")
                     .arg(bindCommandAdvice())};
-    const QString shortcutID = request.description.isEmpty()
-                                   ? QStringLiteral("shortcut%1").arg(request.id.id)
-                                   : request.description;
-    for (const auto& [handle, entry] : m_entries) {
-        if (entry.shortcutID == shortcutID)
-            return {std::nullopt, std::nullopt,
-                    QStringLiteral("%1 is already registered").arg(shortcutID)};
-    }
-    const Handle handle = ++m_lastHandle;
-    m_entries.emplace(handle, Entry{request.id, shortcutID, request.preferredTrigger});
+    const QString shortcutID = NamedHotKeys::nameOf(request);
+    if (const auto conflict = m_hotKeys.conflict(shortcutID))
+        return {std::nullopt, std::nullopt, *conflict};
+    const Handle handle = m_hotKeys.add(request, shortcutID);
     // Bound before in this session with the same wish: nothing to ask again.
     if (const auto known = m_bindings.find(shortcutID);
         known != m_bindings.end() && known->second.requested == request.preferredTrigger &&
@@ -223,11 +217,11 @@ HotKeyService::Registration PortalGlobalShortcuts::registerHotKey(const Request&
 }
 
 void PortalGlobalShortcuts::unregisterHotKey(Handle handle) {
-    m_entries.erase(handle);
+    m_hotKeys.remove(handle);
 }
 
 bool PortalGlobalShortcuts::installEventHandler(std::function<bool(const Event&)> handler) {
-    m_handler = std::move(handler);
+    m_hotKeys.setHandler(std::move(handler));
     return true;
 }
 
@@ -298,19 +292,19 @@ void PortalGlobalShortcuts::createSession() {
 void PortalGlobalShortcuts::bind() {
     PortalShortcutList shortcuts;
     QStringList asked;
-    for (const auto& [handle, entry] : m_entries) {
-        if (asked.contains(entry.shortcutID))
+    for (const auto& [handle, entry] : m_hotKeys.entries()) {
+        if (asked.contains(entry.name))
             continue;
-        asked.append(entry.shortcutID);
+        asked.append(entry.name);
         // Also after a new session, which starts with no bindings.
-        Binding& binding = m_bindings[entry.shortcutID];
+        Binding& binding = m_bindings[entry.name];
         binding.requested = entry.preferred;
         binding.asked = true;
-        QVariantMap properties{{QStringLiteral("description"), entry.shortcutID}};
+        QVariantMap properties{{QStringLiteral("description"), entry.name}};
         // A key the portal cannot name is left for the user to choose.
         if (const auto text = triggerText(entry.preferred))
             properties.insert(QStringLiteral("preferred_trigger"), *text);
-        shortcuts.append({entry.shortcutID, properties});
+        shortcuts.append({entry.name, properties});
     }
     if (asked.isEmpty())
         return;
@@ -353,7 +347,7 @@ void PortalGlobalShortcuts::applyBindings(const std::map<QString, QString>& trig
         binding.answered = true;
         binding.asked = false;
         binding.bound = trigger;
-        dispatch(shortcutID, EventKind::rebound, trigger);
+        m_hotKeys.dispatch(shortcutID, EventKind::rebound, trigger);
     }
     if (!missing.isEmpty()) {
         logger().error("The desktop left the global shortcut %{public}s unbound",
@@ -366,27 +360,7 @@ void PortalGlobalShortcuts::unbind(const QStringList& shortcutIDs) {
     // Forgotten, so that registering again asks the desktop again.
     for (const QString& shortcutID : shortcutIDs) {
         m_bindings.erase(shortcutID);
-        dispatch(shortcutID, EventKind::rebound, std::nullopt);
-    }
-}
-
-void PortalGlobalShortcuts::dispatch(const QString& shortcutID, EventKind kind,
-                                     std::optional<Trigger> trigger) {
-    std::vector<HotKeyID> ids;
-    for (auto& [handle, entry] : m_entries) {
-        if (entry.shortcutID != shortcutID)
-            continue;
-        // A held key may be reported again; only the first is a key down.
-        if (kind == EventKind::pressed && std::exchange(entry.pressed, true))
-            continue;
-        if (kind == EventKind::released && !std::exchange(entry.pressed, false))
-            continue;
-        ids.push_back(entry.id);
-    }
-    // The handler may unregister what it is told about.
-    for (const HotKeyID& id : ids) {
-        if (m_handler)
-            m_handler({id, kind, trigger});
+        m_hotKeys.dispatch(shortcutID, EventKind::rebound, std::nullopt);
     }
 }
 
@@ -399,12 +373,12 @@ bool PortalGlobalShortcuts::isOurSession(const QDBusMessage& message) const {
 // Activated and Deactivated: (session, shortcut id, timestamp, options).
 void PortalGlobalShortcuts::onActivated(const QDBusMessage& message) {
     if (isOurSession(message) && message.arguments().size() >= 2)
-        dispatch(message.arguments()[1].toString(), EventKind::pressed, std::nullopt);
+        m_hotKeys.dispatch(message.arguments()[1].toString(), EventKind::pressed, std::nullopt);
 }
 
 void PortalGlobalShortcuts::onDeactivated(const QDBusMessage& message) {
     if (isOurSession(message) && message.arguments().size() >= 2)
-        dispatch(message.arguments()[1].toString(), EventKind::released, std::nullopt);
+        m_hotKeys.dispatch(message.arguments()[1].toString(), EventKind::released, std::nullopt);
 }
 
 void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage& message) {
@@ -443,10 +417,10 @@ void PortalGlobalShortcuts::onPortalOwnerChanged(const QString&, const QString& 
     }
     // Only after a loss: the portal's first start (activated by our own first call) has
     // nothing to restore.
-    if (!newOwner.isEmpty() && std::exchange(m_portalGone, false) && !m_entries.empty()) {
+    if (!newOwner.isEmpty() && std::exchange(m_portalGone, false) && !m_hotKeys.entries().empty()) {
         logger().log("The desktop portal is back; binding the global shortcuts again");
-        for (const auto& [handle, entry] : m_entries)
-            m_bindings[entry.shortcutID] = Binding{entry.preferred, false, false, std::nullopt};
+        for (const auto& [handle, entry] : m_hotKeys.entries())
+            m_bindings[entry.name] = Binding{entry.preferred, false, false, std::nullopt};
         scheduleBind();
     }
 }

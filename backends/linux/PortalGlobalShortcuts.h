@@ -11,6 +11,7 @@
 // (no portal service, or one without this interface), registrations fail with a text that
 // tells the user to bind the pick command in the desktop's keyboard settings.
 
+#include "backends/linux/NamedHotKeys.h"
 #include "platform/HotKeyService.h"
 
 #include <QDBusConnection>
@@ -72,12 +73,6 @@ private Q_SLOTS:
                               const QString& newOwner);
 
 private:
-    struct Entry {
-        HotKeyID id;
-        QString shortcutID; // the portal's
-        Trigger preferred;
-        bool pressed = false;
-    };
     // What the portal was asked for a shortcut id in this session, and what it bound.
     struct Binding {
         Trigger requested;
@@ -93,7 +88,6 @@ private:
     void bindAnswered(const QStringList& asked, const PortalAnswer& answer);
     void applyBindings(const std::map<QString, QString>& triggers, const QStringList& asked);
     void unbind(const QStringList& shortcutIDs);
-    void dispatch(const QString& shortcutID, EventKind kind, std::optional<Trigger> trigger);
     QDBusMessage portalCall(const QString& method) const;
     bool isOurSession(const QDBusMessage& message) const;
 
@@ -101,14 +95,12 @@ private:
     Options m_options;
     mutable std::optional<QDBusPendingCall> m_versionCall;
     mutable std::optional<bool> m_available;
-    std::map<Handle, Entry> m_entries;
-    Handle m_lastHandle = 0;
+    NamedHotKeys m_hotKeys; // by the portal's shortcut id
     std::map<QString, Binding> m_bindings;
     QString m_session;
     bool m_creatingSession = false;
     bool m_sessionHasBound = false;
     bool m_portalGone = false; // it went away with our session
     bool m_bindScheduled = false;
-    std::function<bool(const Event&)> m_handler;
     QDBusServiceWatcher m_portalWatcher;
 };
