@@ -182,9 +182,9 @@ bool KGlobalAccelHotKeys::listenToComponent(QString* error) {
 }
 
 HotKeyService::Registration KGlobalAccelHotKeys::registerHotKey(const Request& request) {
-    const QString action = NamedHotKeys::nameOf(request);
-    if (const auto conflict = m_hotKeys.conflict(action))
-        return {std::nullopt, std::nullopt, *conflict};
+    const QString action = nameOf(request);
+    if (const auto taken = conflict(action))
+        return {std::nullopt, std::nullopt, *taken};
     const auto key = keyCode(request.preferredTrigger, m_layout);
     if (!key)
         return {std::nullopt, std::nullopt,
@@ -227,27 +227,18 @@ HotKeyService::Registration KGlobalAccelHotKeys::registerHotKey(const Request& r
                         action, Binding{request.preferredTrigger, trigger(bound[0], m_layout)})
                     .first;
     }
-    const Handle handle = m_hotKeys.add(request, action);
+    const Handle handle = add(request, action);
     return {handle, known->second.bound, {}};
-}
-
-void KGlobalAccelHotKeys::unregisterHotKey(Handle handle) {
-    m_hotKeys.remove(handle);
-}
-
-bool KGlobalAccelHotKeys::installEventHandler(std::function<bool(const Event&)> handler) {
-    m_hotKeys.setHandler(std::move(handler));
-    return true;
 }
 
 void KGlobalAccelHotKeys::onPressed(const QString& component, const QString& action, qlonglong) {
     if (component == QLatin1String(componentName))
-        m_hotKeys.dispatch(action, EventKind::pressed, std::nullopt);
+        dispatch(action, EventKind::pressed, std::nullopt);
 }
 
 void KGlobalAccelHotKeys::onReleased(const QString& component, const QString& action, qlonglong) {
     if (component == QLatin1String(componentName))
-        m_hotKeys.dispatch(action, EventKind::released, std::nullopt);
+        dispatch(action, EventKind::released, std::nullopt);
 }
 
 void KGlobalAccelHotKeys::onShortcutsChanged(const QDBusMessage& message) {
@@ -267,5 +258,5 @@ void KGlobalAccelHotKeys::onShortcutsChanged(const QDBusMessage& message) {
         logger().log("KDE Plasma bound the global shortcut %{public}s to a key Daubly cannot "
                      "name (%{public}s)",
                      actionId[1], QKeySequence(bound[0]).toString());
-    m_hotKeys.dispatch(actionId[1], EventKind::rebound, binding->second.bound);
+    dispatch(actionId[1], EventKind::rebound, binding->second.bound);
 }

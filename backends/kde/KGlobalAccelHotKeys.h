@@ -13,7 +13,6 @@
 // converted with the platform's key and modifier tables, in the current keyboard layout.
 
 #include "backends/linux/NamedHotKeys.h"
-#include "platform/HotKeyService.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -28,7 +27,7 @@
 
 class KeyboardLayout;
 
-class KGlobalAccelHotKeys final : public QObject, public HotKeyService {
+class KGlobalAccelHotKeys final : public QObject, public NamedHotKeys {
     Q_OBJECT
 
 public:
@@ -42,12 +41,6 @@ public:
     ~KGlobalAccelHotKeys() override;
 
     Registration registerHotKey(const Request& request) override;
-    // Local only: the hot key center unregisters and registers again around every open
-    // menu, and Plasma's settings should keep showing the shortcut meanwhile.
-    void unregisterHotKey(Handle handle) override;
-    bool installEventHandler(std::function<bool(const Event&)> handler) override;
-    std::vector<SymbolicHotKey> symbolicHotKeys() const override { return {}; }
-    KeyRepeat keyRepeat() const override { return {}; }
     bool isAvailable() const override;
     // Asks kglobalaccel whether another component holds the keys.
     std::optional<bool> isTriggerTaken(const Trigger& trigger) override;
@@ -77,7 +70,6 @@ private:
 
     QDBusConnection m_bus;
     const KeyboardLayout& m_layout;
-    NamedHotKeys m_hotKeys; // by action
     std::map<QString, Binding> m_bindings;
     bool m_listening = false;
 };

@@ -3,7 +3,12 @@
 #include <utility>
 #include <vector>
 
-QString NamedHotKeys::nameOf(const HotKeyService::Request& request) {
+bool NamedHotKeys::installEventHandler(std::function<bool(const Event&)> handler) {
+    m_handler = std::move(handler);
+    return true;
+}
+
+QString NamedHotKeys::nameOf(const Request& request) {
     return request.description.isEmpty() ? QStringLiteral("shortcut%1").arg(request.id.id)
                                          : request.description;
 }
@@ -16,14 +21,14 @@ std::optional<QString> NamedHotKeys::conflict(const QString& name) const {
     return std::nullopt;
 }
 
-NamedHotKeys::Handle NamedHotKeys::add(const HotKeyService::Request& request, const QString& name) {
+NamedHotKeys::Handle NamedHotKeys::add(const Request& request, const QString& name) {
     const Handle handle = ++m_lastHandle;
     m_entries.emplace(handle, Entry{request.id, name, request.preferredTrigger});
     return handle;
 }
 
 void NamedHotKeys::dispatch(const QString& name, EventKind kind, std::optional<Trigger> trigger) {
-    std::vector<HotKeyService::HotKeyID> ids;
+    std::vector<HotKeyID> ids;
     for (auto& [handle, entry] : m_entries) {
         if (entry.name != name)
             continue;
@@ -34,7 +39,7 @@ void NamedHotKeys::dispatch(const QString& name, EventKind kind, std::optional<T
         ids.push_back(entry.id);
     }
     // The handler may unregister what it is told about.
-    for (const HotKeyService::HotKeyID& id : ids) {
+    for (const HotKeyID& id : ids) {
         if (m_handler)
             m_handler({id, kind, trigger});
     }

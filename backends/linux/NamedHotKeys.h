@@ -1,8 +1,9 @@
 #pragma once
 
-// The registrations of a hot key service whose desktop binds shortcuts by name (a portal's
-// shortcut id, kglobalaccel's action): each is kept under its name, and what the desktop
-// reports for a name reaches every registration under it.
+// A hot key service whose desktop binds shortcuts by name (a portal's shortcut id,
+// kglobalaccel's action) and settles conflicts and key repeat itself: each registration is
+// kept under its name, and what the desktop reports for a name reaches every registration
+// under it.
 
 #include "platform/HotKeyService.h"
 
@@ -11,30 +12,30 @@
 #include <map>
 #include <optional>
 
-class NamedHotKeys {
+class NamedHotKeys : public HotKeyService {
 public:
-    using Handle = HotKeyService::Handle;
-    using Trigger = HotKeyService::Trigger;
-    using EventKind = HotKeyService::EventKind;
-    using Event = HotKeyService::Event;
+    // Local only: the hot key center unregisters and registers again around every open
+    // menu, and the desktop's binding (maybe chosen in its dialog) should outlive that.
+    void unregisterHotKey(Handle handle) final { m_entries.erase(handle); }
+    bool installEventHandler(std::function<bool(const Event&)> handler) final;
+    std::vector<SymbolicHotKey> symbolicHotKeys() const final { return {}; }
+    KeyRepeat keyRepeat() const final { return {}; }
 
+protected:
     struct Entry {
-        HotKeyService::HotKeyID id;
+        HotKeyID id;
         QString name;
         Trigger preferred;
         bool pressed = false;
     };
 
     // The request's description, or a name made from its id when it has none.
-    static QString nameOf(const HotKeyService::Request& request);
+    static QString nameOf(const Request& request);
 
     // Why `name` cannot be registered: it already is.
     std::optional<QString> conflict(const QString& name) const;
-    Handle add(const HotKeyService::Request& request, const QString& name);
-    void remove(Handle handle) { m_entries.erase(handle); }
+    Handle add(const Request& request, const QString& name);
     const std::map<Handle, Entry>& entries() const { return m_entries; }
-
-    void setHandler(std::function<bool(const Event&)> handler) { m_handler = std::move(handler); }
     // A held key may be reported again: only its first press and the release after it pass.
     void dispatch(const QString& name, EventKind kind, std::optional<Trigger> trigger);
 

@@ -201,10 +201,10 @@ HotKeyService::Registration PortalGlobalShortcuts::registerHotKey(const Request&
         return {std::nullopt, std::nullopt,
                 QStringLiteral("the desktop has no global shortcuts portal. %1")
                     .arg(bindCommandAdvice())};
-    const QString shortcutID = NamedHotKeys::nameOf(request);
-    if (const auto conflict = m_hotKeys.conflict(shortcutID))
-        return {std::nullopt, std::nullopt, *conflict};
-    const Handle handle = m_hotKeys.add(request, shortcutID);
+    const QString shortcutID = nameOf(request);
+    if (const auto taken = conflict(shortcutID))
+        return {std::nullopt, std::nullopt, *taken};
+    const Handle handle = add(request, shortcutID);
     // Bound before in this session with the same wish: nothing to ask again.
     if (const auto known = m_bindings.find(shortcutID);
         known != m_bindings.end() && known->second.requested == request.preferredTrigger &&
@@ -214,15 +214,6 @@ HotKeyService::Registration PortalGlobalShortcuts::registerHotKey(const Request&
     m_bindings[shortcutID] = Binding{request.preferredTrigger, false, false, std::nullopt};
     scheduleBind();
     return {handle, std::nullopt, {}};
-}
-
-void PortalGlobalShortcuts::unregisterHotKey(Handle handle) {
-    m_hotKeys.remove(handle);
-}
-
-bool PortalGlobalShortcuts::installEventHandler(std::function<bool(const Event&)> handler) {
-    m_hotKeys.setHandler(std::move(handler));
-    return true;
 }
 
 void PortalGlobalShortcuts::scheduleBind() {
@@ -292,7 +283,7 @@ void PortalGlobalShortcuts::createSession() {
 void PortalGlobalShortcuts::bind() {
     PortalShortcutList shortcuts;
     QStringList asked;
-    for (const auto& [handle, entry] : m_hotKeys.entries()) {
+    for (const auto& [handle, entry] : entries()) {
         if (asked.contains(entry.name))
             continue;
         asked.append(entry.name);
@@ -347,7 +338,7 @@ void PortalGlobalShortcuts::applyBindings(const std::map<QString, QString>& trig
         binding.answered = true;
         binding.asked = false;
         binding.bound = trigger;
-        m_hotKeys.dispatch(shortcutID, EventKind::rebound, trigger);
+        dispatch(shortcutID, EventKind::rebound, trigger);
     }
     if (!missing.isEmpty()) {
         logger().error("The desktop left the global shortcut %{public}s unbound",
@@ -360,7 +351,7 @@ void PortalGlobalShortcuts::unbind(const QStringList& shortcutIDs) {
     // Forgotten, so that registering again asks the desktop again.
     for (const QString& shortcutID : shortcutIDs) {
         m_bindings.erase(shortcutID);
-        m_hotKeys.dispatch(shortcutID, EventKind::rebound, std::nullopt);
+        dispatch(shortcutID, EventKind::rebound, std::nullopt);
     }
 }
 
@@ -373,12 +364,12 @@ bool PortalGlobalShortcuts::isOurSession(const QDBusMessage& message) const {
 // Activated and Deactivated: (session, shortcut id, timestamp, options).
 void PortalGlobalShortcuts::onActivated(const QDBusMessage& message) {
     if (isOurSession(message) && message.arguments().size() >= 2)
-        m_hotKeys.dispatch(message.arguments()[1].toString(), EventKind::pressed, std::nullopt);
+        dispatch(message.arguments()[1].toString(), EventKind::pressed, std::nullopt);
 }
 
 void PortalGlobalShortcuts::onDeactivated(const QDBusMessage& message) {
     if (isOurSession(message) && message.arguments().size() >= 2)
-        m_hotKeys.dispatch(message.arguments()[1].toString(), EventKind::released, std::nullopt);
+        dispatch(message.arguments()[1].toString(), EventKind::released, std::nullopt);
 }
 
 void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage& message) {
@@ -417,9 +408,9 @@ void PortalGlobalShortcuts::onPortalOwnerChanged(const QString&, const QString& 
     }
     // Only after a loss: the portal's first start (activated by our own first call) has
     // nothing to restore.
-    if (!newOwner.isEmpty() && std::exchange(m_portalGone, false) && !m_hotKeys.entries().empty()) {
+    if (!newOwner.isEmpty() && std::exchange(m_portalGone, false) && !entries().empty()) {
         logger().log("The desktop portal is back; binding the global shortcuts again");
-        for (const auto& [handle, entry] : m_hotKeys.entries())
+        for (const auto& [handle, entry] : entries())
             m_bindings[entry.name] = Binding{entry.preferred, false, false, std::nullopt};
         scheduleBind();
     }

@@ -12,7 +12,6 @@
 // tells the user to bind the pick command in the desktop's keyboard settings.
 
 #include "backends/linux/NamedHotKeys.h"
-#include "platform/HotKeyService.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -29,7 +28,7 @@
 
 struct PortalAnswer;
 
-class PortalGlobalShortcuts final : public QObject, public HotKeyService {
+class PortalGlobalShortcuts final : public QObject, public NamedHotKeys {
     Q_OBJECT
 
 public:
@@ -46,12 +45,6 @@ public:
     ~PortalGlobalShortcuts() override;
 
     Registration registerHotKey(const Request& request) override;
-    // Local only: the hot key center unregisters and registers again around every open
-    // menu, and each binding may show the desktop's dialog.
-    void unregisterHotKey(Handle handle) override;
-    bool installEventHandler(std::function<bool(const Event&)> handler) override;
-    std::vector<SymbolicHotKey> symbolicHotKeys() const override { return {}; }
-    KeyRepeat keyRepeat() const override { return {}; }
     // Waits for the portal's answer to the first question, if it has not come yet.
     bool isAvailable() const override;
     // The desktop settles conflicts itself when it binds.
@@ -95,7 +88,6 @@ private:
     Options m_options;
     mutable std::optional<QDBusPendingCall> m_versionCall;
     mutable std::optional<bool> m_available;
-    NamedHotKeys m_hotKeys; // by the portal's shortcut id
     std::map<QString, Binding> m_bindings;
     QString m_session;
     bool m_creatingSession = false;
