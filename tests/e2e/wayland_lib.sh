@@ -120,10 +120,11 @@ wl_bind_pick() {
 }
 
 # A build tree the session's user cannot reach (a clone in root's home) is run from
-# copies in the test's folder.
-wl_reachable_programs() {
+# copies in the test's folder: wl_reachable VAR... points each set VAR at its copy.
+wl_reachable_programs() { wl_reachable DAUBLY DAUBLY_SCENE DAUBLY_WL_POINTER; }
+wl_reachable() {
     local var
-    for var in DAUBLY DAUBLY_SCENE DAUBLY_WL_POINTER; do
+    for var in "$@"; do
         [ -n "${!var:-}" ] || continue
         as_test_user test -x "${!var}" && continue
         mkdir -p "$E2E_DIR/bin"

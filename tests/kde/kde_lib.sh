@@ -42,17 +42,14 @@ kde_desktop_file() { # NAME EXECUTABLE KEY=VALUE
     chown "$DAUBLY_WAYLAND_USER:" "$KWIN_APPLICATIONS/$1.desktop"
 }
 
-# A build tree the session's user cannot reach (a clone in root's home) is run from
-# copies in the test's folder; the desktop files then name the copies.
+# Programs the session's user cannot reach are run from copies; the desktop files then
+# name the copies.
 kde_reachable_programs() {
     local var
     for var in DAUBLY DAUBLY_SCENE DAUBLY_KDE_INPUT; do
         [ -n "${!var:-}" ] || fail "$var is not set (ctest sets it)"
-        as_test_user test -x "${!var}" && continue
-        mkdir -p "$E2E_DIR/bin"
-        cp "${!var}" "$E2E_DIR/bin/" || fail "cannot copy ${!var}"
-        printf -v "$var" '%s' "$E2E_DIR/bin/$(basename "${!var}")"
     done
+    wl_reachable DAUBLY DAUBLY_SCENE DAUBLY_KDE_INPUT
 }
 
 # The fake input: a daemon that reads commands from a fifo and answers "ok" to each once
