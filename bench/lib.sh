@@ -36,3 +36,50 @@ stop_all() {
     done
     pids=()
 }
+
+# Starts scripts/SCRIPT ARG... (its errors in $WORK/ERRORS), waits up to SECONDS until it
+# has printed LAST, the last line of its environment, and sources that. Sets as_user, the
+# prefix that runs a command as the session's user.
+start_session() { # SCRIPT ERRORS LAST SECONDS DESKTOP ARG...
+    local script=$1 errors=$2 last=$3 seconds=$4 desktop=$5
+    shift 5
+    "scripts/$script" "$@" >"$WORK/session.env" 2>"$WORK/$errors" &
+    pids+=($!)
+    until_true "$seconds" grep -qs "$last" "$WORK/session.env" ||
+        die "no $desktop session: $(cat "$WORK/$errors")"
+    source "$WORK/session.env"
+    as_user=()
+    if [ "$(id -u)" = 0 ]; then
+        as_user=(setpriv --reuid="$DAUBLY_WAYLAND_USER" --regid="$DAUBLY_WAYLAND_USER" --init-groups --)
+    fi
+}
+
+# The tests' pointer or fake input: reads commands from $WORK/pointer.in and answers "ok"
+# to each in $WORK/pointer.out once the compositor has handled it.
+start_input() { # COMMAND...
+    rm -f "$WORK/pointer.in"
+    mkfifo "$WORK/pointer.in"
+    : >"$WORK/pointer.out"
+    chown "$DAUBLY_WAYLAND_USER:" "$WORK/pointer.out" "$WORK/pointer.in"
+    "${as_user[@]}" "$@" <>"$WORK/pointer.in" >>"$WORK/pointer.out" 2>&1 &
+    pids+=($!)
+    until_true 10 grep -qx ready "$WORK/pointer.out" || die "no input: $(cat "$WORK/pointer.out")"
+}
+input() { # COMMAND: waits for its answer
+    local before
+    before=$(grep -cx ok "$WORK/pointer.out" || true)
+    echo "$*" >"$WORK/pointer.in"
+    until_true 5 eval '(($(grep -cx ok "$WORK/pointer.out") > before))' || die "input: $*"
+}
+
+# The "Loupe painted" and "Magnifier shown" times of the first PICKS + 1 picks in
+# daubly's log: the first apart, then the spread of the others; each line after INDENT.
+print_latencies() { # INDENT
+    local painted shown
+    painted=$(sed -n 's/.*Loupe painted \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n $((PICKS + 1)))
+    shown=$(sed -n 's/.*Magnifier shown \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n $((PICKS + 1)))
+    printf '%spainted: first %s ms, then %s ms (%d picks)\n' "$1" "$(head -n1 <<<"$painted")" \
+        "$(tail -n +2 <<<"$painted" | spread)" "$PICKS"
+    printf '%sshown:   first %s ms, then %s ms\n' "$1" "$(head -n1 <<<"$shown")" \
+        "$(tail -n +2 <<<"$shown" | spread)"
+}

@@ -87,12 +87,7 @@ pick() { # waits for the loupe, then cancels
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg)  daubly: $DAUBLY"
 for size in $SIZES; do
     stop_all
-    scripts/gnome-session.sh "$size" >"$WORK/session.env" 2>"$WORK/session.err" &
-    pids+=($!)
-    until_true 60 grep -q DAUBLY_GNOME_SESSION "$WORK/session.env" ||
-        die "no GNOME session: $(cat "$WORK/session.err")"
-    source "$WORK/session.env"
-    [ "$(id -u)" = 0 ] && as_user=(setpriv --reuid="$DAUBLY_WAYLAND_USER" --regid="$DAUBLY_WAYLAND_USER" --init-groups --)
+    start_session gnome-session.sh session.err DAUBLY_GNOME_SESSION 60 GNOME "$size"
     rm -f "$WORK/input.in"
     mkfifo "$WORK/input.in"
     : >"$WORK/input.out"
@@ -130,13 +125,8 @@ for size in $SIZES; do
         sleep 2
         rss_after=$(rss_kb "$daubly_pid")
         stop_daubly
-        painted=$(sed -n 's/.*Loupe painted \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log")
-        shown=$(sed -n 's/.*Magnifier shown \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log")
         echo "$size $capture ($(sed -n 's/.*Screen capture: //p' "$WORK/daubly.log" | head -n1)):"
-        printf '  painted: first %s ms, then %s ms (%d picks)\n' "$(head -n1 <<<"$painted")" \
-            "$(tail -n +2 <<<"$painted" | spread)" "$PICKS"
-        printf '  shown:   first %s ms, then %s ms\n' "$(head -n1 <<<"$shown")" \
-            "$(tail -n +2 <<<"$shown" | spread)"
+        print_latencies "  "
         printf '  rss idle %d MB, 2 s after the last pick %d MB (%+d kB)\n' \
             $((rss_idle / 1024)) $((rss_after / 1024)) $((rss_after - rss_idle))
     done

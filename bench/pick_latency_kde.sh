@@ -40,12 +40,7 @@ die() {
 # One size: the session, the fake input, then each capture path in turn.
 measure_size() {
     local size=$1 capture
-    scripts/kwin-session.sh "$size" >"$WORK/session.env" 2>"$WORK/kwin.err" &
-    pids+=($!)
-    until_true 30 grep -q DAUBLY_WAYLAND_LAYOUT "$WORK/session.env" || die "no KWin session: $(cat "$WORK/kwin.err")"
-    source "$WORK/session.env"
-    as_user=()
-    [ "$(id -u)" = 0 ] && as_user=(setpriv --reuid="$DAUBLY_WAYLAND_USER" --regid="$DAUBLY_WAYLAND_USER" --init-groups --)
+    start_session kwin-session.sh kwin.err DAUBLY_WAYLAND_LAYOUT 30 KWin "$size"
     chown "$DAUBLY_WAYLAND_USER:" "$WORK"
     desktop() { # NAME EXECUTABLE KEY=VALUE
         printf '[Desktop Entry]\nType=Application\nName=%s\nExec=%s\n%s\n' "$1" "$2" "$3" \
@@ -54,13 +49,7 @@ measure_size() {
     desktop bench-input "$INPUT" "X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input"
     desktop bench-daubly "$DAUBLY" "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2"
 
-    rm -f "$WORK/pointer.in"
-    mkfifo "$WORK/pointer.in"
-    : >"$WORK/pointer.out"
-    chown "$DAUBLY_WAYLAND_USER:" "$WORK/pointer.out" "$WORK/pointer.in"
-    "${as_user[@]}" "$INPUT" <>"$WORK/pointer.in" >>"$WORK/pointer.out" 2>&1 &
-    pids+=($!)
-    until_true 10 grep -qx ready "$WORK/pointer.out" || die "no fake input: $(cat "$WORK/pointer.out")"
+    start_input "$INPUT"
     read -r width height <<<"$DAUBLY_WAYLAND_LAYOUT"
     input "move $((width / 2)) $((height / 2))"
     for capture in $CAPTURES; do
@@ -69,15 +58,8 @@ measure_size() {
     stop_all
 }
 
-input() { # COMMAND: waits for its answer
-    local before
-    before=$(grep -cx ok "$WORK/pointer.out" || true)
-    echo "$*" >"$WORK/pointer.in"
-    until_true 5 eval '(($(grep -cx ok "$WORK/pointer.out") > before))' || die "input: $*"
-}
-
 measure_capture() { # SIZE kwin|portal
-    local size=$1 capture=$2 pid i n c rss_idle rss_after painted shown
+    local size=$1 capture=$2 pid i n c rss_idle rss_after
     rm -rf "$WORK/config"
     mkdir -p "$WORK/config/daubly"
     echo '{"hasCompletedOnboarding": true, "didRequestScreenCapture": true}' >"$WORK/config/daubly/defaults.json"
@@ -111,11 +93,8 @@ measure_capture() { # SIZE kwin|portal
     rss_after=$(rss_kb "$pid")
     kill "$pid"
     wait "$pid" 2>/dev/null || true
-    painted=$(sed -n 's/.*Loupe painted \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n $((PICKS + 1)))
-    shown=$(sed -n 's/.*Magnifier shown \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n $((PICKS + 1)))
     echo "$size, $(sed -n 's/.*Screen capture: //p' "$WORK/daubly.log" | tail -n1)  (load $(cut -d' ' -f1-3 /proc/loadavg))"
-    printf '  painted: first %s ms, then %s ms (%d picks)\n' "$(head -n1 <<<"$painted")" "$(tail -n +2 <<<"$painted" | spread)" "$PICKS"
-    printf '  shown:   first %s ms, then %s ms\n' "$(head -n1 <<<"$shown")" "$(tail -n +2 <<<"$shown" | spread)"
+    print_latencies "  "
     printf '  rss idle %d MB, 2 s after the last pick %d MB (%+d kB)\n' \
         $((rss_idle / 1024)) $((rss_after / 1024)) $((rss_after - rss_idle))
 }

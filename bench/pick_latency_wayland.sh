@@ -37,27 +37,11 @@ die() {
     exit 1
 }
 
-scripts/wayland-session.sh '3840x2160:#336699' >"$WORK/session.env" 2>"$WORK/sway.err" &
-pids+=($!)
-until_true 30 grep -q DAUBLY_WAYLAND_LAYOUT "$WORK/session.env" || die "no sway session: $(cat "$WORK/sway.err")"
-source "$WORK/session.env"
-as_user=()
-[ "$(id -u)" = 0 ] && as_user=(setpriv --reuid="$DAUBLY_WAYLAND_USER" --regid="$DAUBLY_WAYLAND_USER" --init-groups --)
+start_session wayland-session.sh sway.err DAUBLY_WAYLAND_LAYOUT 30 sway '3840x2160:#336699'
 chown "$DAUBLY_WAYLAND_USER:" "$WORK"
 
-mkfifo "$WORK/pointer.in"
-: >"$WORK/pointer.out"
-chown "$DAUBLY_WAYLAND_USER:" "$WORK/pointer.out"
-"${as_user[@]}" "$POINTER" $DAUBLY_WAYLAND_LAYOUT <>"$WORK/pointer.in" >>"$WORK/pointer.out" 2>&1 &
-pids+=($!)
-until_true 10 grep -qx ready "$WORK/pointer.out" || die "no virtual pointer"
-pointer() { # COMMAND: waits for its answer
-    local before
-    before=$(grep -cx ok "$WORK/pointer.out" || true)
-    echo "$*" >"$WORK/pointer.in"
-    until_true 5 eval '(($(grep -cx ok "$WORK/pointer.out") > before))' || die "pointer: $*"
-}
-pointer move 1920 1080
+start_input "$POINTER" $DAUBLY_WAYLAND_LAYOUT
+input move 1920 1080
 
 mkdir -p "$WORK/config/daubly" "$WORK/runtime-daubly"
 echo '{"hasCompletedOnboarding": true}' >"$WORK/config/daubly/defaults.json"
@@ -99,17 +83,14 @@ run "$DAUBLY" --pick >/dev/null 2>&1
 until_true 10 grew "Loupe painted" "$n" || die "move pick: no loupe"
 ticks0=$(cpu_ticks "$pid")
 for ((i = 0; i < MOVES; i++)); do
-    pointer move $((1200 + (i * 3) % 1400)) $((700 + (i * 7) % 700))
+    input move $((1200 + (i * 3) % 1400)) $((700 + (i * 7) % 700))
 done
 ticks1=$(cpu_ticks "$pid")
 run wtype -s 300 -k Escape
 until_true 10 grew "Color picker cancelled" "$c" || die "move pick: not cancelled"
 
-painted=$(sed -n 's/.*Loupe painted \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n $((PICKS + 1)))
-shown=$(sed -n 's/.*Magnifier shown \([0-9]*\) ms.*/\1/p' "$WORK/daubly.log" | head -n $((PICKS + 1)))
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg)  daubly: $DAUBLY  capture: $(sed -n 's/.*Screen capture: //p' "$WORK/daubly.log" | head -n1)"
-printf 'painted: first %s ms, then %s ms (%d picks)\n' "$(head -n1 <<<"$painted")" "$(tail -n +2 <<<"$painted" | spread)" "$PICKS"
-printf 'shown:   first %s ms, then %s ms\n' "$(head -n1 <<<"$shown")" "$(tail -n +2 <<<"$shown" | spread)"
+print_latencies ""
 printf 'rss idle %d MB, during %d MB, after %d MB (%+d kB, anonymous and shared %+d kB)  move %.2f ms CPU (mean of %d)\n' \
     $((rss_idle / 1024)) $((rss_peak / 1024)) $((rss_after / 1024)) $((rss_after - rss_idle)) \
     $((held_after - held_idle)) "$(awk -v t=$((ticks1 - ticks0)) -v m="$MOVES" 'BEGIN { print t * 10 / m }')" "$MOVES"

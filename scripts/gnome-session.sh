@@ -33,19 +33,8 @@ for program in gnome-shell dbus-daemon pipewire wireplumber /usr/libexec/xdg-des
     command -v "$program" >/dev/null || die "$program is missing (scripts/deps.sh test installs it)"
 done
 
-test_user=daubly-test
-if [ "$(id -u)" = 0 ]; then
-    if ! id -u "$test_user" >/dev/null 2>&1; then
-        # Another test may create it at the same moment: only its absence afterwards fails.
-        useradd --system --user-group --no-create-home --home-dir /nonexistent \
-            --shell /usr/sbin/nologin "$test_user" 2>/dev/null
-        id -u "$test_user" >/dev/null 2>&1 || die "could not create the user $test_user"
-    fi
-    as_user=(setpriv --reuid="$test_user" --regid="$test_user" --init-groups --)
-else
-    test_user=$(id -un)
-    as_user=()
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/session-lib.sh"
+session_user
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/daubly-gnome.XXXXXX") || die "no temporary folder"
 pids=()
@@ -64,8 +53,7 @@ trap 'exit 0' TERM INT HUP
 chmod 755 "$work"
 runtime=$work/runtime home=$work/home
 mkdir -m 700 "$runtime" "$home" "$work/system" && chown "$test_user:" "$runtime" "$home" "$work/system" || die "no runtime folder"
-"${as_user[@]}" test -w "$runtime" ||
-    die "$test_user cannot reach $runtime: set TMPDIR to a folder open to it"
+session_reachable "$runtime"
 
 # Started as the session's user, in the session's environment; logs in the folder.
 env=(HOME="$home" XDG_RUNTIME_DIR="$runtime" XDG_CONFIG_HOME="$home/.config"

@@ -30,19 +30,8 @@ outputs=${2:-1}
 kwin=$(command -v kwin_wayland) || die "kwin_wayland is missing (scripts/deps.sh test installs it)"
 command -v dbus-daemon >/dev/null || die "dbus-daemon is missing"
 
-test_user=daubly-test
-if [ "$(id -u)" = 0 ]; then
-    if ! id -u "$test_user" >/dev/null 2>&1; then
-        # Another test may create it at the same moment: only its absence afterwards fails.
-        useradd --system --user-group --no-create-home --home-dir /nonexistent \
-            --shell /usr/sbin/nologin "$test_user" 2>/dev/null
-        id -u "$test_user" >/dev/null 2>&1 || die "could not create the user $test_user"
-    fi
-    as_user=(setpriv --reuid="$test_user" --regid="$test_user" --init-groups --)
-else
-    test_user=$(id -un)
-    as_user=()
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/session-lib.sh"
+session_user
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/daubly-kwin.XXXXXX") || die "no temporary folder"
 pids=()
@@ -60,8 +49,7 @@ runtime=$work/runtime home=$work/home
 mkdir -m 700 "$runtime" && mkdir -p "$home/.config" "$home/.local/share/applications" "$work/bin" ||
     die "no session folders"
 chown -R "$test_user:" "$runtime" "$home" || die "cannot hand the session folders to $test_user"
-"${as_user[@]}" test -w "$runtime" ||
-    die "$test_user cannot reach $runtime: set TMPDIR to a folder open to it"
+session_reachable "$runtime"
 cp "$kwin" "$work/bin/kwin_wayland" && chmod 755 "$work/bin/kwin_wayland" || die "cannot copy $kwin"
 # No animations, so that nothing waits for one.
 printf '[KDE]\nAnimationDurationFactor=0\n' >"$home/.config/kdeglobals"

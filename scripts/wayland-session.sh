@@ -30,19 +30,8 @@ die() {
 command -v sway >/dev/null && command -v swaybg >/dev/null ||
     die "sway or swaybg is missing (scripts/deps.sh test installs them)"
 
-test_user=daubly-test
-if [ "$(id -u)" = 0 ]; then
-    if ! id -u "$test_user" >/dev/null 2>&1; then
-        # Another test may create it at the same moment: only its absence afterwards fails.
-        useradd --system --user-group --no-create-home --home-dir /nonexistent \
-            --shell /usr/sbin/nologin "$test_user" 2>/dev/null
-        id -u "$test_user" >/dev/null 2>&1 || die "could not create the user $test_user"
-    fi
-    as_user=(setpriv --reuid="$test_user" --regid="$test_user" --init-groups --)
-else
-    test_user=$(id -un)
-    as_user=()
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/session-lib.sh"
+session_user
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/daubly-sway.XXXXXX") || die "no temporary folder"
 sway_pid=
@@ -59,8 +48,7 @@ trap 'exit 0' TERM INT HUP
 chmod 755 "$work"
 runtime=$work/runtime
 mkdir -m 700 "$runtime" && chown "$test_user:" "$runtime" || die "no runtime folder"
-"${as_user[@]}" test -w "$runtime" ||
-    die "$test_user cannot reach $runtime: set TMPDIR to a folder open to it"
+session_reachable "$runtime"
 
 # An invisible cursor: on the headless backend sway draws the cursor into the
 # outputs' pixels, where every screenshot would see it.

@@ -11,9 +11,12 @@ WL_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
 
 WL_SESSION_PID=
 WL_POINTER_PID=
+WL_HELPER_PIDS=()
+WL_HELPER_LOGS=()
 wl_cleanup() {
     local status=$?
     set +e
+    ((${#WL_HELPER_PIDS[@]})) && kill "${WL_HELPER_PIDS[@]}" 2>/dev/null
     if [ -n "$WL_POINTER_PID" ]; then kill "$WL_POINTER_PID" 2>/dev/null || true; fi
     if [ -n "$WL_SESSION_PID" ]; then
         kill "$WL_SESSION_PID" 2>/dev/null || true
@@ -35,6 +38,10 @@ wl_fail_logs() {
 
 eval "lib_$(declare -f fail)"
 fail() {
+    local f
+    for f in "${WL_HELPER_LOGS[@]}"; do
+        [ -s "$E2E_DIR/$f" ] && { echo "--- $f:" >&2; tail -n 15 "$E2E_DIR/$f" >&2; }
+    done
     wl_fail_logs
     lib_fail "$@"
 }
@@ -44,27 +51,51 @@ fail() {
 WL_AS_USER=()
 as_test_user() { "${WL_AS_USER[@]}" "$@"; }
 
-# wl_start OUTPUT...: the session (outputs as scripts/wayland-session.sh takes them)
-# and the virtual pointer (none with WL_POINTER=none: a seat without a pointer
-# device; with WL_CURSOR=visible, the cursor shows); exports the session's environment.
-wl_start() {
+# wl_background LOG COMMAND...: a helper beside the session (a bus, a portal) as the
+# session's user, its output in $E2E_DIR/LOG, shown when the test fails; stopped first.
+wl_background() {
+    local log=$1
+    shift
+    "${WL_AS_USER[@]}" "$@" >>"$E2E_DIR/$log" 2>&1 &
+    WL_HELPER_PIDS+=($!)
+    WL_HELPER_LOGS+=("$log")
+}
+# The session bus offers the Screenshot portal.
+wl_screenshot_portal_up() {
+    as_test_user gdbus introspect --session --dest org.freedesktop.portal.Desktop \
+        --object-path /org/freedesktop/portal/desktop 2>/dev/null | grep -q org.freedesktop.portal.Screenshot
+}
+
+# wl_session CLEANUP SCRIPT ERRORS LAST SECONDS DESKTOP ARG...: runs scripts/SCRIPT ARG...
+# (its errors in $E2E_DIR/ERRORS, CLEANUP on exit), waits until it has printed LAST, the
+# last line of its environment, and exports that environment for the session's user.
+wl_session() {
+    local cleanup=$1 script=$2 errors=$3 last=$4 seconds=$5 desktop=$6
+    shift 6
     local env=$E2E_DIR/session.env
     # The session's user writes the settings, logs and sockets here.
     chmod 755 "$E2E_DIR"
-    "$WL_SCRIPTS/wayland-session.sh" "$@" >"$env" 2>"$E2E_DIR/sway.err" &
+    "$WL_SCRIPTS/$script" "$@" >"$env" 2>"$E2E_DIR/$errors" &
     WL_SESSION_PID=$!
-    trap wl_cleanup EXIT
-    wl_session_up() { grep -q DAUBLY_WAYLAND_LAYOUT "$env" || ! kill -0 "$WL_SESSION_PID" 2>/dev/null; }
-    eventually 30 "the sway session starts" wl_session_up
-    grep -q DAUBLY_WAYLAND_LAYOUT "$env" || fail "the sway session did not start"
+    trap "$cleanup" EXIT
+    wl_session_up() { grep -q "$last" "$env" || ! kill -0 "$WL_SESSION_PID" 2>/dev/null; }
+    eventually "$seconds" "the $desktop session starts" wl_session_up
+    grep -q "$last" "$env" || fail "the $desktop session did not start"
     source "$env"
     if [ "$(id -u)" = 0 ] && [ "$DAUBLY_WAYLAND_USER" != root ]; then
         WL_AS_USER=(setpriv --reuid="$DAUBLY_WAYLAND_USER" --regid="$DAUBLY_WAYLAND_USER" --init-groups --)
     fi
     unset DISPLAY
     export QT_QPA_PLATFORM=wayland
-    # daubly started by sway (a binding) appends to the log as the session's user.
+    # daubly started by the compositor (a binding) appends to the log as the session's user.
     : >>"$E2E_DIR/daubly.log"
+}
+
+# wl_start OUTPUT...: the session (outputs as scripts/wayland-session.sh takes them)
+# and the virtual pointer (none with WL_POINTER=none: a seat without a pointer
+# device; with WL_CURSOR=visible, the cursor shows); exports the session's environment.
+wl_start() {
+    wl_session wl_cleanup wayland-session.sh sway.err DAUBLY_WAYLAND_LAYOUT 30 sway "$@"
     wl_reachable_programs
     chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
     # The cursor drawn into the outputs' pixels as wlroots draws it without a cursor
@@ -89,10 +120,11 @@ wl_bind_pick() {
 }
 
 # A build tree the session's user cannot reach (a clone in root's home) is run from
-# copies in the test's folder.
-wl_reachable_programs() {
+# copies in the test's folder: wl_reachable VAR... points each set VAR at its copy.
+wl_reachable_programs() { wl_reachable DAUBLY DAUBLY_SCENE DAUBLY_WL_POINTER; }
+wl_reachable() {
     local var
-    for var in DAUBLY DAUBLY_SCENE DAUBLY_WL_POINTER; do
+    for var in "$@"; do
         [ -n "${!var:-}" ] || continue
         as_test_user test -x "${!var}" && continue
         mkdir -p "$E2E_DIR/bin"

@@ -8,16 +8,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/../e2e/wayland_lib.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../e2e/a11y_lib.sh"
 GN_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-GN_SESSION_PID=
 GN_INPUT_PID=
 gn_cleanup() {
     local status=$?
     set +e
     if [ -n "$DAUBLY_PID" ]; then kill "$DAUBLY_PID" 2>/dev/null; fi
     if [ -n "$GN_INPUT_PID" ]; then kill "$GN_INPUT_PID" 2>/dev/null; fi
-    if [ -n "$GN_SESSION_PID" ]; then
-        kill "$GN_SESSION_PID" 2>/dev/null
-        wait "$GN_SESSION_PID" 2>/dev/null
+    if [ -n "$WL_SESSION_PID" ]; then
+        kill "$WL_SESSION_PID" 2>/dev/null
+        wait "$WL_SESSION_PID" 2>/dev/null
     fi
     (exit "$status")
     cleanup
@@ -45,22 +44,8 @@ fail() {
 # gn_start WIDTHxHEIGHT[:BACKGROUND]: the session and the remote input; exports the
 # session's environment.
 gn_start() {
-    local env=$E2E_DIR/session.env
-    chmod 755 "$E2E_DIR"
-    : >"$env"
-    "$WL_SCRIPTS/gnome-session.sh" "$@" >"$env" 2>"$E2E_DIR/session.err" &
-    GN_SESSION_PID=$!
-    trap gn_cleanup EXIT
-    gn_session_up() { grep -q DAUBLY_GNOME_SESSION "$env" || ! kill -0 "$GN_SESSION_PID" 2>/dev/null; }
-    eventually 60 "the GNOME session starts" gn_session_up
-    grep -q DAUBLY_GNOME_SESSION "$env" || fail "the GNOME session did not start"
-    source "$env"
-    if [ "$(id -u)" = 0 ] && [ "$DAUBLY_WAYLAND_USER" != root ]; then
-        WL_AS_USER=(setpriv --reuid="$DAUBLY_WAYLAND_USER" --regid="$DAUBLY_WAYLAND_USER" --init-groups --)
-    fi
-    unset DISPLAY
-    export QT_QPA_PLATFORM=wayland QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-    : >>"$E2E_DIR/daubly.log"
+    wl_session gn_cleanup gnome-session.sh session.err DAUBLY_GNOME_SESSION 60 GNOME "$@"
+    export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
     wl_reachable_programs
     # The helpers run as the session's user, who may not reach the clone: copies.
     mkdir -p "$E2E_DIR/bin"
@@ -85,6 +70,16 @@ gn_start_input() {
 }
 
 gn_input_answers() { (($(grep -cE '^(ok|error)' "$E2E_DIR/input.out") > $1)); }
+# Sends COMMAND and waits up to 5 s for its answer, failing or not: queries whose caller
+# reads what came back. GN_ANSWERS_BEFORE counts the answers before this one.
+gn_ask() {
+    GN_ANSWERS_BEFORE=$(grep -cE '^(ok|error)' "$E2E_DIR/input.out" || true)
+    echo "$1" >"$E2E_DIR/input.in"
+    for _ in $(seq 100); do
+        gn_input_answers "$GN_ANSWERS_BEFORE" && break
+        sleep 0.05
+    done
+}
 gn_input() { # COMMAND...: one remote_input.py command, waited for
     local before
     before=$(grep -cE '^(ok|error)' "$E2E_DIR/input.out" || true)
@@ -94,13 +89,7 @@ gn_input() { # COMMAND...: one remote_input.py command, waited for
 }
 # The clipboard, read through the remote desktop session.
 clipboard() {
-    local before
-    before=$(grep -cE '^(ok|error)' "$E2E_DIR/input.out" || true)
-    echo paste >"$E2E_DIR/input.in"
-    for _ in $(seq 100); do
-        gn_input_answers "$before" && break
-        sleep 0.05
-    done
+    gn_ask paste
     grep '^text: ' "$E2E_DIR/input.out" | tail -n 1 | cut -c7-
 }
 gn_move() { gn_input move "$1" "$2"; }
@@ -145,15 +134,9 @@ gn_chooser() {
 # The windows the Shell shows, one a line: WM_CLASS FOCUSED WIDTHxHEIGHT TITLE (the
 # Wayland app id as the class).
 gn_windows() {
-    local before
-    before=$(grep -cE '^(ok|error)' "$E2E_DIR/input.out" || true)
-    echo windows >"$E2E_DIR/input.in"
-    for _ in $(seq 100); do
-        gn_input_answers "$before" && break
-        sleep 0.05
-    done
+    gn_ask windows
     # The lines of the last answer: those after the answer before it.
-    awk -v n="$before" '/^(ok|error)/ { c++; next } c == n && /^window: / { print substr($0, 9) }' \
+    awk -v n="$GN_ANSWERS_BEFORE" '/^(ok|error)/ { c++; next } c == n && /^window: / { print substr($0, 9) }' \
         "$E2E_DIR/input.out"
 }
 # daubly's overlay: its window as large as the monitor, and it has the focus.

@@ -8,14 +8,13 @@
 //   chord MODIFIER KEY  KEY tapped with MODIFIER held
 // and answers each with "ok" (or "error: ...") once the compositor has seen it.
 
+#include "CommandLoop.h"
 #include "fake-input-client-protocol.h"
 
 #include <linux/input-event-codes.h>
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 #include <wayland-client.h>
 
 static struct org_kde_kwin_fake_input* input;
@@ -148,52 +147,7 @@ int main(void) {
     setvbuf(stdout, NULL, _IOLBF, 0);
     printf("ready\n");
 
-    // Waits on the compositor too: a client left behind by a session that ended would
-    // otherwise block on stdin for ever. stdin is read unbuffered so that poll sees every
-    // line that is waiting.
-    char pending[4096];
-    size_t used = 0;
-    struct pollfd fds[2] = {{0, POLLIN, 0}, {wl_display_get_fd(display), POLLIN, 0}};
-    for (;;) {
-        wl_display_flush(display);
-        if (poll(fds, 2, -1) < 0)
-            continue;
-        if (fds[1].revents) {
-            if (wl_display_dispatch(display) < 0)
-                return 0;
-            continue;
-        }
-        const ssize_t got = read(0, pending + used, sizeof pending - 1 - used);
-        if (got <= 0)
-            break;
-        used += (size_t)got;
-        pending[used] = '\0';
-        char* line = pending;
-        char* end;
-        while ((end = strchr(line, '\n'))) {
-            *end = '\0';
-            if (strcmp(line, "quit") == 0)
-                goto done;
-            if (line[0] != '\0' && line[0] != '#') {
-                const char* error = run(line);
-                // The round trip returns once the compositor has handled what was sent.
-                if (wl_display_roundtrip(display) < 0) {
-                    fprintf(stderr, "fake input: the connection broke\n");
-                    return 1;
-                }
-                if (error)
-                    printf("error: %s\n", error);
-                else
-                    printf("ok\n");
-            }
-            line = end + 1;
-        }
-        used -= (size_t)(line - pending);
-        memmove(pending, line, used);
-        if (used == sizeof pending - 1)
-            used = 0; // a line longer than any command
-    }
-done:
+    command_loop(display, "fake input", run);
     org_kde_kwin_fake_input_destroy(input);
     wl_display_roundtrip(display);
     wl_display_disconnect(display);

@@ -14,37 +14,10 @@ printf '[portal]\nDBusName=org.freedesktop.impl.portal.desktop.daublytest\nInter
     >"$portals/daublytest.portal"
 portal_image=$(scene_png solid:#AA5500 640x480)
 chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
-eval "kde_$(declare -f fail)"
-fail() {
-    local f
-    for f in portal.log xdp.log; do
-        [ -s "$E2E_DIR/$f" ] && { echo "--- $f:" >&2; tail -n 15 "$E2E_DIR/$f" >&2; }
-    done
-    kde_fail "$@"
-}
-PORTAL_PIDS=()
-stop_portals() {
-    local status=$?
-    set +e
-    ((${#PORTAL_PIDS[@]})) && kill "${PORTAL_PIDS[@]}" 2>/dev/null
-    (exit "$status")
-    wl_cleanup
-}
-trap stop_portals EXIT
-background() { # LOG COMMAND...: as the session's user
-    local log=$1
-    shift
-    "${WL_AS_USER[@]}" "$@" >>"$E2E_DIR/$log" 2>&1 &
-    PORTAL_PIDS+=($!)
-}
-background portal.log /usr/bin/python3 "$(dirname "$0")/mock_screenshot_portal.py" "$portal_image"
+wl_background portal.log /usr/bin/python3 "$(dirname "$0")/../e2e/mock_portal.py" "$portal_image"
 eventually 10 "the portal implementation is up" grep -qx ready "$E2E_DIR/portal.log"
-background xdp.log env XDG_DESKTOP_PORTAL_DIR="$portals" /usr/libexec/xdg-desktop-portal --replace
-portal_up() {
-    as_test_user gdbus introspect --session --dest org.freedesktop.portal.Desktop \
-        --object-path /org/freedesktop/portal/desktop 2>/dev/null | grep -q org.freedesktop.portal.Screenshot
-}
-eventually 20 "the Screenshot portal is on the bus" portal_up
+wl_background xdp.log env XDG_DESKTOP_PORTAL_DIR="$portals" /usr/libexec/xdg-desktop-portal --replace
+eventually 20 "the Screenshot portal is on the bus" wl_screenshot_portal_up
 
 write_defaults '{"hasCompletedOnboarding": true, "copyFormat": "hex", "didRequestScreenCapture": true}'
 start_daubly

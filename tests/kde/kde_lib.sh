@@ -25,21 +25,7 @@ wl_fail_logs() {
 # KDE_UNLISTED=1 (then KWin refuses it its screenshot service, as a build run from the
 # tree).
 kde_start() {
-    local env=$E2E_DIR/session.env
-    chmod 755 "$E2E_DIR"
-    "$WL_SCRIPTS/kwin-session.sh" "$@" >"$env" 2>"$E2E_DIR/kwin.err" &
-    WL_SESSION_PID=$!
-    trap wl_cleanup EXIT
-    kde_session_up() { grep -q DAUBLY_WAYLAND_LAYOUT "$env" || ! kill -0 "$WL_SESSION_PID" 2>/dev/null; }
-    eventually 30 "the KWin session starts" kde_session_up
-    grep -q DAUBLY_WAYLAND_LAYOUT "$env" || fail "the KWin session did not start"
-    source "$env"
-    if [ "$(id -u)" = 0 ] && [ "$DAUBLY_WAYLAND_USER" != root ]; then
-        WL_AS_USER=(setpriv --reuid="$DAUBLY_WAYLAND_USER" --regid="$DAUBLY_WAYLAND_USER" --init-groups --)
-    fi
-    unset DISPLAY
-    export QT_QPA_PLATFORM=wayland
-    : >>"$E2E_DIR/daubly.log"
+    wl_session wl_cleanup kwin-session.sh kwin.err DAUBLY_WAYLAND_LAYOUT 30 KWin "$@"
     kde_reachable_programs
     chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
     # KWin names a client by the desktop file whose Exec= is the client's own path.
@@ -56,17 +42,14 @@ kde_desktop_file() { # NAME EXECUTABLE KEY=VALUE
     chown "$DAUBLY_WAYLAND_USER:" "$KWIN_APPLICATIONS/$1.desktop"
 }
 
-# A build tree the session's user cannot reach (a clone in root's home) is run from
-# copies in the test's folder; the desktop files then name the copies.
+# Programs the session's user cannot reach are run from copies; the desktop files then
+# name the copies.
 kde_reachable_programs() {
     local var
     for var in DAUBLY DAUBLY_SCENE DAUBLY_KDE_INPUT; do
         [ -n "${!var:-}" ] || fail "$var is not set (ctest sets it)"
-        as_test_user test -x "${!var}" && continue
-        mkdir -p "$E2E_DIR/bin"
-        cp "${!var}" "$E2E_DIR/bin/" || fail "cannot copy ${!var}"
-        printf -v "$var" '%s' "$E2E_DIR/bin/$(basename "${!var}")"
     done
+    wl_reachable DAUBLY DAUBLY_SCENE DAUBLY_KDE_INPUT
 }
 
 # The fake input: a daemon that reads commands from a fifo and answers "ok" to each once

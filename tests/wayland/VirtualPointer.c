@@ -8,22 +8,22 @@
 // and answers each with "ok" (or "error: ...") once the compositor has seen it.
 // Needs WIDTH HEIGHT of the layout as arguments: absolute motion is relative to it.
 
+#include "CommandLoop.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 #include <linux/input-event-codes.h>
 #include <math.h>
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
-#include <unistd.h>
 #include <wayland-client.h>
 
 // Fractions of a layout pixel the device resolves.
 enum { kSteps = 100 };
 
 static struct zwlr_virtual_pointer_manager_v1* manager;
+static struct zwlr_virtual_pointer_v1* pointer;
 // The layout's extent in pixels, which absolute positions are relative to.
 static double layout_width, layout_height;
 
@@ -59,7 +59,7 @@ static int button_code(const char* name) {
     return -1;
 }
 
-static void button(struct zwlr_virtual_pointer_v1* pointer, int code, int pressed) {
+static void button(int code, int pressed) {
     zwlr_virtual_pointer_v1_button(pointer, now_ms(), (uint32_t)code,
                                    pressed ? WL_POINTER_BUTTON_STATE_PRESSED
                                            : WL_POINTER_BUTTON_STATE_RELEASED);
@@ -67,7 +67,7 @@ static void button(struct zwlr_virtual_pointer_v1* pointer, int code, int presse
 }
 
 // Runs one command; returns an error text, or NULL.
-static const char* run(struct zwlr_virtual_pointer_v1* pointer, const char* line) {
+static const char* run(char* line) {
     char verb[16], arg[16];
     double x, y;
     if (sscanf(line, "move %lf %lf", &x, &y) == 2) {
@@ -85,12 +85,12 @@ static const char* run(struct zwlr_virtual_pointer_v1* pointer, const char* line
     if (code < 0)
         return "unknown button";
     if (strcmp(verb, "click") == 0) {
-        button(pointer, code, 1);
-        button(pointer, code, 0);
+        button(code, 1);
+        button(code, 0);
     } else if (strcmp(verb, "press") == 0)
-        button(pointer, code, 1);
+        button(code, 1);
     else if (strcmp(verb, "release") == 0)
-        button(pointer, code, 0);
+        button(code, 0);
     else
         return "unknown command";
     return NULL;
@@ -114,8 +114,7 @@ int main(int argc, char** argv) {
                 zwlr_virtual_pointer_manager_v1_interface.name);
         return 1;
     }
-    struct zwlr_virtual_pointer_v1* pointer =
-        zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, NULL);
+    pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, NULL);
     if (wl_display_roundtrip(display) < 0) {
         fprintf(stderr, "virtual pointer: the compositor refused the device\n");
         return 1;
@@ -123,52 +122,7 @@ int main(int argc, char** argv) {
     setvbuf(stdout, NULL, _IOLBF, 0);
     printf("ready\n");
 
-    // Waits on the compositor too: a device left behind by a session that ended
-    // would otherwise block on stdin for ever. stdin is read unbuffered so that
-    // poll sees every line that is waiting.
-    char pending[4096];
-    size_t used = 0;
-    struct pollfd fds[2] = {{0, POLLIN, 0}, {wl_display_get_fd(display), POLLIN, 0}};
-    for (;;) {
-        wl_display_flush(display);
-        if (poll(fds, 2, -1) < 0)
-            continue;
-        if (fds[1].revents) {
-            if (wl_display_dispatch(display) < 0)
-                return 0;
-            continue;
-        }
-        const ssize_t got = read(0, pending + used, sizeof pending - 1 - used);
-        if (got <= 0)
-            break;
-        used += (size_t)got;
-        pending[used] = '\0';
-        char* line = pending;
-        char* end;
-        while ((end = strchr(line, '\n'))) {
-            *end = '\0';
-            if (strcmp(line, "quit") == 0)
-                goto done;
-            if (line[0] != '\0' && line[0] != '#') {
-                const char* error = run(pointer, line);
-                // The round trip returns once the compositor has handled what was sent.
-                if (wl_display_roundtrip(display) < 0) {
-                    fprintf(stderr, "virtual pointer: the connection broke\n");
-                    return 1;
-                }
-                if (error)
-                    printf("error: %s: %s\n", error, line);
-                else
-                    printf("ok\n");
-            }
-            line = end + 1;
-        }
-        used -= (size_t)(line - pending);
-        memmove(pending, line, used);
-        if (used == sizeof pending - 1)
-            used = 0; // a line longer than any command
-    }
-done:
+    command_loop(display, "virtual pointer", run);
     zwlr_virtual_pointer_v1_destroy(pointer);
     zwlr_virtual_pointer_manager_v1_destroy(manager);
     wl_display_roundtrip(display);

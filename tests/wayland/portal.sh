@@ -14,32 +14,8 @@ cp /usr/share/xdg-desktop-portal/portals/wlr.portal "$portals/"
 printf '[portal]\nDBusName=org.freedesktop.impl.portal.desktop.daublytest\nInterfaces=org.freedesktop.impl.portal.Access;\nUseIn=sway\n' \
     >"$portals/daublytest.portal"
 # The session's user may not reach this tree (a clone in a 0700 folder): run a copy.
-cp "$(dirname "$0")/mock_access_portal.py" "$E2E_DIR/" || fail "cannot copy the Access portal"
+cp "$(dirname "$0")/../e2e/mock_portal.py" "$E2E_DIR/" || fail "cannot copy the Access portal"
 chown -R "$DAUBLY_WAYLAND_USER:" "$E2E_DIR"
-eval "wl_$(declare -f fail)"
-fail() {
-    local f
-    for f in bus.log access.log pipewire.log xdpw.log xdp.log; do
-        [ -s "$E2E_DIR/$f" ] && { echo "--- $f:" >&2; tail -n 15 "$E2E_DIR/$f" >&2; }
-    done
-    wl_fail "$@"
-}
-PORTAL_PIDS=()
-stop_portals() {
-    local status=$?
-    # A failing step must not end the clean-up before the session is stopped.
-    set +e
-    ((${#PORTAL_PIDS[@]})) && kill "${PORTAL_PIDS[@]}" 2>/dev/null
-    (exit "$status")
-    wl_cleanup
-}
-trap stop_portals EXIT
-background() { # LOG COMMAND...: as the session's user
-    local log=$1
-    shift
-    "${WL_AS_USER[@]}" "$@" >>"$E2E_DIR/$log" 2>&1 &
-    PORTAL_PIDS+=($!)
-}
 # Nothing on it starts on demand: every service is the one started here.
 cat >"$E2E_DIR/bus.conf" <<CONF
 <busconfig>
@@ -51,21 +27,17 @@ cat >"$E2E_DIR/bus.conf" <<CONF
 </busconfig>
 CONF
 chown "$DAUBLY_WAYLAND_USER:" "$E2E_DIR/bus.conf"
-background bus.log dbus-daemon --config-file="$E2E_DIR/bus.conf" --nofork
+wl_background bus.log dbus-daemon --config-file="$E2E_DIR/bus.conf" --nofork
 eventually 10 "the session bus starts" test -S "$E2E_DIR/bus"
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$E2E_DIR/bus XDG_CURRENT_DESKTOP=sway HOME=$E2E_DIR
-background access.log /usr/bin/python3 "$E2E_DIR/mock_access_portal.py"
+wl_background access.log /usr/bin/python3 "$E2E_DIR/mock_portal.py"
 eventually 10 "the Access implementation is up" grep -qx ready "$E2E_DIR/access.log"
 # The wlroots implementation gives up without a PipeWire daemon, screenshots included.
-background pipewire.log pipewire
+wl_background pipewire.log pipewire
 eventually 10 "PipeWire is up" test -S "$XDG_RUNTIME_DIR/pipewire-0"
-background xdpw.log /usr/libexec/xdg-desktop-portal-wlr
-portal_up() {
-    as_test_user gdbus introspect --session --dest org.freedesktop.portal.Desktop \
-        --object-path /org/freedesktop/portal/desktop 2>/dev/null | grep -q org.freedesktop.portal.Screenshot
-}
-background xdp.log env XDG_DESKTOP_PORTAL_DIR="$portals" /usr/libexec/xdg-desktop-portal
-eventually 20 "the Screenshot portal is on the bus" portal_up
+wl_background xdpw.log /usr/libexec/xdg-desktop-portal-wlr
+wl_background xdp.log env XDG_DESKTOP_PORTAL_DIR="$portals" /usr/libexec/xdg-desktop-portal
+eventually 20 "the Screenshot portal is on the bus" wl_screenshot_portal_up
 
 # The portal writes its file under /tmp.
 rm -f /tmp/out.png

@@ -1,8 +1,9 @@
-"""A desktop's Screenshot portal implementation that answers every request with a copy of
-one PNG (its path is the argument), and an Access implementation that allows, which
-xdg-desktop-portal needs before it offers screenshots. It stands in for KDE's own
-implementation, which needs all of Plasma's workspace to run. Prints "ready" once it owns
-its name on the session bus."""
+"""A desktop's portal implementation for the tests: an Access implementation that always
+allows (xdg-desktop-portal offers its Screenshot portal only where one exists) and, for a
+desktop whose own needs more than the tests run (KDE's needs all of Plasma's workspace), a
+Screenshot implementation that answers every request with a copy of one PNG, the argument.
+Which of them xdg-desktop-portal uses is up to the test's .portal file. Prints "ready"
+once it owns its name on the session bus."""
 import shutil
 import sys
 import tempfile
