@@ -145,7 +145,7 @@ start_scene() {
     "${DAUBLY_SCENE:?DAUBLY_SCENE is set by ctest}" --title "scene$((${#SCENE_PIDS[@]} + 1))" "$@" \
         >>"$E2E_DIR/scene.log" 2>&1 &
     SCENE_PIDS+=($!)
-    eventually 10 "the scene window appears" \
+    eventually 30 "the scene window appears" \
         xdotool search --onlyvisible --name "^scene${#SCENE_PIDS[@]}\$" >/dev/null
 }
 

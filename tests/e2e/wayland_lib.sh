@@ -205,7 +205,7 @@ start_scene() {
     "${WL_AS_USER[@]}" "${DAUBLY_SCENE:?DAUBLY_SCENE is set by ctest}" --title "$title" "$@" \
         >>"$E2E_DIR/scene.log" 2>&1 &
     SCENE_PIDS+=($!)
-    eventually 10 "the scene window appears" wl_window_shown "^$title\$"
+    eventually 30 "the scene window appears" wl_window_shown "^$title\$"
 }
 
 # Overlays: daubly's full-screen windows.
