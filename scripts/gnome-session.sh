@@ -69,16 +69,6 @@ background() { # LOG COMMAND...
     pids+=($!)
 }
 in_session() { "${as_user[@]}" env -i PATH="$PATH" "${env[@]}" WAYLAND_DISPLAY="${socket:-}" "$@"; }
-wait_for() { # SECONDS WHAT LOG COMMAND...: polls until COMMAND succeeds
-    local seconds=$1 what=$2 log=$3
-    shift 3
-    for _ in $(seq $((seconds * 20))); do
-        "$@" && return 0
-        sleep 0.05
-    done
-    [ -s "$work/$log" ] && tail -n 20 "$work/$log" >&2
-    die "$what (waited ${seconds}s)"
-}
 
 # Both buses let anyone do anything: nothing else is on them. The system bus has none of
 # the system's services, which the Shell only misses (it exits without the bus itself).
@@ -107,7 +97,7 @@ bus_config session "unix:path=$runtime/bus" >"$work/session-bus.conf"
 chmod -R a+rX "$work/services" "$work"/*.conf
 background system-bus.log dbus-daemon --config-file="$work/system-bus.conf" --nofork --nopidfile
 background session-bus.log dbus-daemon --config-file="$work/session-bus.conf" --nofork --nopidfile
-wait_for 10 "the buses did not start" session-bus.log \
+session_wait_for 10 "the buses did not start" session-bus.log \
     test -S "$work/system/bus" -a -S "$runtime/bus"
 
 # The accessibility bus, up before any client: Qt looks for it only once, at start, and the
@@ -118,7 +108,7 @@ in_session gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus 
 # Screen casts (the portal's and the remote desktop's) go through PipeWire, whose
 # session manager links a cast's consumer to the Shell's stream.
 background pipewire.log pipewire
-wait_for 10 "PipeWire did not start" pipewire.log test -S "$runtime/pipewire-0"
+session_wait_for 10 "PipeWire did not start" pipewire.log test -S "$runtime/pipewire-0"
 background wireplumber.log wireplumber
 
 # The settings the Shell reads at start: no animations (nothing waits for one), no
@@ -153,7 +143,7 @@ shell_up() {
         --method org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive \
         >/dev/null 2>&1 || { kill -0 "$shell_pid" 2>/dev/null || die "the Shell exited"; false; }
 }
-wait_for 30 "the Shell did not start" shell.log shell_up
+session_wait_for 30 "the Shell did not start" shell.log shell_up
 
 # GNOME's portal implementations alone: other desktops' installed beside them would
 # answer what GNOME lacks (global shortcuts) and fail at it.
@@ -167,7 +157,7 @@ has_name() {
     in_session gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
         --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true
 }
-wait_for 20 "the GNOME portal implementation did not start" portal-gnome.log \
+session_wait_for 20 "the GNOME portal implementation did not start" portal-gnome.log \
     has_name org.freedesktop.impl.portal.desktop.gnome
 background portal.log env WAYLAND_DISPLAY=$socket XDG_DESKTOP_PORTAL_DIR="$work/portals" \
     /usr/libexec/xdg-desktop-portal
@@ -176,7 +166,7 @@ portal_up() {
         --object-path /org/freedesktop/portal/desktop 2>/dev/null |
         grep -q org.freedesktop.portal.ScreenCast
 }
-wait_for 20 "the portals did not start" portal.log portal_up
+session_wait_for 20 "the portals did not start" portal.log portal_up
 
 # The Shell starts in the overview; once it has settled it is left for the desktop.
 overview_off() {

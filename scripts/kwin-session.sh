@@ -68,11 +68,7 @@ mkdir -p "$home/Pictures" && chown "$test_user:" "$home/Pictures"
     dbus-daemon --session --nofork --nopidfile --address="$bus" \
     >"$work/bus.log" 2>&1 </dev/null &
 pids+=($!)
-for _ in $(seq 100); do
-    [ -S "$runtime/bus" ] && break
-    sleep 0.05
-done
-[ -S "$runtime/bus" ] || die "the session bus did not start"
+session_wait_for 5 "the session bus did not start" bus.log test -S "$runtime/bus"
 
 "${as_user[@]}" env -i "${env[@]}" KWIN_COMPOSE=O2 \
     "$work/bin/kwin_wayland" --virtual --no-lockscreen --no-kactivities \

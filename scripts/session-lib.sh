@@ -24,3 +24,16 @@ session_reachable() {
     "${as_user[@]}" test -w "$1" ||
         die "$test_user cannot reach $1: set TMPDIR to a folder open to it"
 }
+
+# session_wait_for SECONDS WHAT LOG COMMAND...: polls until COMMAND succeeds; past the
+# deadline shows the end of $work/LOG and dies with WHAT.
+session_wait_for() {
+    local seconds=$1 what=$2 log=$3
+    shift 3
+    for _ in $(seq $((seconds * 20))); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    [ -s "$work/$log" ] && tail -n 20 "$work/$log" >&2
+    die "$what (waited ${seconds}s)"
+}
